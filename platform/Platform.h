@@ -1,0 +1,108 @@
+// The one place that talks to the operating system. Expected outcomes come back as
+// values (a file that is absent: false); failures raise EOSError with the system's
+// text. Nothing outside platform/ includes an OS header.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+namespace platform {
+
+// ---- Process -------------------------------------------------------------------
+// Blocks the termination signal for the life of the process, so that a request in
+// flight is never cut short by the web server or by a library's own handler.
+void BlockTerminationSignal();
+// Flushes standard output and ends the process at once with code, running no
+// exit-time handlers of loaded libraries.
+[[noreturn]] void ExitNow(int code);
+
+// ---- CGI environment and standard handles --------------------------------------
+// The value of an environment variable; empty when it is not set.
+std::string GetEnv(const std::string& name);
+// Puts the standard handles into binary mode (no line-end translation).
+void SetBinaryStdio();
+// One read of standard input: bytes read, 0 at end of input, -1 on failure.
+long ReadStdin(void* buffer, long count);
+// One write to standard output: bytes written, -1 on failure.
+long WriteStdout(const void* buffer, long count);
+
+// ---- Files and folders ---------------------------------------------------------
+std::string CurrentDir();
+// Path of the running executable.
+std::string ExecutablePath();
+std::string PathDelimiter();  // "/" or "\\"
+bool FileExists(const std::string& path);       // a regular file
+bool DirectoryExists(const std::string& path);
+// Creates one folder; false when it could not be created.
+bool CreateDir(const std::string& path);
+// Names (not paths) of the regular files in dir whose name matches pattern, a
+// file mask with "*" and "?"; in directory order.
+std::vector<std::string> ListFiles(const std::string& dir, const std::string& pattern);
+// At most maxBytes of a file's beginning; raises EOSError when it can't be read.
+std::string ReadFilePrefix(const std::string& path, size_t maxBytes);
+std::string ReadWholeFile(const std::string& path);
+bool DeleteFile(const std::string& path);
+
+// A file being written; closed when this object dies.
+class TFileHandle {
+ public:
+  TFileHandle() = default;
+  ~TFileHandle();
+  TFileHandle(TFileHandle&& o) noexcept;
+  TFileHandle& operator=(TFileHandle o) noexcept;
+  bool IsOpen() const { return FFd >= 0; }
+  // Writes all bytes; false when any write fails or comes up short.
+  bool WriteAll(const void* data, size_t count);
+  // Closes the file; false when closing reports a failure (data not written).
+  bool Close();
+
+ private:
+  friend TFileHandle CreateFileExclusive(const std::string&, bool&);
+  friend TFileHandle CreateFileReplacing(const std::string&);
+  explicit TFileHandle(int fd) : FFd(fd) {}
+  int FFd = -1;
+};
+// Creates a new file; exists is set and the handle is closed when the name is
+// taken. Raises EOSError for other failures.
+TFileHandle CreateFileExclusive(const std::string& path, bool& exists);
+// Creates a file, replacing one of the same name. Raises EOSError on failure.
+TFileHandle CreateFileReplacing(const std::string& path);
+
+// ---- Shared libraries ----------------------------------------------------------
+// The file the system loads for a configured client library name: the Windows
+// name "fbclient.dll" maps to this platform's client library; other names are
+// used as they are.
+std::string MapLibraryName(const std::string& name);
+// nullptr when the library can't be loaded; LastLoadError() then tells why.
+void* LoadLibrary(const std::string& name);
+std::string LastLoadError();
+void* GetProcAddress(void* library, const std::string& name);
+void UnloadLibrary(void* library);
+// The text of the last OS error, and of a given error code.
+int LastOSError();
+std::string SysErrorMessage(int code);
+
+// ---- Clocks --------------------------------------------------------------------
+// A high-resolution counter; false when the system has none.
+bool HighResolutionCounter(int64_t& value);
+// Milliseconds since system start (wraps at 2^32).
+uint32_t TickCount();
+// The local date and time as days since 1899-12-30 with the time as the fraction.
+double LocalNow();
+
+// ---- Regional settings ---------------------------------------------------------
+// The host's decimal symbol, short date and long time formats, read once. Formats
+// use d, m, y, h, n (minute), s letters as in "dd.mm.yyyy" and "hh:nn:ss".
+char RegionalDecimalMark();
+std::string RegionalShortDateFormat();
+std::string RegionalLongTimeFormat();
+char RegionalDateSeparator();
+char RegionalTimeSeparator();
+
+// ---- Floating point ------------------------------------------------------------
+// Sets the processor's floating-point control to extended precision where the
+// processor has such a setting.
+void SetExtendedFpuPrecision();
+
+}  // namespace platform

@@ -1,0 +1,351 @@
+#include <dirent.h>
+#include <dlfcn.h>
+#include <errno.h>
+#include <fcntl.h>
+#include <fnmatch.h>
+#include <langinfo.h>
+#include <locale.h>
+#include <signal.h>
+#include <sys/stat.h>
+#include <time.h>
+#include <unistd.h>
+#if defined(__x86_64__) || defined(__i386__)
+#include <fpu_control.h>
+#endif
+
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <utility>
+
+#include "platform/Platform.h"
+#include "runtime/Exception.h"
+
+namespace platform {
+namespace {
+
+[[noreturn]] void RaiseLastOSError(const std::string& what) {
+  const int code = errno;
+  throw EOSError(what + ": " + SysErrorMessage(code));
+}
+
+struct TRegional {
+  char decimalMark = '.';
+  char dateSeparator = '/';
+  char timeSeparator = ':';
+  std::string shortDate = "mm/dd/yy";
+  std::string longTime = "hh:nn:ss";
+};
+
+// strftime letters to the d/m/y/h/n/s pattern letters used by the text forms.
+std::string ConvertPattern(const char* fmt, char& separator, bool time) {
+  std::string out;
+  for (const char* p = fmt; *p; ++p) {
+    if (*p != '%') {
+      out += *p;
+      if (!separator) separator = *p;
+      continue;
+    }
+    ++p;
+    if (*p == 'E' || *p == 'O') ++p;
+    switch (*p) {
+      case 'd': case 'e': out += "dd"; break;
+      case 'm': out += "mm"; break;
+      case 'Y': out += "yyyy"; break;
+      case 'y': out += "yy"; break;
+      case 'H': case 'k': case 'I': case 'l': out += "hh"; break;
+      case 'M': out += "nn"; break;
+      case 'S': out += "ss"; break;
+      case 'T': out += "hh:nn:ss"; if (!separator) separator = ':'; break;
+      case 'r': out += "hh:nn:ss"; if (!separator) separator = ':'; break;
+      case 'D': out += "mm/dd/yy"; if (!separator) separator = '/'; break;
+      case 'p': case 'P': break;
+      case '\0': return out;
+      default: break;
+    }
+  }
+  while (!out.empty() && out.back() == ' ') out.pop_back();
+  if (out.empty()) out = time ? "hh:nn:ss" : "mm/dd/yy";
+  return out;
+}
+
+// The host's regional settings come from the locale the environment names
+// (LC_ALL, LC_NUMERIC, LC_TIME, LANG); read once, then the C locale is restored so
+// that nothing else in the process depends on it.
+const TRegional& Regional() {
+  static const TRegional regional = [] {
+    TRegional r;
+    if (locale_t loc = newlocale(LC_ALL_MASK, "", nullptr)) {
+      const char* dp = nl_langinfo_l(RADIXCHAR, loc);
+      if (dp && dp[0] && !dp[1]) r.decimalMark = dp[0];
+      char ds = 0, ts = 0;
+      r.shortDate = ConvertPattern(nl_langinfo_l(D_FMT, loc), ds, false);
+      r.longTime = ConvertPattern(nl_langinfo_l(T_FMT, loc), ts, true);
+      if (ds) r.dateSeparator = ds;
+      if (ts) r.timeSeparator = ts;
+      freelocale(loc);
+    }
+    return r;
+  }();
+  return regional;
+}
+
+}  // namespace
+
+void BlockTerminationSignal() {
+  sigset_t set;
+  sigemptyset(&set);
+  sigaddset(&set, SIGTERM);
+  sigprocmask(SIG_BLOCK, &set, nullptr);
+}
+
+void ExitNow(int code) {
+  std::fflush(stdout);
+  _exit(code);
+}
+
+std::string GetEnv(const std::string& name) {
+  const char* v = std::getenv(name.c_str());
+  return v ? std::string(v) : std::string();
+}
+
+void SetBinaryStdio() {}  // POSIX handles never translate line ends
+
+long ReadStdin(void* buffer, long count) {
+  for (;;) {
+    const ssize_t n = ::read(0, buffer, static_cast<size_t>(count));
+    if (n < 0 && errno == EINTR) continue;
+    return static_cast<long>(n);
+  }
+}
+
+long WriteStdout(const void* buffer, long count) {
+  long done = 0;
+  const char* p = static_cast<const char*>(buffer);
+  while (done < count) {
+    const ssize_t n = ::write(1, p + done, static_cast<size_t>(count - done));
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) return done > 0 ? done : -1;
+    done += n;
+  }
+  return done;
+}
+
+std::string CurrentDir() {
+  char buf[4096];
+  if (!getcwd(buf, sizeof buf)) RaiseLastOSError("getcwd");
+  return buf;
+}
+
+std::string ExecutablePath() {
+  char buf[4096];
+  const ssize_t n = readlink("/proc/self/exe", buf, sizeof buf - 1);
+  if (n < 0) RaiseLastOSError("readlink");
+  return std::string(buf, static_cast<size_t>(n));
+}
+
+std::string PathDelimiter() { return "/"; }
+
+bool FileExists(const std::string& path) {
+  struct stat st;
+  return ::stat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode);
+}
+
+bool DirectoryExists(const std::string& path) {
+  struct stat st;
+  return ::stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
+}
+
+bool CreateDir(const std::string& path) { return ::mkdir(path.c_str(), 0777) == 0; }
+
+std::vector<std::string> ListFiles(const std::string& dir, const std::string& pattern) {
+  std::vector<std::string> names;
+  DIR* d = opendir(dir.empty() ? "." : dir.c_str());
+  if (!d) return names;
+  while (dirent* e = readdir(d)) {
+    if (fnmatch(pattern.c_str(), e->d_name, 0) != 0) continue;
+    if (FileExists((dir.empty() ? std::string(".") : dir) + "/" + e->d_name))
+      names.emplace_back(e->d_name);
+  }
+  closedir(d);
+  return names;
+}
+
+std::string ReadFilePrefix(const std::string& path, size_t maxBytes) {
+  const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+  if (fd < 0) RaiseLastOSError("Cannot open file \"" + path + "\"");
+  std::string data(maxBytes, '\0');
+  size_t got = 0;
+  while (got < maxBytes) {
+    const ssize_t n = ::read(fd, data.data() + got, maxBytes - got);
+    if (n < 0 && errno == EINTR) continue;
+    if (n < 0) {
+      const int code = errno;
+      ::close(fd);
+      throw EOSError("Cannot read file \"" + path + "\": " + SysErrorMessage(code));
+    }
+    if (n == 0) break;
+    got += static_cast<size_t>(n);
+  }
+  ::close(fd);
+  data.resize(got);
+  return data;
+}
+
+std::string ReadWholeFile(const std::string& path) {
+  std::string all;
+  const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+  if (fd < 0) RaiseLastOSError("Cannot open file \"" + path + "\"");
+  char buf[65536];
+  for (;;) {
+    const ssize_t n = ::read(fd, buf, sizeof buf);
+    if (n < 0 && errno == EINTR) continue;
+    if (n < 0) {
+      const int code = errno;
+      ::close(fd);
+      throw EOSError("Cannot read file \"" + path + "\": " + SysErrorMessage(code));
+    }
+    if (n == 0) break;
+    all.append(buf, static_cast<size_t>(n));
+  }
+  ::close(fd);
+  return all;
+}
+
+bool DeleteFile(const std::string& path) { return ::unlink(path.c_str()) == 0; }
+
+TFileHandle::~TFileHandle() {
+  if (FFd >= 0) ::close(FFd);
+}
+
+TFileHandle::TFileHandle(TFileHandle&& o) noexcept : FFd(std::exchange(o.FFd, -1)) {}
+
+TFileHandle& TFileHandle::operator=(TFileHandle o) noexcept {
+  std::swap(FFd, o.FFd);
+  return *this;
+}
+
+bool TFileHandle::WriteAll(const void* data, size_t count) {
+  if (FFd < 0) return false;
+  const char* p = static_cast<const char*>(data);
+  while (count > 0) {
+    const ssize_t n = ::write(FFd, p, count);
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) return false;
+    p += n;
+    count -= static_cast<size_t>(n);
+  }
+  return true;
+}
+
+bool TFileHandle::Close() {
+  if (FFd < 0) return true;
+  const int r = ::close(std::exchange(FFd, -1));
+  return r == 0;
+}
+
+TFileHandle CreateFileExclusive(const std::string& path, bool& exists) {
+  exists = false;
+  const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+  if (fd < 0) {
+    if (errno == EEXIST) {
+      exists = true;
+      return TFileHandle();
+    }
+    RaiseLastOSError("Cannot create file \"" + path + "\"");
+  }
+  return TFileHandle(fd);
+}
+
+TFileHandle CreateFileReplacing(const std::string& path) {
+  const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
+  if (fd < 0) RaiseLastOSError("Cannot create file \"" + path + "\"");
+  return TFileHandle(fd);
+}
+
+std::string MapLibraryName(const std::string& name) {
+  if (name == "fbclient.dll" || name == "FBCLIENT.DLL") return "libfbclient.so.2";
+  return name;
+}
+
+namespace {
+thread_local std::string gLastLoadError;
+}
+
+void* LoadLibrary(const std::string& name) {
+  void* h = dlopen(MapLibraryName(name).c_str(), RTLD_NOW | RTLD_LOCAL);
+  if (!h) {
+    const char* e = dlerror();
+    gLastLoadError = e ? e : "unknown error";
+  }
+  return h;
+}
+
+std::string LastLoadError() { return gLastLoadError; }
+
+void* GetProcAddress(void* library, const std::string& name) {
+  return library ? dlsym(library, name.c_str()) : nullptr;
+}
+
+void UnloadLibrary(void* library) {
+  if (library) dlclose(library);
+}
+
+int LastOSError() { return errno; }
+
+std::string SysErrorMessage(int code) {
+  char buf[256];
+  const char* s = strerror_r(code, buf, sizeof buf);  // GNU variant returns the text
+  return s ? s : "";
+}
+
+bool HighResolutionCounter(int64_t& value) {
+  timespec ts;
+  if (clock_gettime(CLOCK_MONOTONIC, &ts) != 0) return false;
+  value = static_cast<int64_t>(ts.tv_sec) * 1000000000 + ts.tv_nsec;
+  return true;
+}
+
+uint32_t TickCount() {
+  timespec ts;
+  clock_gettime(CLOCK_MONOTONIC, &ts);
+  return static_cast<uint32_t>(static_cast<uint64_t>(ts.tv_sec) * 1000 + ts.tv_nsec / 1000000);
+}
+
+double LocalNow() {
+  timespec ts;
+  clock_gettime(CLOCK_REALTIME, &ts);
+  const time_t t = ts.tv_sec;
+  struct tm lt;
+  localtime_r(&t, &lt);
+  // Days from 1899-12-30 to the local date, by the proleptic Gregorian calendar.
+  auto days = [](int y, int m, int d) {
+    y -= m <= 2;
+    const int era = (y >= 0 ? y : y - 399) / 400;
+    const int yoe = y - era * 400;
+    const int doy = (153 * (m + (m > 2 ? -3 : 9)) + 2) / 5 + d - 1;
+    const int doe = yoe * 365 + yoe / 4 - yoe / 100 + doy;
+    return era * 146097 + doe - 719468;  // days since 1970-01-01
+  };
+  const double date = days(lt.tm_year + 1900, lt.tm_mon + 1, lt.tm_mday) + 25569.0;
+  const double time =
+      (lt.tm_hour * 3600.0 + lt.tm_min * 60.0 + lt.tm_sec + ts.tv_nsec / 1e9) / 86400.0;
+  return date + time;
+}
+
+char RegionalDecimalMark() { return Regional().decimalMark; }
+std::string RegionalShortDateFormat() { return Regional().shortDate; }
+std::string RegionalLongTimeFormat() { return Regional().longTime; }
+char RegionalDateSeparator() { return Regional().dateSeparator; }
+char RegionalTimeSeparator() { return Regional().timeSeparator; }
+
+void SetExtendedFpuPrecision() {
+#if defined(__x86_64__) || defined(__i386__)
+  fpu_control_t cw;
+  _FPU_GETCW(cw);
+  cw = (cw & ~_FPU_EXTENDED) | _FPU_EXTENDED;
+  _FPU_SETCW(cw);
+#endif
+}
+
+}  // namespace platform

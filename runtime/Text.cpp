@@ -1,0 +1,193 @@
+#include "runtime/Text.h"
+
+#include <array>
+#include <limits>
+
+#include "runtime/Exception.h"
+#include "runtime/Format.h"
+
+namespace {
+
+char Upper(char c) { return (c >= 'a' && c <= 'z') ? static_cast<char>(c - 32) : c; }
+char Lower(char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c + 32) : c; }
+bool Trimmed(char c) { return static_cast<unsigned char>(c) <= 0x20; }
+
+// Unicode values of the bytes 0x80 to 0xFF.
+constexpr std::array<uint16_t, 128> kCp1251High = {
+    0x0402, 0x0403, 0x201A, 0x0453, 0x201E, 0x2026, 0x2020, 0x2021,  // 80
+    0x20AC, 0x2030, 0x0409, 0x2039, 0x040A, 0x040C, 0x040B, 0x040F,  // 88
+    0x0452, 0x2018, 0x2019, 0x201C, 0x201D, 0x2022, 0x2013, 0x2014,  // 90
+    0xFFFD, 0x2122, 0x0459, 0x203A, 0x045A, 0x045C, 0x045B, 0x045F,  // 98
+    0x00A0, 0x040E, 0x045E, 0x0408, 0x00A4, 0x0490, 0x00A6, 0x00A7,  // A0
+    0x0401, 0x00A9, 0x0404, 0x00AB, 0x00AC, 0x00AD, 0x00AE, 0x0407,  // A8
+    0x00B0, 0x00B1, 0x0406, 0x0456, 0x0491, 0x00B5, 0x00B6, 0x00B7,  // B0
+    0x0451, 0x2116, 0x0454, 0x00BB, 0x0458, 0x0405, 0x0455, 0x0457,  // B8
+};
+
+uint16_t Cp1251Char(unsigned char b) {
+  if (b < 0x80) return b;
+  if (b >= 0xC0) return static_cast<uint16_t>(0x0410 + (b - 0xC0));  // А..я
+  return kCp1251High[b - 0x80];
+}
+
+}  // namespace
+
+std::string UpperCase(std::string_view s) {
+  std::string r(s);
+  for (char& c : r) c = Upper(c);
+  return r;
+}
+
+std::string LowerCase(std::string_view s) {
+  std::string r(s);
+  for (char& c : r) c = Lower(c);
+  return r;
+}
+
+int CompareText(std::string_view a, std::string_view b) {
+  const size_t n = std::min(a.size(), b.size());
+  for (size_t i = 0; i < n; ++i) {
+    const auto x = static_cast<unsigned char>(Upper(a[i]));
+    const auto y = static_cast<unsigned char>(Upper(b[i]));
+    if (x != y) return x < y ? -1 : 1;
+  }
+  return a.size() == b.size() ? 0 : (a.size() < b.size() ? -1 : 1);
+}
+
+bool SameText(std::string_view a, std::string_view b) {
+  return a.size() == b.size() && CompareText(a, b) == 0;
+}
+
+bool StartsText(std::string_view prefix, std::string_view s) {
+  return s.size() >= prefix.size() && SameText(s.substr(0, prefix.size()), prefix);
+}
+
+std::string TrimLeft(std::string_view s) {
+  size_t b = 0;
+  while (b < s.size() && Trimmed(s[b])) ++b;
+  return std::string(s.substr(b));
+}
+
+std::string TrimRight(std::string_view s) {
+  size_t e = s.size();
+  while (e > 0 && Trimmed(s[e - 1])) --e;
+  return std::string(s.substr(0, e));
+}
+
+std::string Trim(std::string_view s) { return TrimLeft(TrimRight(s)); }
+
+std::string IntToStr(int64_t value) { return std::to_string(value); }
+
+bool TryStrToInt(std::string_view s, int32_t& value) {
+  size_t i = 0;
+  while (i < s.size() && s[i] == ' ') ++i;
+  bool negative = false;
+  if (i < s.size() && (s[i] == '+' || s[i] == '-')) negative = s[i++] == '-';
+  int base = 10;
+  if (i < s.size() && s[i] == '$') {
+    base = 16, ++i;
+  } else if (i < s.size() && (s[i] == 'x' || s[i] == 'X')) {
+    base = 16, ++i;
+  } else if (i + 1 < s.size() && s[i] == '0' && (s[i + 1] == 'x' || s[i + 1] == 'X')) {
+    base = 16, i += 2;
+  }
+  if (i >= s.size()) return false;
+  int64_t v = 0;
+  for (; i < s.size(); ++i) {
+    const char c = s[i];
+    int d;
+    if (c >= '0' && c <= '9') d = c - '0';
+    else if (base == 16 && c >= 'a' && c <= 'f') d = c - 'a' + 10;
+    else if (base == 16 && c >= 'A' && c <= 'F') d = c - 'A' + 10;
+    else return false;
+    v = v * base + d;
+    if (v > int64_t{1} << 32) return false;
+  }
+  if (negative) v = -v;
+  if (base == 16 && v > std::numeric_limits<int32_t>::max() && v <= 0xFFFFFFFFLL)
+    v -= int64_t{1} << 32;  // a hexadecimal text may name all 32 bits
+  if (v < std::numeric_limits<int32_t>::min() || v > std::numeric_limits<int32_t>::max())
+    return false;
+  value = static_cast<int32_t>(v);
+  return true;
+}
+
+int32_t StrToInt(std::string_view s) {
+  int32_t v;
+  if (!TryStrToInt(s, v))
+    throw EConvertError(Format("'%s' is not a valid integer value", {std::string(s)}));
+  return v;
+}
+
+int32_t StrToIntDef(std::string_view s, int32_t def) {
+  int32_t v;
+  return TryStrToInt(s, v) ? v : def;
+}
+
+std::string Cp1251ToUtf8(std::string_view s) {
+  std::string r;
+  r.reserve(s.size() * 2);
+  for (char ch : s) {
+    const uint16_t u = Cp1251Char(static_cast<unsigned char>(ch));
+    if (u < 0x80) {
+      r += static_cast<char>(u);
+    } else if (u < 0x800) {
+      r += static_cast<char>(0xC0 | (u >> 6));
+      r += static_cast<char>(0x80 | (u & 0x3F));
+    } else {
+      r += static_cast<char>(0xE0 | (u >> 12));
+      r += static_cast<char>(0x80 | ((u >> 6) & 0x3F));
+      r += static_cast<char>(0x80 | (u & 0x3F));
+    }
+  }
+  return r;
+}
+
+std::string Utf8ToCp1251(std::string_view s) {
+  std::string r;
+  r.reserve(s.size());
+  size_t i = 0;
+  while (i < s.size()) {
+    const auto b = static_cast<unsigned char>(s[i]);
+    uint32_t u;
+    size_t len;
+    if (b < 0x80) u = b, len = 1;
+    else if ((b & 0xE0) == 0xC0) u = b & 0x1F, len = 2;
+    else if ((b & 0xF0) == 0xE0) u = b & 0x0F, len = 3;
+    else if ((b & 0xF8) == 0xF0) u = b & 0x07, len = 4;
+    else u = 0xFFFF, len = 1;
+    if (i + len > s.size()) len = s.size() - i, u = 0xFFFF;
+    for (size_t k = 1; k < len; ++k) {
+      const auto c = static_cast<unsigned char>(s[i + k]);
+      if ((c & 0xC0) != 0x80) { u = 0xFFFF; len = k; break; }
+      u = (u << 6) | (c & 0x3F);
+    }
+    i += len;
+    char out = '?';
+    if (u < 0x80) {
+      out = static_cast<char>(u);
+    } else {
+      for (int c = 0x80; c <= 0xFF; ++c)
+        if (Cp1251Char(static_cast<unsigned char>(c)) == u && u != 0xFFFD) {
+          out = static_cast<char>(c);
+          break;
+        }
+    }
+    r += out;
+  }
+  return r;
+}
+
+std::string EscapeMarkup(std::string_view s) {
+  std::string r;
+  r.reserve(s.size());
+  for (char c : s) {
+    switch (c) {
+      case '&': r += "&amp;"; break;
+      case '<': r += "&lt;"; break;
+      case '>': r += "&gt;"; break;
+      default: r += c;
+    }
+  }
+  return r;
+}

@@ -1,0 +1,37 @@
+// Byte-string helpers: ASCII case, trimming, integer texts and the Windows-1251 to
+// UTF-8 conversion of reply values.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <string_view>
+
+std::string UpperCase(std::string_view s);  // ASCII letters only
+std::string LowerCase(std::string_view s);  // ASCII letters only
+bool SameText(std::string_view a, std::string_view b);  // ASCII case-insensitive
+int CompareText(std::string_view a, std::string_view b);
+bool StartsText(std::string_view prefix, std::string_view s);
+
+// Removes every leading and trailing byte of value 0x20 or less (blank, control
+// characters, NUL); bytes from 0x80 up are never removed.
+std::string Trim(std::string_view s);
+std::string TrimLeft(std::string_view s);
+std::string TrimRight(std::string_view s);
+
+std::string IntToStr(int64_t value);
+// Decimal, or hexadecimal after "$", "x", "X", "0x" or "0X"; optional leading
+// blanks and sign. False for anything else, including a trailing blank, and for a
+// value that does not fit 32 bits.
+bool TryStrToInt(std::string_view s, int32_t& value);
+// As TryStrToInt; raises EConvertError "'%s' is not a valid integer value".
+int32_t StrToInt(std::string_view s);
+int32_t StrToIntDef(std::string_view s, int32_t def);
+
+// Each Windows-1251 byte as its Unicode character in UTF-8. The one byte the code
+// page leaves undefined (0x98) becomes U+FFFD.
+std::string Cp1251ToUtf8(std::string_view s);
+// The reverse for characters the code page has; others become "?".
+std::string Utf8ToCp1251(std::string_view s);
+
+// Replaces "&", "<" and ">" by "&amp;", "&lt;" and "&gt;".
+std::string EscapeMarkup(std::string_view s);

@@ -1,0 +1,60 @@
+#include "runtime/Text.h"
+
+#include <gtest/gtest.h>
+
+#include "runtime/Exception.h"
+
+TEST(Trim, RemovesControlBytesAndBlanksButNotHighBytes) {
+  const struct { std::string in, out; } kCases[] = {
+      {"", ""},
+      {"  a b  ", "a b"},
+      {std::string("\0\t\r\na\x1f", 6), "a"},
+      {"\xa0x\xa0", "\xa0x\xa0"},
+      {" \x01 ", ""},
+  };
+  for (const auto& c : kCases) EXPECT_EQ(c.out, Trim(c.in)) << c.in;
+}
+
+TEST(StrToInt, AcceptsDecimalAndHexForms) {
+  const struct { const char* in; bool ok; int32_t value; } kCases[] = {
+      {"12", true, 12},          {"  -7", true, -7},       {"+3", true, 3},
+      {"$1f", true, 31},         {"x1F", true, 31},        {"0X10", true, 16},
+      {"2147483647", true, 2147483647},                    {"-2147483648", true, INT32_MIN},
+      {"2147483648", false, 0},  {"12 ", false, 0},        {"", false, 0},
+      {"-", false, 0},           {"1a", false, 0},         {"$", false, 0},
+      {"99999999999", false, 0}, {"$FFFFFFFF", true, -1},
+  };
+  for (const auto& c : kCases) {
+    int32_t v = 0;
+    EXPECT_EQ(c.ok, TryStrToInt(c.in, v)) << c.in;
+    if (c.ok) {
+      EXPECT_EQ(c.value, v) << c.in;
+    }
+  }
+  try {
+    StrToInt("1 ");
+    FAIL();
+  } catch (const EConvertError& e) {
+    EXPECT_EQ("'1 ' is not a valid integer value", e.Message());
+  }
+}
+
+TEST(Cp1251ToUtf8, MapsEveryByteThroughTheCodePage) {
+  EXPECT_EQ("", Cp1251ToUtf8(""));
+  EXPECT_EQ("abc\r\n", Cp1251ToUtf8("abc\r\n"));
+  EXPECT_EQ("\xD0\x90\xD1\x8F", Cp1251ToUtf8("\xC0\xFF"));       // А я
+  EXPECT_EQ("\xD0\x81\xD1\x91", Cp1251ToUtf8("\xA8\xB8"));       // Ё ё
+  EXPECT_EQ("\xE2\x82\xAC", Cp1251ToUtf8("\x88"));               // €
+  EXPECT_EQ("\xE2\x84\x96", Cp1251ToUtf8("\xB9"));               // №
+  EXPECT_EQ("\xC2\xA0", Cp1251ToUtf8("\xA0"));                   // no-break space
+  EXPECT_EQ("\xEF\xBF\xBD", Cp1251ToUtf8("\x98"));               // undefined
+  for (int b = 0; b < 256; ++b) {
+    if (b == 0x98) continue;
+    const std::string one(1, static_cast<char>(b));
+    EXPECT_EQ(one, Utf8ToCp1251(Cp1251ToUtf8(one))) << b;
+  }
+}
+
+TEST(EscapeMarkup, EscapesTheThreeMarkupCharacters) {
+  EXPECT_EQ("Fish &amp; Chips &lt;b&gt; \"q\"", EscapeMarkup("Fish & Chips <b> \"q\""));
+}
