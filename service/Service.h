@@ -1,0 +1,67 @@
+// Texts and numbers that the terminal commands compute without touching the
+// database: the settings file's lines, the price form of the lists, the line a
+// failed order import answers with, and the archive's random file numbers.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <string_view>
+
+#include "runtime/Exception.h"
+
+// The archive file of a posted order could not be created or written.
+DORVANA_EXCEPTION(EFCreateError, Exception);
+
+namespace service {
+
+// The settings file is read into a buffer of this size; bytes past it are ignored.
+inline constexpr size_t kSettingsFileMax = 1024;
+
+// What a settings file sets. A key the file does not name stays unset, so the
+// property it stands for keeps its value.
+struct TConnectionSettings {
+  std::optional<std::string> ServerName;  // "SERVER NAME="
+  std::optional<std::string> UserName;    // "USER NAME="
+  std::optional<std::string> Password;    // "PASSWORD="
+  std::optional<std::string> RoleName;    // "ROLE NAME="
+};
+
+// The settings in a file's text. A NUL byte ends the text; lines end at CR LF,
+// CR or LF; a line that begins with a key (exact, case-sensitive) sets it to the
+// rest of the line, unchanged; the last such line wins; other lines are ignored.
+TConnectionSettings ParseSettings(std::string_view text);
+
+// True when a directory entry's name marks a settings file: it ends in ".def",
+// in any letter case.
+bool IsSettingsFileName(std::string_view name);
+
+// A price with at most two decimals: rounded half away from zero at the third
+// decimal of its 18-digit decimal form, no grouping, trailing zeros dropped, "0"
+// for anything that rounds to zero. Magnitudes of 1e18 and more and non-finite
+// values come out with 15 significant digits.
+std::string FormatPrice(double value, char decimalMark);
+
+// The reply to a failed order import: the line that follows the last line naming
+// a restaurant exception ("EX_RESTAURANT_"), or the whole message when there is
+// no such line or nothing follows it.
+std::string OrderErrorLine(const std::string& message);
+
+// The clock-seeded random generator that numbers archived orders.
+class TArchiveNumbers {
+ public:
+  explicit TArchiveNumbers(uint32_t seed) : FSeed(seed) {}
+  // The next number, 0 to kArchiveNumbers - 1.
+  uint32_t Next();
+  static constexpr uint32_t kArchiveNumbers = 100000;
+
+ private:
+  uint32_t FSeed;
+};
+
+// The seed: the low 32 bits of the high-resolution counter, or the millisecond
+// tick count where there is none.
+uint32_t ClockSeed();
+
+}  // namespace service
