@@ -1,0 +1,80 @@
+#include "cgi/CGIApp.h"
+
+#include "cgi/CGIHTTP.h"
+#include "platform/Platform.h"
+#include "runtime/Exception.h"
+#include "runtime/Format.h"
+
+namespace {
+
+std::function<void()>& StartupHook() {
+  static std::function<void()> hook;
+  return hook;
+}
+
+// The status line must stay one line whatever the message holds.
+std::string StatusLineText(std::string text) {
+  for (char& c : text)
+    if (static_cast<unsigned char>(c) < 0x20 || c == 0x7F) c = ' ';
+  return text;
+}
+
+}  // namespace
+
+void SetStartupHook(std::function<void()> hook) { StartupHook() = std::move(hook); }
+
+TCGIFactory::TCGIFactory(ICGIChannel& channel) : FChannel(channel) {
+  SetExceptionHook(CGIHandleException);
+}
+
+std::unique_ptr<TCGIRequest> TCGIFactory::CreateRequest() {
+  return std::make_unique<TCGIRequest>(FChannel);
+}
+
+std::unique_ptr<TCGIResponse> TCGIFactory::CreateResponse(TCGIRequest* request) {
+  return std::make_unique<TCGIResponse>(request);
+}
+
+TCGIApplication::TCGIApplication(ICGIChannel& channel) : FChannel(channel) {}
+TCGIApplication::TCGIApplication() : TCGIApplication(StandardCGIChannel()) {}
+TCGIApplication::~TCGIApplication() = default;
+
+void TCGIApplication::Initialize() {
+  if (StartupHook()) StartupHook()();
+}
+
+std::unique_ptr<TCGIRequest> TCGIApplication::CreateRequest() {
+  if (!FFactory) FFactory = std::make_unique<TCGIFactory>(FChannel);
+  return FFactory->CreateRequest();
+}
+
+std::unique_ptr<TCGIResponse> TCGIApplication::CreateResponse(TCGIRequest* request) {
+  if (!FFactory) FFactory = std::make_unique<TCGIFactory>(FChannel);
+  return FFactory->CreateResponse(request);
+}
+
+void TCGIApplication::Run() {
+  platform::SetBinaryStdio();
+  try {
+    std::unique_ptr<TCGIRequest> request = CreateRequest();
+    std::unique_ptr<TCGIResponse> response = CreateResponse(request.get());
+    // The response goes before the request, also when serving raises.
+    ServeRequest(request.get(), response.get());
+  } catch (...) {
+    WriteServerError(std::current_exception());
+  }
+}
+
+void TCGIApplication::WriteServerError(std::exception_ptr e) {
+  const std::string message = ExceptionMessage(e);
+  const std::string page = Format(
+      "<html><title>Internal Server Error 500</title>\r\n"
+      "<h1>Internal Server Error 500</h1><hr>\r\n"
+      "Exception: %s<br>\r\nMessage: %s<br></html>\r\n",
+      {ExceptionClassName(e), message});
+  const std::string head =
+      Format("Status: 500 %s\r\nContent-Type: text/html\r\nContent-Length: %d\r\n\r\n",
+             {StatusLineText(message), page.size()});
+  FChannel.Write(head.data(), static_cast<long>(head.size()));
+  FChannel.Write(page.data(), static_cast<long>(page.size()));
+}

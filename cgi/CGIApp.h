@@ -1,0 +1,55 @@
+// The application object of the CGI program: it builds the one request and
+// response from the CGI channel, serves the request and writes the last-resort
+// status-500 answer for a failure outside routing.
+#pragma once
+
+#include <exception>
+#include <functional>
+#include <memory>
+#include <string>
+
+#include "cgi/WebReq.h"
+
+class ICGIChannel;
+class TCGIRequest;
+class TCGIResponse;
+
+// Builds the CGI request and response; installs the CGI exception hook when it
+// is created.
+class TCGIFactory {
+ public:
+  explicit TCGIFactory(ICGIChannel& channel);
+  std::unique_ptr<TCGIRequest> CreateRequest();
+  std::unique_ptr<TCGIResponse> CreateResponse(TCGIRequest* request);
+
+ private:
+  ICGIChannel& FChannel;
+};
+
+// A routine the process runs once at start-up, before the request is served.
+void SetStartupHook(std::function<void()> hook);
+
+// The one application object of the process. Destroying it destroys the held
+// module sets and with them the web module.
+class TCGIApplication : public TWebApplication {
+ public:
+  explicit TCGIApplication(ICGIChannel& channel);
+  TCGIApplication();
+  ~TCGIApplication() override;
+  std::string ClassName() const override { return "TCGIApplication"; }
+
+  // Runs the start-up hook, if one is set.
+  void Initialize();
+  // Serves the one request. Never raises: a failure outside routing is
+  // answered by WriteServerError.
+  void Run();
+  // Writes the status-500 answer for e straight to the channel.
+  void WriteServerError(std::exception_ptr e);
+
+  std::unique_ptr<TCGIRequest> CreateRequest();
+  std::unique_ptr<TCGIResponse> CreateResponse(TCGIRequest* request);
+
+ private:
+  ICGIChannel& FChannel;
+  std::unique_ptr<TCGIFactory> FFactory;
+};

@@ -1,0 +1,555 @@
+#include "cgi/HTTPApp.h"
+
+#include <algorithm>
+#include <cmath>
+#include <cstdio>
+#include <cstring>
+#include <map>
+
+#include "cgi/Masks.h"
+#include "runtime/Format.h"
+#include "runtime/Text.h"
+
+namespace {
+
+const char* const kDayNames[] = {"Sun", "Mon", "Tue", "Wed", "Thu", "Fri", "Sat"};
+const char* const kMonthNames[] = {"Jan", "Feb", "Mar", "Apr", "May", "Jun",
+                                   "Jul", "Aug", "Sep", "Oct", "Nov", "Dec"};
+
+// Days between 1970-01-01 and a civil date.
+int64_t DaysFromCivil(int64_t y, unsigned m, unsigned d) {
+  y -= m <= 2;
+  const int64_t era = (y >= 0 ? y : y - 399) / 400;
+  const unsigned yoe = static_cast<unsigned>(y - era * 400);
+  const unsigned doy = (153 * (m + (m > 2 ? -3 : 9)) + 2) / 5 + d - 1;
+  const unsigned doe = yoe * 365 + yoe / 4 - yoe / 100 + doy;
+  return era * 146097 + static_cast<int64_t>(doe) - 719468;
+}
+
+void CivilFromDays(int64_t z, int64_t& y, unsigned& m, unsigned& d) {
+  z += 719468;
+  const int64_t era = (z >= 0 ? z : z - 146096) / 146097;
+  const unsigned doe = static_cast<unsigned>(z - era * 146097);
+  const unsigned yoe = (doe - doe / 1460 + doe / 36524 - doe / 146096) / 365;
+  y = static_cast<int64_t>(yoe) + era * 400;
+  const unsigned doy = doe - (365 * yoe + yoe / 4 - yoe / 100);
+  const unsigned mp = (5 * doy + 2) / 153;
+  d = doy - (153 * mp + 2) / 5 + 1;
+  m = mp < 10 ? mp + 3 : mp - 9;
+  y += m <= 2;
+}
+
+// Day numbers count from 1899-12-30; 1970-01-01 is day 25569.
+constexpr int64_t kUnixEpochDay = 25569;
+
+bool IsHexDigit(char c) {
+  return (c >= '0' && c <= '9') || (c >= 'a' && c <= 'f') || (c >= 'A' && c <= 'F');
+}
+
+int HexValue(char c) {
+  if (c >= '0' && c <= '9') return c - '0';
+  if (c >= 'a' && c <= 'f') return c - 'a' + 10;
+  return c - 'A' + 10;
+}
+
+std::map<std::string, std::function<TFormDescription()>>& FormRegistry() {
+  static std::map<std::string, std::function<TFormDescription()>> registry;
+  return registry;
+}
+
+}  // namespace
+
+// ---- Streams ---------------------------------------------------------------------
+
+long TStringStream::Read(void* buffer, long count) {
+  if (count <= 0 || FPosition >= FData.size()) return 0;
+  size_t n = std::min(static_cast<size_t>(count), FData.size() - FPosition);
+  std::memcpy(buffer, FData.data() + FPosition, n);
+  FPosition += n;
+  return static_cast<long>(n);
+}
+
+void TStringStream::SetPosition(int64_t position) {
+  FPosition = static_cast<size_t>(std::clamp<int64_t>(position, 0, Size()));
+}
+
+// ---- Fields ----------------------------------------------------------------------
+
+std::string DecodeField(const std::string& field) {
+  std::string result;
+  result.reserve(field.size());
+  const size_t n = field.size();
+  // Bytes past the end of the field read as NUL.
+  auto at = [&](size_t i) { return i < n ? field[i] : '\0'; };
+  for (size_t i = 0; i < n; ++i) {
+    char c = field[i];
+    if (c == '+') {
+      result += ' ';
+    } else if (c == '%') {
+      if (at(i + 1) == '%') {
+        result += '%';
+        ++i;
+        continue;
+      }
+      char a = at(i + 1), b = at(i + 2);
+      if (a == '\0' || b == '\0')
+        throw EWebBrokerException(Format(
+            "Error decoding URL style (%%XX) encoded string at position %d", {i + 1}));
+      if (!IsHexDigit(a) || !IsHexDigit(b))
+        throw EConvertError(Format("Invalid URL encoded character (%s) at position %d",
+                                   {field.substr(i, 3), i + 1}));
+      result += static_cast<char>(HexValue(a) * 16 + HexValue(b));
+      i += 2;
+    } else {
+      result += c;
+    }
+  }
+  return result;
+}
+
+void ExtractHTTPFields(const std::string& separators, const std::string& blanks,
+                       const std::string& content, TStringList& list) {
+  // Processing stops at the first NUL; past the end every byte reads as NUL.
+  const std::string text = content.substr(0, content.find('\0'));
+  if (text.empty()) return;
+  const size_t n = text.size();
+  auto at = [&](size_t i) { return i < n ? text[i] : '\0'; };
+  const std::string allBlanks = blanks + "\r\n";
+  const std::string allSeparators = separators + "\r\n\"";
+  auto isBlank = [&](char c) { return c != '\0' && allBlanks.find(c) != std::string::npos; };
+  auto isSeparator = [&](char c) {
+    return c == '\0' || allSeparators.find(c) != std::string::npos;
+  };
+
+  size_t tail = 0;
+  char quote = '\0';
+  for (;;) {
+    while (isBlank(at(tail))) ++tail;
+    size_t head = tail;
+    bool inQuote = false;
+    bool leadQuote = false;
+    for (;;) {
+      char c = at(tail);
+      if (c == '"') {
+        if (quote != '\0' && quote == c) {
+          quote = '\0';
+        } else {
+          leadQuote = head == tail;
+          quote = c;
+          if (leadQuote) ++head;
+        }
+        inQuote = quote != '\0';
+        if (inQuote) {
+          ++tail;
+          continue;
+        }
+        break;
+      }
+      if (c == '\0') break;
+      if (inQuote || !isSeparator(c)) {
+        ++tail;
+        continue;
+      }
+      break;
+    }
+    // The closing quote of a run that began inside the field belongs to it.
+    if (!leadQuote && at(tail) == '"') ++tail;
+    const bool atEnd = at(tail) == '\0';
+    if (at(head) != '\0') list.Add(DecodeField(text.substr(head, tail - head)));
+    ++tail;
+    if (atEnd) break;
+  }
+}
+
+std::string HTTPEncode(const std::string& text) {
+  static const char kHex[] = "0123456789ABCDEF";
+  std::string result;
+  for (unsigned char c : text) {
+    if ((c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') ||
+        std::strchr("*-._@", c) != nullptr) {
+      result += static_cast<char>(c);
+    } else if (c == ' ') {
+      result += '+';
+    } else {
+      result += '%';
+      result += kHex[c >> 4];
+      result += kHex[c & 15];
+    }
+  }
+  return result;
+}
+
+// ---- Dates -----------------------------------------------------------------------
+
+std::string FormatHTTPDate(double dateTime) {
+  // Rounded to the millisecond, as a date-time is stored.
+  int64_t ms = static_cast<int64_t>(std::llround(dateTime * 86400000.0));
+  int64_t day = ms >= 0 ? ms / 86400000 : -((-ms + 86399999) / 86400000);
+  int64_t msOfDay = ms - day * 86400000;
+  int64_t y;
+  unsigned m, d;
+  CivilFromDays(day - kUnixEpochDay, y, m, d);
+  int dow = static_cast<int>(((day + 6) % 7 + 7) % 7);  // day 0 was a Saturday
+  int64_t secs = msOfDay / 1000;
+  char buf[64];
+  std::snprintf(buf, sizeof buf, "%s, %02u %s %04lld %02lld:%02lld:%02lld GMT", kDayNames[dow],
+                d, kMonthNames[m - 1], static_cast<long long>(y),
+                static_cast<long long>(secs / 3600), static_cast<long long>(secs / 60 % 60),
+                static_cast<long long>(secs % 60));
+  return buf;
+}
+
+bool ParseHTTPDate(const std::string& text, double& dateTime) {
+  char dayName[16] = {}, month[4] = {};
+  int d = 0, y = 0, hh = 0, mm = 0, ss = 0;
+  int consumed = 0;
+  bool ok = false;
+  // "Sun, 06 Nov 1994 08:49:37 GMT", "Sunday, 06-Nov-94 08:49:37 GMT",
+  // "Sun Nov  6 08:49:37 1994".
+  if (std::sscanf(text.c_str(), "%15[A-Za-z], %2d %3s %4d %2d:%2d:%2d GMT%n", dayName, &d,
+                  month, &y, &hh, &mm, &ss, &consumed) == 7 &&
+      consumed == static_cast<int>(text.size())) {
+    ok = true;
+  } else if (std::sscanf(text.c_str(), "%15[A-Za-z], %2d-%3s-%2d %2d:%2d:%2d GMT%n", dayName,
+                         &d, month, &y, &hh, &mm, &ss, &consumed) == 7 &&
+             consumed == static_cast<int>(text.size())) {
+    y += y < 70 ? 2000 : 1900;
+    ok = true;
+  } else if (std::sscanf(text.c_str(), "%15[A-Za-z] %3s %2d %2d:%2d:%2d %4d%n", dayName,
+                         month, &d, &hh, &mm, &ss, &y, &consumed) == 7 &&
+             consumed == static_cast<int>(text.size())) {
+    ok = true;
+  }
+  if (!ok) return false;
+  int mon = -1;
+  for (int i = 0; i < 12; ++i)
+    if (SameText(month, kMonthNames[i])) mon = i + 1;
+  if (mon < 0 || d < 1 || d > 31 || hh > 23 || mm > 59 || ss > 59) return false;
+  int64_t day = DaysFromCivil(y, static_cast<unsigned>(mon), static_cast<unsigned>(d)) +
+                kUnixEpochDay;
+  dateTime = static_cast<double>(day) + (hh * 3600 + mm * 60 + ss) / 86400.0;
+  return true;
+}
+
+std::string TCookie::HeaderValue() const {
+  std::string result = Format("%s=%s; ", {HTTPEncode(Name), HTTPEncode(Value)});
+  if (!Domain.empty()) result += Format("domain=%s; ", {Domain});
+  if (!Path.empty()) result += Format("path=%s; ", {Path});
+  if (Expires > -1.0) result += Format("expires=%s; ", {FormatHTTPDate(Expires)});
+  if (Secure) result += "secure";
+  if (result.size() >= 2 && result.compare(result.size() - 2, 2, "; ") == 0)
+    result.resize(result.size() - 2);
+  return result;
+}
+
+// ---- Request ---------------------------------------------------------------------
+
+TWebRequest::TWebRequest() = default;
+TWebRequest::~TWebRequest() = default;
+
+const TStringList& TWebRequest::QueryFieldList() {
+  if (!FQueryFields) {
+    FQueryFields = std::make_unique<TStringList>();
+    ExtractHTTPFields("&", "", QueryString(), *FQueryFields);
+  }
+  return *FQueryFields;
+}
+
+const TStringList& TWebRequest::ContentFieldList() {
+  if (!FContentFields) {
+    FContentFields = std::make_unique<TStringList>();
+    int32_t length = ContentLength();
+    if (length > 0) {
+      std::string text = Content();
+      if (static_cast<int64_t>(text.size()) < length)
+        text += ReadContent(length - static_cast<int32_t>(text.size()));
+      ExtractHTTPFields("&", "", text, *FContentFields);
+    }
+  }
+  return *FContentFields;
+}
+
+// ---- Response --------------------------------------------------------------------
+
+std::string StatusString(int code) {
+  switch (code) {
+    case 100: return "Continue";
+    case 101: return "Switching Protocols";
+    case 200: return "OK";
+    case 201: return "Created";
+    case 202: return "Accepted";
+    case 203: return "Non-Authoritative Information";
+    case 204: return "No Content";
+    case 205: return "Reset Content";
+    case 206: return "Partial Content";
+    case 300: return "Multiple Choices";
+    case 301: return "Moved Permanently";
+    case 302: return "Moved Temporarily";
+    case 303: return "See Other";
+    case 304: return "Not Modified";
+    case 305: return "Use Proxy";
+    case 400: return "Bad Request";
+    case 401: return "Unauthorized";
+    case 402: return "Payment Required";
+    case 403: return "Forbidden";
+    case 404: return "Not Found";
+    case 405: return "Method Not Allowed";
+    case 406: return "None Acceptable";
+    case 407: return "Proxy Authentication Required";
+    case 408: return "Request Timeout";
+    case 409: return "Conflict";
+    case 410: return "Gone";
+    case 411: return "Length Required";
+    case 412: return "Unless True";
+    case 500: return "Internal Server Error";
+    case 501: return "Not Implemented";
+    case 502: return "Bad Gateway";
+    case 503: return "Service Unavailable";
+    case 504: return "Gateway Timeout";
+    default: return "";
+  }
+}
+
+TWebResponse::TWebResponse(TWebRequest* request) : FHTTPRequest(request) {}
+TWebResponse::~TWebResponse() = default;
+
+void TWebResponse::SetContentStream(std::unique_ptr<TStream> stream) {
+  if (stream.get() == FContentStream.get()) {
+    stream.release();  // the same object: keep the one owner
+    return;
+  }
+  FContentStream = std::move(stream);
+  if (FContentStream)
+    SetContentLength(static_cast<int32_t>(FContentStream->Size()));
+  else
+    SetContentLength(static_cast<int32_t>(Content().size()));
+}
+
+void TWebResponse::Redirect(const std::string& uri) {
+  SetLocation(uri);
+  SetStatusCode(302);
+  SetContentType("text/html");
+  SetContent(Format(
+      "<html><title>Document Moved 302</title>\r\n<body><h1>Object Moved</h1><hr>\r\n"
+      "This Object may be found <a HREF=\"%s\">here.</a><br>\r\n<br></body></html>\r\n",
+      {uri}));
+  Send();
+}
+
+void TWebResponse::WriteStream(TStream& stream) {
+  char buffer[8192];
+  while (stream.Position() < stream.Size()) {
+    long n = stream.Read(buffer, sizeof buffer);
+    if (n <= 0) break;
+    FHTTPRequest->WriteBytes(buffer, n);
+  }
+}
+
+// ---- Routing ---------------------------------------------------------------------
+
+std::string NormalizePathPattern(const std::string& pattern) {
+  std::string result = pattern;
+  std::replace(result.begin(), result.end(), '\\', '/');
+  if (!result.empty() && result[0] != '/') result.insert(result.begin(), '/');
+  return result;
+}
+
+TWebDispatch::TWebDispatch(TComponent* owner) : FOwner(owner) {}
+TWebDispatch::~TWebDispatch() = default;
+
+std::string TWebDispatch::PathInfo() const {
+  return FPathInfo.empty() && FOwner ? FOwner->Name() : FPathInfo;
+}
+
+void TWebDispatch::SetPathInfo(const std::string& value) {
+  FPathInfo = FOwner && value == FOwner->Name() ? std::string() : value;
+}
+
+TMask& TWebDispatch::Mask() {
+  std::string text = NormalizePathPattern(PathInfo());
+  if (!FMask || text != FMaskText) {
+    FMask = std::make_unique<TMask>(text);
+    FMaskText = text;
+  }
+  return *FMask;
+}
+
+TWebActionItem::TWebActionItem(TWebActionItems* collection) : FCollection(collection) {}
+
+void TWebActionItem::SetName(const std::string& name) {
+  if (SameText(name, Name())) {
+    TComponent::SetName(name);
+    return;
+  }
+  if (!name.empty() && FCollection && FCollection->ItemByName(name))
+    throw EWebBrokerException("Duplicate action name");
+  TComponent::SetName(name);
+}
+
+std::string TWebActionItem::PathInfo() const {
+  if (FPathInfo.empty() && FProducer) return "/" + FProducer->Name();
+  return FPathInfo;
+}
+
+void TWebActionItem::SetPathInfo(const std::string& value) {
+  std::string text = NormalizePathPattern(value);
+  if (FProducer && text == "/" + FProducer->Name()) text.clear();
+  if (SameText(text, FPathInfo)) return;
+  FPathInfo = text;
+}
+
+void TWebActionItem::SetDefault(bool value) {
+  if (value && FCollection)
+    for (int i = 0; i < FCollection->Count(); ++i) FCollection->Items(i)->FDefault = false;
+  FDefault = value;
+}
+
+void TWebActionItem::SetProducer(TComponent* producer, std::function<std::string()> content) {
+  FProducer = producer;
+  FProducerContent = std::move(content);
+}
+
+TMask& TWebActionItem::Mask() {
+  std::string text = PathInfo();
+  if (!FMask || text != FMaskText) {
+    FMask = std::make_unique<TMask>(text);
+    FMaskText = text;
+  }
+  return *FMask;
+}
+
+bool TWebActionItem::TryDispatch(TWebRequest* request, TWebResponse* response,
+                                 bool asDefault) {
+  bool result = false;
+  if (!(FDefault && asDefault)) {
+    if (!FEnabled) return false;
+    if (FMethodType != mtAny && FMethodType != request->MethodType()) return false;
+    if (!Mask().Matches(request->PathInfo())) return false;
+  }
+  if (FProducer && FProducerContent) {
+    result = true;
+    response->SetContent(FProducerContent());
+  }
+  if (FOnAction) {
+    result = true;
+    FOnAction(this, request, response, result);
+  }
+  return result;
+}
+
+TWebActionItem* TWebActionItems::Add() {
+  FItems.push_back(std::make_unique<TWebActionItem>(this));
+  return FItems.back().get();
+}
+
+TWebActionItem* TWebActionItems::ItemByName(const std::string& name) const {
+  for (const auto& item : FItems)
+    if (SameText(item->Name(), name)) return item.get();
+  return nullptr;
+}
+
+TWebActionItem* TWebActionItems::DefaultItem() const {
+  for (const auto& item : FItems)
+    if (item->Default()) return item.get();
+  return nullptr;
+}
+
+TCustomWebDispatcher::TCustomWebDispatcher(TComponent* owner) : TComponent(owner) {}
+
+TCustomWebDispatcher::~TCustomWebDispatcher() {
+  // The components go first: they may still look at the dispatcher.
+  DestroyComponents();
+}
+
+std::vector<IWebAutoDispatch*> TCustomWebDispatcher::AutoDispatchList() const {
+  std::vector<IWebAutoDispatch*> result;
+  for (int i = 0; i < ComponentCount(); ++i)
+    if (auto* d = dynamic_cast<IWebAutoDispatch*>(Components(i))) result.push_back(d);
+  return result;
+}
+
+bool TCustomWebDispatcher::RouteRequest(TWebRequest* request, TWebResponse* response) {
+  FRequest = request;
+  FResponse = response;
+  TWebActionItem* defaultItem = nullptr;
+  if (response->AlreadySent()) return true;
+
+  bool handled = false;
+  if (BeforeDispatch) BeforeDispatch(this, request, response, handled);
+  bool result = handled || response->AlreadySent();
+
+  for (int i = 0; i < FActions.Count() && !result; ++i) {
+    TWebActionItem* item = FActions.Items(i);
+    result = item->TryDispatch(request, response, false);
+    if (item->Default()) defaultItem = item;
+  }
+
+  if (!result) {
+    for (IWebAutoDispatch* d : AutoDispatchList()) {
+      if (result) break;
+      if (d->Enabled() &&
+          (d->MethodType() == mtAny || d->MethodType() == request->MethodType()) &&
+          d->PathMask().Matches(request->PathInfo()))
+        result = d->TakeRequest(this, request, response);
+    }
+  }
+
+  if (!result && defaultItem) result = defaultItem->TryDispatch(request, response, true);
+
+  if (result && !response->AlreadySent()) {
+    handled = true;
+    if (AfterDispatch) AfterDispatch(this, request, response, handled);
+    result = handled;
+  }
+  return result;
+}
+
+bool TCustomWebDispatcher::HandleRequest(TWebRequest* request, TWebResponse* response) {
+  return RouteRequest(request, response);
+}
+
+void TCustomWebDispatcher::HandleError(const Exception& e, bool& handled) {
+  handled = false;
+  if (OnException) {
+    handled = true;
+    if (FResponse) FResponse->SetStatusCode(500);
+    OnException(this, e, handled);
+    if (handled && FResponse) FResponse->Send();
+  }
+  if (!handled && FResponse) {
+    // The message and the path are the request's own text: escaped for HTML.
+    FResponse->SetContent(
+        Format("<html><body><h1>Internal Application Error</h1>\r\n<p>%0:s\r\n"
+               "<p><hr width=\"100%%\"><i>%1:s</i></body></html>",
+               {EscapeMarkup(e.Message()),
+                EscapeMarkup(FRequest ? FRequest->PathInfo() : std::string())}));
+    if (!FResponse->AlreadySent()) {
+      FResponse->SetStatusCode(500);
+      FResponse->Send();
+    }
+    handled = true;
+  }
+}
+
+// ---- Web module and forms ----------------------------------------------------------
+
+bool RegisterFormDescription(const std::string& className,
+                             std::function<TFormDescription()> form) {
+  FormRegistry()[className] = std::move(form);
+  return true;
+}
+
+TWebModule::TWebModule(TComponent* owner) : TCustomWebDispatcher(owner) {}
+
+void TWebModule::ReadForm(const std::string& className) {
+  auto it = FormRegistry().find(className);
+  if (it == FormRegistry().end())
+    throw EResNotFound(Format("Resource %s not found", {className}));
+  const TFormDescription form = it->second();
+  if (form.Properties) form.Properties(this);
+  for (const TFormComponent& entry : form.Components)
+    if (entry.Create) entry.Create(this);
+  // References between components are resolved once all of them exist.
+  for (const TFormComponent& entry : form.Components)
+    if (entry.Link) entry.Link(this);
+}

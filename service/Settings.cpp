@@ -1,0 +1,3 @@
+#include "service/Unit1.h"
+
+std::string TDorvanaWebInterface::ApplySettingsAndConnect() { return ""; }

@@ -1,0 +1,67 @@
+#include "service/Unit1.h"
+
+#include "runtime/Text.h"
+
+namespace {
+
+// The form of the module: its name and action item, then its components in the
+// order they are created. A component's links to others run once all exist.
+TFormDescription DorvanaWebInterfaceForm() {
+  using M = TDorvanaWebInterface;
+  TFormDescription form;
+  form.Properties = [](TComponent* module) {
+    auto& m = static_cast<M&>(*module);
+    m.SetName("DorvanaWebInterface");
+    TWebActionItem* item = m.Actions().Add();
+    item->SetName("DefaultHandler");
+    item->SetDefault(true);
+    item->SetPathInfo("/");
+    item->SetOnAction([&m](TComponent* sender, TWebRequest* request, TWebResponse* response,
+                           bool& handled) {
+      m.WebModule1DefaultHandlerAction(sender, request, response, handled);
+    });
+  };
+  form.Components = {
+  };
+  return form;
+}
+
+const bool kFormRegistered =
+    RegisterFormDescription("TDorvanaWebInterface", DorvanaWebInterfaceForm);
+
+// Line end of the diagnostics reply: LF then CR.
+const char kEchoBreak[] = "\n\r";
+
+}  // namespace
+
+TDorvanaWebInterface::TDorvanaWebInterface(TComponent* owner) : TWebModule(owner) {
+  (void)kFormRegistered;
+  ReadForm("TDorvanaWebInterface");
+}
+
+TDorvanaWebInterface::~TDorvanaWebInterface() {
+  // Components go while the module's fields they may point into still exist.
+  DestroyComponents();
+}
+
+void TDorvanaWebInterface::WebModule1DefaultHandlerAction(TComponent*, TWebRequest* Request,
+                                                          TWebResponse* Response, bool&) {
+  // Command names compare case-sensitively; the field name does not.
+  const std::string command = Request->QueryFieldList().Values("q");
+  if (command == "test") {
+    std::string reply = "type: " + IntToStr(Request->MethodType()) + kEchoBreak;
+    reply += Request->ContentFieldList().Text();
+    reply += "param_count=" + IntToStr(Request->QueryFieldList().Count()) + kEchoBreak;
+    reply += std::string("params: ") + kEchoBreak;
+    reply += Request->QueryFieldList().Text();
+    Response->SetContent(reply);
+  } else if (command == "getsprfood") {
+    GetSprFood(Request, Response);
+  } else if (command == "getsprfoodgroup") {
+    GetSprFoodGroup(Request, Response);
+  } else if (command == "getsprstewards") {
+    GetSprStewards(Request, Response);
+  } else if (command == "addorder") {
+    AddOrder(Request, Response);
+  }
+}
