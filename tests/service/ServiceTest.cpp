@@ -1,0 +1,115 @@
+#include "service/Service.h"
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <limits>
+#include <set>
+
+using service::FormatPrice;
+using service::OrderErrorLine;
+using service::ParseSettings;
+
+TEST(Settings, KeysInAnyOrderAndLineEnds) {
+  const auto s = ParseSettings(
+      "ROLE NAME=CASHIER\nPASSWORD=secret \rUSER NAME= dorvana\r\n"
+      "SERVER NAME=127.0.0.1:/srv/db/demo.fdb\r\n");
+  EXPECT_EQ("127.0.0.1:/srv/db/demo.fdb", s.ServerName.value_or("?"));
+  EXPECT_EQ(" dorvana", s.UserName.value_or("?"));   // leading blank kept
+  EXPECT_EQ("secret ", s.Password.value_or("?"));    // trailing blank kept
+  EXPECT_EQ("CASHIER", s.RoleName.value_or("?"));
+}
+
+TEST(Settings, NearMissesAreIgnored) {
+  const char* kIgnored[] = {" SERVER NAME=a", "server name=a", "SERVER NAME =a",
+                            "SERVERNAME=a", "SERVER NAME", "# SERVER NAME=a", ""};
+  for (const char* line : kIgnored)
+    EXPECT_FALSE(ParseSettings(line).ServerName.has_value()) << line;
+}
+
+TEST(Settings, LastLineWinsAndAbsentKeysStayUnset) {
+  const auto s = ParseSettings("SERVER NAME=first\nSERVER NAME=second\nUSER NAME=\n");
+  EXPECT_EQ("second", s.ServerName.value_or("?"));
+  EXPECT_EQ("", s.UserName.value_or("?"));  // present but empty
+  EXPECT_FALSE(s.Password.has_value());
+  EXPECT_FALSE(s.RoleName.has_value());
+}
+
+TEST(Settings, NulEndsTheText) {
+  const std::string text("USER NAME=a\0PASSWORD=b\n", 23);
+  const auto s = ParseSettings(text);
+  EXPECT_EQ("a", s.UserName.value_or("?"));
+  EXPECT_FALSE(s.Password.has_value());
+}
+
+TEST(Settings, ValueIsNotUnquotedOrCut) {
+  const auto s = ParseSettings("PASSWORD=\"p=w;d\"\n");
+  EXPECT_EQ("\"p=w;d\"", s.Password.value_or("?"));
+}
+
+TEST(Settings, FileNames) {
+  const struct { const char* name; bool is; } kCases[] = {
+      {"dorvana.def", true}, {"X.DEF", true}, {".def", true}, {"a.Def", true},
+      {"a.def.bak", false}, {"def", false}, {"a.de", false}, {"adef", false}};
+  for (const auto& c : kCases) EXPECT_EQ(c.is, service::IsSettingsFileName(c.name)) << c.name;
+}
+
+TEST(FormatPrice, Examples) {
+  const struct { double value; const char* text; } kCases[] = {
+      {12.5, "12.5"},   {12, "12"},          {0.125, "0.13"},  {0.004, "0"},
+      {-0.004, "0"},    {-3.456, "-3.46"},   {1234.5, "1234.5"}, {0.1, "0.1"},
+      {2.675, "2.67"},  {99.999, "100"},     {100, "100"},     {0.5, "0.5"},
+      {0, "0"},         {-0.0, "0"},         {0.005, "0.01"},  {-0.005, "-0.01"},
+      {1.005, "1"},     {9.995, "9.99"},     {0.995, "0.99"},     {-99.995, "-100"},
+      {1e-300, "0"},    {123456789012345.67, "123456789012345.67"},
+      {2147483648.5, "2147483648.5"}, {390, "390"}, {0.64, "0.64"}};
+  for (const auto& c : kCases) EXPECT_EQ(c.text, FormatPrice(c.value, '.')) << c.value;
+}
+
+TEST(FormatPrice, UsesTheDecimalMark) {
+  EXPECT_EQ("0,5", FormatPrice(0.5, ','));
+  EXPECT_EQ("-1,25", FormatPrice(-1.25, ','));
+  EXPECT_EQ("7", FormatPrice(7, ','));
+}
+
+TEST(FormatPrice, OutsideThePattern) {
+  EXPECT_EQ("1e+18", FormatPrice(1e18, '.'));
+  EXPECT_EQ("-2.5e+20", FormatPrice(-2.5e20, '.'));
+  EXPECT_EQ("inf", FormatPrice(std::numeric_limits<double>::infinity(), '.'));
+}
+
+TEST(OrderErrorLine, PicksTheLineAfterTheLastMarker) {
+  const struct { const char* message; const char* reply; } kCases[] = {
+      {"exception 5\r\nEX_RESTAURANT_UNKNOWN_ITEM\r\nНет позиции\r\nAt procedure 'P' line: 1",
+       "Нет позиции"},
+      {"exception 5\nEX_RESTAURANT_A\nfirst\nEX_RESTAURANT_B\rsecond\rtail", "second"},
+      {"prefix: EX_RESTAURANT_X raised\nnext line", "next line"},
+      {"EX_RESTAURANT_X\r\n\r\nafter blank", ""},
+      {"no marker here\r\nsecond line", "no marker here\r\nsecond line"},
+      {"exception 1\r\nEX_RESTAURANT_LAST", "exception 1\r\nEX_RESTAURANT_LAST"},
+      {"exception 1\r\nEX_RESTAURANT_LAST\r\n", "exception 1\r\nEX_RESTAURANT_LAST\r\n"},
+      {"ex_restaurant_lower\nnot taken", "ex_restaurant_lower\nnot taken"},
+      {"", ""}};
+  for (const auto& c : kCases) EXPECT_EQ(c.reply, OrderErrorLine(c.message)) << c.message;
+}
+
+TEST(ArchiveNumbers, FollowTheGenerator) {
+  // seed 0: 1, then 1 * 134775813 + 1 = 134775814, ...
+  service::TArchiveNumbers numbers(0);
+  EXPECT_EQ(0u, numbers.Next());                       // 1 * 100000 >> 32
+  EXPECT_EQ(3137u, numbers.Next());                    // 134775814 * 100000 >> 32
+  // This seed makes the next one 2^32 - 1: the top of the range.
+  service::TArchiveNumbers top(0x4D60AE66u);
+  EXPECT_EQ(99999u, top.Next());
+}
+
+TEST(ArchiveNumbers, StayInRangeAndSpread) {
+  service::TArchiveNumbers numbers(123456789);
+  std::set<uint32_t> seen;
+  for (int i = 0; i < 1000; ++i) {
+    const uint32_t n = numbers.Next();
+    ASSERT_LT(n, 100000u);
+    seen.insert(n);
+  }
+  EXPECT_GT(seen.size(), 990u);
+}
