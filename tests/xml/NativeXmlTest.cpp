@@ -191,7 +191,8 @@ TEST(NativeXmlLoad, StartTagsQuotesAndAttributes) {
 }
 
 TEST(NativeXmlLoad, CloseTagsIgnoreCaseAndSurroundingBlanks) {
-  const char* kCloses[] = {"</GUID>", "</guid >", "</ Guid\r\n>", "</GUID\t>"};
+  const char* kCloses[] = {"</GUID>",    "</guid >", "</ Guid\r\n>",
+                           "</GUID\t>", "< /GUID>", "<\r\n/guid>"};
   for (const char* close : kCloses) {
     EXPECT_EQ("abc", RawOf(std::string("<GUID>abc") + close)) << close;
   }
