@@ -1,0 +1,419 @@
+#include "soap/SoapEnvelope.h"
+
+#include <libxml/parser.h>
+#include <libxml/tree.h>
+
+#include <charconv>
+#include <cmath>
+#include <map>
+#include <memory>
+
+#include "runtime/Text.h"
+
+const char kSoapEnvelopeNS[] = "http://schemas.xmlsoap.org/soap/envelope/";
+const char kSoapEncodingNS[] = "http://schemas.xmlsoap.org/soap/encoding/";
+const char kXmlSchemaNS[] = "http://www.w3.org/2001/XMLSchema";
+
+namespace {
+
+const char kSchemaInstance2001[] = "http://www.w3.org/2001/XMLSchema-instance";
+const char kSchemaInstance2000[] = "http://www.w3.org/2000/10/XMLSchema-instance";
+const char kSchemaInstance1999[] = "http://www.w3.org/1999/XMLSchema-instance";
+// Hops along href chains before a reference counts as circular.
+const int kMaxReferenceHops = 32;
+
+// ---- Text --------------------------------------------------------------------
+
+bool IsUtf8(const std::string& s) {
+  size_t i = 0;
+  while (i < s.size()) {
+    auto c = static_cast<unsigned char>(s[i]);
+    int extra = c < 0x80 ? 0 : c < 0xC2 ? -1 : c < 0xE0 ? 1 : c < 0xF0 ? 2 : c < 0xF5 ? 3 : -1;
+    if (extra < 0 || i + extra >= s.size() + (extra == 0 ? 1 : 0)) return false;
+    for (int k = 1; k <= extra; ++k)
+      if ((static_cast<unsigned char>(s[i + k]) & 0xC0) != 0x80) return false;
+    if (extra > 1) {  // overlong forms, surrogates and code points above U+10FFFF
+      auto d = static_cast<unsigned char>(s[i + 1]);
+      if ((c == 0xE0 && d < 0xA0) || (c == 0xED && d >= 0xA0) || (c == 0xF0 && d < 0x90) ||
+          (c == 0xF4 && d >= 0x90))
+        return false;
+    }
+    i += extra + 1;
+  }
+  return true;
+}
+
+std::string Escape(const std::string& text, bool attribute) {
+  std::string in = IsUtf8(text) ? text : Cp1251ToUtf8(text);
+  std::string out;
+  out.reserve(in.size());
+  for (char ch : in) {
+    auto c = static_cast<unsigned char>(ch);
+    switch (ch) {
+      case '&': out += "&amp;"; break;
+      case '<': out += "&lt;"; break;
+      case '>': out += "&gt;"; break;
+      case '"':
+        out += attribute ? "&quot;" : "\"";
+        break;
+      default:
+        if (c < 0x20 && ch != '\t' && ch != '\n' && ch != '\r')
+          out += '?';
+        else
+          out += ch;
+    }
+  }
+  return out;
+}
+
+// ---- Reading -----------------------------------------------------------------
+
+struct TDocFree {
+  void operator()(xmlDoc* d) const { xmlFreeDoc(d); }
+};
+struct TCtxtFree {
+  void operator()(xmlParserCtxt* c) const { xmlFreeParserCtxt(c); }
+};
+using TDocPtr = std::unique_ptr<xmlDoc, TDocFree>;
+
+std::string Str(const xmlChar* s) { return s ? reinterpret_cast<const char*>(s) : ""; }
+const xmlChar* X(const char* s) { return reinterpret_cast<const xmlChar*>(s); }
+
+bool Is(const xmlNode* n, const char* ns, const char* local) {
+  return n && n->type == XML_ELEMENT_NODE && Str(n->name) == local &&
+         Str(n->ns ? n->ns->href : nullptr) == ns;
+}
+
+xmlNode* FirstElement(xmlNode* n) {
+  for (; n; n = n->next)
+    if (n->type == XML_ELEMENT_NODE) return n;
+  return nullptr;
+}
+
+std::string Content(const xmlNode* n) {
+  xmlChar* c = xmlNodeGetContent(n);
+  std::string s = Str(c);
+  xmlFree(c);
+  return s;
+}
+
+std::string XmlTrim(const std::string& s) {
+  const char* ws = " \t\r\n";
+  size_t b = s.find_first_not_of(ws);
+  if (b == std::string::npos) return "";
+  return s.substr(b, s.find_last_not_of(ws) - b + 1);
+}
+
+// The value of an unqualified attribute, or nothing.
+bool Attribute(const xmlNode* n, const char* name, std::string& value) {
+  xmlChar* v = xmlGetNoNsProp(n, X(name));
+  if (!v) return false;
+  value = Str(v);
+  xmlFree(v);
+  return true;
+}
+
+class TEnvelopeReader {
+ public:
+  TEnvelopeReader(xmlNode* body, const TSOAPConvertOptions& options) : FBody(body) {
+    FInstanceNS.push_back(kSchemaInstance2001);
+    if (options.count(soTryAllSchema)) {
+      FInstanceNS.push_back(kSchemaInstance2000);
+      FInstanceNS.push_back(kSchemaInstance1999);
+    }
+    Index(body);
+  }
+
+  TSoapValue Read(xmlNode* n, const TSoapType& type, const std::string& what) {
+    n = Resolve(n);
+    if (IsNil(n)) {
+      switch (type.Kind) {
+        case TSoapTypeKind::tkString: return TSoapValue::Text("");
+        case TSoapTypeKind::tkDynArray: return TSoapValue::Array({});
+        case TSoapTypeKind::tkClass: return TSoapValue::Object(nullptr);
+        default: throw ESoapReadError(what + ": nil is not a valid " + type.Name);
+      }
+    }
+    switch (type.Kind) {
+      case TSoapTypeKind::tkDouble: return TSoapValue::Double(ReadDouble(n, what));
+      case TSoapTypeKind::tkString: return TSoapValue::Text(Content(n));
+      case TSoapTypeKind::tkEnumeration: {
+        std::string text = XmlTrim(Content(n));
+        for (size_t i = 0; i < type.EnumNames.size(); ++i)
+          if (type.EnumNames[i] == text) return TSoapValue::Ordinal(static_cast<int32_t>(i));
+        throw ESoapReadError(what + ": '" + text + "' is not a member of " + type.Name);
+      }
+      case TSoapTypeKind::tkDynArray: {
+        TSoapValue::TArray items;
+        int index = 0;
+        for (xmlNode* c = FirstElement(n->children); c; c = FirstElement(c->next))
+          items.push_back(Read(c, *type.ElementType, what + "[" + IntToStr(index++) + "]"));
+        return TSoapValue::Array(std::move(items));
+      }
+      case TSoapTypeKind::tkClass: {
+        std::shared_ptr<TRemotable> object = type.Create();
+        for (const auto& p : type.Properties)
+          if (xmlNode* c = Child(n, p.Name)) p.Set(*object, Read(c, *p.Type, what + "." + p.Name));
+        return TSoapValue::Object(std::move(object));
+      }
+    }
+    throw ESoapReadError(what + ": unsupported type " + type.Name);
+  }
+
+  static xmlNode* Child(xmlNode* n, const std::string& name) {
+    for (xmlNode* c = FirstElement(n->children); c; c = FirstElement(c->next))
+      if (Str(c->name) == name) return c;
+    return nullptr;
+  }
+
+ private:
+  void Index(xmlNode* n) {
+    for (xmlNode* c = FirstElement(n->children); c; c = FirstElement(c->next)) {
+      std::string id;
+      if (Attribute(c, "id", id)) FIds.emplace(id, c);
+      Index(c);
+    }
+  }
+
+  xmlNode* Resolve(xmlNode* n) {
+    std::string href;
+    for (int hops = 0; Attribute(n, "href", href); ++hops) {
+      if (hops == kMaxReferenceHops)
+        throw ESoapReadError("Circular reference '" + href + "'");
+      auto it = href.size() > 1 && href[0] == '#' ? FIds.find(href.substr(1)) : FIds.end();
+      if (it == FIds.end()) throw ESoapReadError("Reference '" + href + "' not found");
+      n = it->second;
+    }
+    return n;
+  }
+
+  bool IsNil(const xmlNode* n) const {
+    for (const char* ns : FInstanceNS)
+      for (const char* name : {"nil", "null"}) {
+        xmlChar* v = xmlGetNsProp(n, X(name), X(ns));
+        if (!v) continue;
+        std::string s = XmlTrim(Str(v));
+        xmlFree(v);
+        if (s == "true" || s == "1") return true;
+      }
+    return false;
+  }
+
+  static double ReadDouble(const xmlNode* n, const std::string& what) {
+    std::string text = XmlTrim(Content(n));
+    if (text == "INF" || text == "+INF") return HUGE_VAL;
+    if (text == "-INF") return -HUGE_VAL;
+    if (text == "NaN") return std::nan("");
+    // Only the lexical forms of XML Schema: digits, point, exponent and signs.
+    if (text.find_first_not_of("0123456789.eE+-") != std::string::npos)
+      throw ESoapReadError(what + ": '" + text + "' is not a valid double");
+    const char* b = text.data();
+    const char* e = b + text.size();
+    if (b != e && *b == '+' && e - b > 1 && b[1] != '-') ++b;
+    double value = 0;
+    auto [end, ec] = std::from_chars(b, e, value);
+    // Out-of-range magnitudes are refused rather than silently rounded to 0 or INF.
+    if (text.empty() || ec != std::errc() || end != e)
+      throw ESoapReadError(what + ": '" + text + "' is not a valid double");
+    return value;
+  }
+
+  xmlNode* FBody;
+  std::vector<const char*> FInstanceNS;
+  std::map<std::string, xmlNode*> FIds;
+};
+
+TDocPtr Parse(const std::string& text) {
+  static const bool initialised = (xmlInitParser(), true);
+  (void)initialised;
+  std::unique_ptr<xmlParserCtxt, TCtxtFree> ctxt(xmlNewParserCtxt());
+  if (!ctxt) throw EOutOfMemory("Out of memory");
+  TDocPtr doc(xmlCtxtReadMemory(ctxt.get(), text.data(), static_cast<int>(text.size()),
+                                nullptr, nullptr,
+                                XML_PARSE_NONET | XML_PARSE_NOERROR | XML_PARSE_NOWARNING));
+  if (!doc) {
+    const xmlError* err = xmlCtxtGetLastError(ctxt.get());
+    std::string msg = err && err->message ? XmlTrim(err->message) : "unreadable";
+    throw ESoapReadError("Invalid SOAP envelope: " + msg +
+                         (err ? " (line " + IntToStr(err->line) + ")" : ""));
+  }
+  // A SOAP message carries no document type declaration; refusing one also keeps
+  // entity expansion out of reach.
+  if (doc->intSubset || doc->extSubset)
+    throw ESoapReadError("Invalid SOAP envelope: a document type declaration is not allowed");
+  return doc;
+}
+
+// ---- Writing -----------------------------------------------------------------
+
+class TEnvelopeWriter {
+ public:
+  explicit TEnvelopeWriter(const TSOAPConvertOptions& options)
+      : FMultiRef(options.count(soSendMultiRefObj) > 0) {}
+
+  // An accessor element: name, type attributes and the value.
+  void Value(std::string& out, const std::string& name, const TSoapType& type,
+             const TSoapValue& v) {
+    if (type.Kind == TSoapTypeKind::tkClass && FMultiRef && v.AsObject()) {
+      std::string id = IntToStr(static_cast<int64_t>(FRefs.size()) + 1);
+      FRefs.push_back({id, &type, v.AsObject()});
+      out += "<" + name + " href=\"#" + id + "\"/>";
+      return;
+    }
+    if (type.Kind == TSoapTypeKind::tkClass && !v.AsObject()) {
+      out += "<" + name + " xsi:nil=\"true\"/>";
+      return;
+    }
+    out += "<" + name + " " + TypeAttributes(type, v) + ">";
+    Body(out, type, v);
+    out += "</" + name + ">";
+  }
+
+  // The referenced objects, each a body entry of its own.
+  std::string MultiRefs() {
+    std::string out;
+    for (size_t i = 0; i < FRefs.size(); ++i) {  // an object may add further ones
+      TRef r = FRefs[i];
+      out += "<NS2:" + r.Type->Name + " id=\"" + r.Id + "\" " +
+             TypeAttributes(*r.Type, TSoapValue::Object(r.Object)) +
+             " SOAP-ENC:root=\"0\">";
+      Body(out, *r.Type, TSoapValue::Object(r.Object));
+      out += "</NS2:" + r.Type->Name + ">";
+    }
+    return out;
+  }
+
+ private:
+  struct TRef {
+    std::string Id;
+    const TSoapType* Type;
+    std::shared_ptr<TRemotable> Object;
+  };
+
+  static std::string QName(const TSoapType& type) {
+    return (type.IsScalar() ? "xsd:" : "NS2:") + type.Name;
+  }
+  static std::string TypesNS(const TSoapType& type) {
+    return " xmlns:NS2=\"" + XmlAttribute(type.Namespace) + "\"";
+  }
+
+  static std::string TypeAttributes(const TSoapType& type, const TSoapValue& v) {
+    switch (type.Kind) {
+      case TSoapTypeKind::tkDouble:
+      case TSoapTypeKind::tkString:
+        return "xsi:type=\"" + QName(type) + "\"";
+      case TSoapTypeKind::tkEnumeration:
+      case TSoapTypeKind::tkClass:
+        return "xsi:type=\"" + QName(type) + "\"" + TypesNS(type);
+      case TSoapTypeKind::tkDynArray: {
+        const TSoapType& e = *type.ElementType;
+        std::string s = "xsi:type=\"SOAP-ENC:Array\" SOAP-ENC:arrayType=\"" + QName(e) + "[" +
+                        IntToStr(static_cast<int64_t>(v.AsArray().size())) + "]\"";
+        return e.IsScalar() ? s : s + TypesNS(e);
+      }
+    }
+    return "";
+  }
+
+  void Body(std::string& out, const TSoapType& type, const TSoapValue& v) {
+    switch (type.Kind) {
+      case TSoapTypeKind::tkDouble: out += SoapFloatToStr(v.AsDouble()); break;
+      case TSoapTypeKind::tkString: out += XmlContent(v.AsText()); break;
+      case TSoapTypeKind::tkEnumeration: {
+        int32_t o = v.AsOrdinal();
+        if (o < 0 || o >= static_cast<int32_t>(type.EnumNames.size()))
+          throw EInvalidCast("Value " + IntToStr(o) + " is out of range for " + type.Name);
+        out += type.EnumNames[o];
+        break;
+      }
+      case TSoapTypeKind::tkDynArray:
+        for (const auto& item : v.AsArray()) Value(out, "item", *type.ElementType, item);
+        break;
+      case TSoapTypeKind::tkClass:
+        for (const auto& p : type.Properties) Value(out, p.Name, *p.Type, p.Get(*v.AsObject()));
+        break;
+    }
+  }
+
+  bool FMultiRef;
+  std::vector<TRef> FRefs;
+};
+
+std::string EnvelopeStart() {
+  return std::string("<?xml version=\"1.0\" encoding=\"UTF-8\"?>\r\n") +
+         "<SOAP-ENV:Envelope xmlns:SOAP-ENV=\"" + kSoapEnvelopeNS + "\" xmlns:xsd=\"" +
+         kXmlSchemaNS + "\" xmlns:xsi=\"" + kSchemaInstance2001 + "\" xmlns:SOAP-ENC=\"" +
+         kSoapEncodingNS + "\">";
+}
+
+}  // namespace
+
+std::string XmlContent(const std::string& text) { return Escape(text, false); }
+std::string XmlAttribute(const std::string& text) { return Escape(text, true); }
+
+std::string SoapFloatToStr(double value) {
+  if (std::isnan(value)) return "NaN";
+  if (std::isinf(value)) return value > 0 ? "INF" : "-INF";
+  char buf[64];
+  auto [end, ec] = std::to_chars(buf, buf + sizeof buf, value);
+  (void)ec;
+  return std::string(buf, end);
+}
+
+TSoapCall ReadSoapRequest(const std::string& envelope, const TSoapInterface& intf,
+                          const TSOAPConvertOptions& options) {
+  TDocPtr doc = Parse(envelope);
+  xmlNode* root = xmlDocGetRootElement(doc.get());
+  if (!Is(root, kSoapEnvelopeNS, "Envelope"))
+    throw ESoapReadError("Invalid SOAP envelope: the root element is not a SOAP 1.1 Envelope");
+  xmlNode* body = FirstElement(root->children);
+  if (Is(body, kSoapEnvelopeNS, "Header")) body = FirstElement(body->next);
+  if (!Is(body, kSoapEnvelopeNS, "Body"))
+    throw ESoapReadError("Invalid SOAP envelope: no Body element");
+  xmlNode* call = FirstElement(body->children);
+  if (!call) throw ESoapReadError("The SOAP body names no method");
+
+  TSoapCall result;
+  result.Method = intf.FindMethod(Str(call->name));
+  if (!result.Method)
+    throw ESoapReadError("Method " + Str(call->name) + " not found in interface " + intf.Name);
+  TEnvelopeReader reader(body, options);
+  for (const auto& p : result.Method->Params) {
+    xmlNode* arg = TEnvelopeReader::Child(call, p.Name);
+    if (arg) {
+      result.Args.push_back(reader.Read(arg, *p.Type, p.Name));
+      continue;
+    }
+    switch (p.Type->Kind) {
+      case TSoapTypeKind::tkDouble: result.Args.push_back(TSoapValue::Double(0)); break;
+      case TSoapTypeKind::tkString: result.Args.push_back(TSoapValue::Text("")); break;
+      case TSoapTypeKind::tkEnumeration: result.Args.push_back(TSoapValue::Ordinal(0)); break;
+      case TSoapTypeKind::tkDynArray: result.Args.push_back(TSoapValue::Array({})); break;
+      case TSoapTypeKind::tkClass: result.Args.push_back(TSoapValue::Object(nullptr)); break;
+    }
+  }
+  return result;
+}
+
+std::string WriteSoapResponse(const TSoapMethod& method, const std::string& ns,
+                              const TSoapValue& result, const TSOAPConvertOptions& options) {
+  TEnvelopeWriter writer(options);
+  std::string out = EnvelopeStart();
+  out += std::string("<SOAP-ENV:Body SOAP-ENV:encodingStyle=\"") + kSoapEncodingNS + "\">";
+  out += "<NS1:" + method.Name + "Response xmlns:NS1=\"" + XmlAttribute(ns) + "\">";
+  if (method.Result) writer.Value(out, "return", *method.Result, result);
+  out += "</NS1:" + method.Name + "Response>";
+  out += writer.MultiRefs();
+  out += "</SOAP-ENV:Body></SOAP-ENV:Envelope>";
+  return out;
+}
+
+std::string WriteSoapFault(const std::string& message) {
+  return std::string("<?xml version=\"1.0\" encoding=\"UTF-8\"?>\r\n") +
+         "<SOAP-ENV:Envelope xmlns:SOAP-ENV=\"" + kSoapEnvelopeNS +
+         "\"><SOAP-ENV:Body><SOAP-ENV:Fault><faultcode>SOAP-ENV:Server</faultcode>"
+         "<faultstring>" +
+         XmlContent(message) +
+         "</faultstring><faultactor></faultactor></SOAP-ENV:Fault></SOAP-ENV:Body>"
+         "</SOAP-ENV:Envelope>";
+}

@@ -1,0 +1,55 @@
+// Reading and writing SOAP 1.1 envelopes in the rpc style with SOAP 1.1 encoding.
+// Requests are parsed with libxml2, namespace-aware; answers are written as text.
+#pragma once
+
+#include <set>
+#include <string>
+#include <vector>
+
+#include "runtime/Exception.h"
+#include "soap/Invokable.h"
+
+// Raised for an envelope that can't be read or that does not fit the interface.
+DORVANA_EXCEPTION(ESoapReadError, Exception);
+
+enum TSOAPConvertOption {
+  soSendMultiRefObj,       // objects travel as referenced elements beside the answer
+  soTryAllSchema,          // the 1999 and 2000/10 XML Schema namespaces count too
+  soDocument,              // document style (not supported; rpc is used)
+  soReturnSuccessForFault, // faults answered with status 200 by the dispatcher
+  soUTF8InHeader,          // "charset=UTF-8" in the content type
+};
+using TSOAPConvertOptions = std::set<TSOAPConvertOption>;
+
+extern const char kSoapEnvelopeNS[];   // http://schemas.xmlsoap.org/soap/envelope/
+extern const char kSoapEncodingNS[];   // http://schemas.xmlsoap.org/soap/encoding/
+extern const char kXmlSchemaNS[];      // http://www.w3.org/2001/XMLSchema
+
+struct TSoapCall {
+  const TSoapMethod* Method = nullptr;
+  std::vector<TSoapValue> Args;  // one per parameter, in declared order
+};
+
+// Reads a request envelope: the method is the element inside the body, the
+// arguments its child elements by parameter name (missing ones take their empty
+// value). Raises ESoapReadError.
+TSoapCall ReadSoapRequest(const std::string& envelope, const TSoapInterface& intf,
+                          const TSOAPConvertOptions& options);
+
+// The answer to a call: "<method>Response" in namespace ns holding "return".
+std::string WriteSoapResponse(const TSoapMethod& method, const std::string& ns,
+                              const TSoapValue& result, const TSOAPConvertOptions& options);
+
+// A fault envelope with faultcode SOAP-ENV:Server, the message as faultstring and
+// an empty faultactor.
+std::string WriteSoapFault(const std::string& message);
+
+// Text made safe for XML content: UTF-8 is kept (other bytes are taken as
+// Windows-1251), "&", "<" and ">" are escaped, and control characters XML does not
+// allow become "?".
+std::string XmlContent(const std::string& text);
+// The same, with double quotes escaped for an attribute value.
+std::string XmlAttribute(const std::string& text);
+// Shortest text that reads back as the same double; INF, -INF and NaN as XML
+// Schema writes them.
+std::string SoapFloatToStr(double value);

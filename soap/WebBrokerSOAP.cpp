@@ -1,0 +1,115 @@
+#include "soap/WebBrokerSOAP.h"
+
+#include <memory>
+
+#include "runtime/Format.h"
+#include "runtime/Text.h"
+
+namespace {
+
+// The namespace a SOAPAction names: one pair of surrounding quotes and the
+// "#operation" part removed.
+std::string ActionNamespace(std::string action) {
+  if (!action.empty() && action.front() == '"') action.erase(0, 1);
+  if (!action.empty() && action.back() == '"') action.pop_back();
+  return action.substr(0, action.find('#'));
+}
+
+std::string QualifiedName(const TSoapInterface& intf) {
+  return intf.UnitName.empty() ? "(Unknown)" : intf.UnitName + "." + intf.Name;
+}
+
+std::string NoClassMessage(const TSoapInterface& intf, const std::string& where) {
+  return Format("No invokable class registered that implements interface %s of (soap action/path) %s",
+                {QualifiedName(intf), where});
+}
+
+}  // namespace
+
+void THTTPSoapPascalInvoker::DispatchSOAP(const std::string& path,
+                                          const std::string& soapAction,
+                                          const std::string& request, std::string& response) {
+  const TInvocationRegistry& registry = InvocationRegistry();
+  const TInvocationRegistry::TEntry* entry = nullptr;
+  const TInvokableClassInfo* cls = nullptr;
+  if (!soapAction.empty() && soapAction != "\"\"") {
+    entry = registry.FindByNamespace(ActionNamespace(soapAction));
+    if (!entry)
+      throw Exception(Format("No interface  registered for soap action '%s'", {soapAction}));
+    cls = registry.ClassFor(*entry->Intf);
+    if (!cls) throw Exception(NoClassMessage(*entry->Intf, soapAction));
+  } else {
+    size_t slash = path.rfind('/');
+    entry = registry.FindByName(slash == std::string::npos ? path : path.substr(slash + 1));
+    if (!entry) throw Exception(Format("No interface  registered for URL '%s'", {path}));
+    cls = registry.ClassFor(*entry->Intf);
+    if (!cls) throw Exception(NoClassMessage(*entry->Intf, path));
+  }
+
+  try {
+    std::unique_ptr<TInvokableClass> instance = cls->Create ? cls->Create() : nullptr;
+    if (!instance)
+      throw Exception(Format("No class registered for invokable interface %s",
+                             {entry->Intf->Name}));
+    const TSOAPConvertOptions& options = FConverter.Options();
+    TSoapCall call = ReadSoapRequest(request, *entry->Intf, options);
+    TSoapValue result = call.Method->Call(*instance, call.Args);
+    response = WriteSoapResponse(*call.Method, entry->Namespace, result, options);
+  } catch (const Exception& e) {
+    response = WriteSoapFault(e.Message());
+  }
+}
+
+THTTPSoapDispatcher::THTTPSoapDispatcher(TComponent* owner)
+    : TComponent(owner), FWebDispatch(this) {}
+
+THTTPSoapDispatcher::~THTTPSoapDispatcher() = default;
+
+void THTTPSoapDispatcher::SetDispatcher(TComponent* dispatcher) {
+  if (dispatcher == FDispatcher) return;
+  if (dispatcher && !dynamic_cast<IHTTPSoapDispatch*>(dispatcher))
+    throw EInvalidCast(dispatcher->Name() + " does not dispatch SOAP requests");
+  if (FDispatcher) RemoveFreeNotification(FDispatcher);
+  FDispatcher = dispatcher;
+  if (FDispatcher) FreeNotification(FDispatcher);
+}
+
+void THTTPSoapDispatcher::Notification(TComponent* component, TOperation operation) {
+  TComponent::Notification(component, operation);
+  if (operation == TOperation::opRemove && component == FDispatcher) FDispatcher = nullptr;
+}
+
+bool THTTPSoapDispatcher::TakeRequest(TComponent* /*sender*/, TWebRequest* request,
+                                      TWebResponse* response) {
+  try {
+    auto* invoker = dynamic_cast<IHTTPSoapDispatch*>(FDispatcher);
+    if (!invoker) throw Exception("No Dispatcher set");
+    std::string soapAction = request->EnvironmentField("SOAPAction");
+    if (soapAction.empty()) soapAction = request->EnvironmentField("HTTP_SOAPACTION");
+    std::string path = request->PathInfo();
+    // Requests with attachments would arrive as multipart/related; this service
+    // defines no operation that takes one.
+    if (StartsText("multipart/related", request->ContentType()))
+      throw Exception("SOAP messages with attachments are not supported");
+    std::string answer;
+    invoker->DispatchSOAP(path, soapAction, request->Content(), answer);
+    response->SetContentType("text/xml");
+    response->SetContentStream(std::make_unique<TStringStream>(std::move(answer)));
+    return true;
+  } catch (const Exception& e) {
+    // The message may carry the caller's SOAPAction or path, so it is escaped to
+    // keep the fault well-formed.
+    response->SetStatusCode(500);
+    response->SetContent(
+        std::string("<?xml version=\"1.0\" encoding='UTF-8'?> ") +
+        "<SOAP-ENV:Envelope xmlns:SOAP-ENV=\"" + kSoapEnvelopeNS +
+        "\" ><SOAP-ENV:Body> <SOAP-ENV:Fault> <faultcode>SOAP-ENV:Server</faultcode>"
+        "<faultstring>" +
+        XmlContent(Cp1251ToUtf8(e.Message())) +
+        "</faultstring></SOAP-ENV:Fault></SOAP-ENV:Body></SOAP-ENV:Envelope>");
+    response->SetContentType("text/xml");
+    return true;
+  } catch (...) {
+    return false;
+  }
+}
