@@ -1,6 +1,9 @@
 #include "service/Unit1.h"
 
 #include "runtime/Text.h"
+#include "soap/SoapTestImpl.h"
+#include "soap/WSDLPub.h"
+#include "soap/WebBrokerSOAP.h"
 
 namespace {
 
@@ -22,12 +25,32 @@ TFormDescription DorvanaWebInterfaceForm() {
     });
   };
   form.Components = {
+      FormComponent<M, THTTPSoapDispatcher>(
+          "HTTPSoapDispatcher1", &M::HTTPSoapDispatcher1,
+          [](THTTPSoapDispatcher& c) { c.WebDispatch().SetPathInfo("soap*"); },
+          [](THTTPSoapDispatcher& c, M& m) { c.SetDispatcher(m.HTTPSoapPascalInvoker1); }),
+      FormComponent<M, THTTPSoapPascalInvoker>(
+          "HTTPSoapPascalInvoker1", &M::HTTPSoapPascalInvoker1,
+          [](THTTPSoapPascalInvoker& c) {
+            c.Converter().SetOptions({soSendMultiRefObj, soTryAllSchema});
+          }),
+      FormComponent<M, TWSDLHTMLPublish>(
+          "WSDLHTMLPublish1", &M::WSDLHTMLPublish1,
+          [](TWSDLHTMLPublish& c) {
+            c.WebDispatch().SetMethodType(mtAny);
+            c.WebDispatch().SetPathInfo("wsdl*");
+            c.SetAdminEnabled(false);
+            c.SetTargetNamespace("urn:dorvana-terminal-server");
+          }),
   };
   return form;
 }
 
 const bool kFormRegistered =
     RegisterFormDescription("TDorvanaWebInterface", DorvanaWebInterfaceForm);
+
+// The example SOAP interface and its class are known from process start.
+const bool kSoapRegistered = (RegisterSoapTest(), true);
 
 // Line end of the diagnostics reply: LF then CR.
 const char kEchoBreak[] = "\n\r";
@@ -36,6 +59,7 @@ const char kEchoBreak[] = "\n\r";
 
 TDorvanaWebInterface::TDorvanaWebInterface(TComponent* owner) : TWebModule(owner) {
   (void)kFormRegistered;
+  (void)kSoapRegistered;
   ReadForm("TDorvanaWebInterface");
 }
 

@@ -7,6 +7,9 @@
 #include "cgi/HTTPApp.h"
 
 class TNativeXml;
+class THTTPSoapDispatcher;
+class THTTPSoapPascalInvoker;
+class TWSDLHTMLPublish;
 
 // One per process, created by the application from its form and destroyed with
 // it; owns every component on it. The handler's failures other than a failed
@@ -18,6 +21,9 @@ class TDorvanaWebInterface : public TWebModule {
   std::string ClassName() const override { return "TDorvanaWebInterface"; }
 
   // Components of the form, in creation order.
+  THTTPSoapDispatcher* HTTPSoapDispatcher1 = nullptr;
+  THTTPSoapPascalInvoker* HTTPSoapPascalInvoker1 = nullptr;
+  TWSDLHTMLPublish* WSDLHTMLPublish1 = nullptr;
 
   // Runs the command named by the query field "q"; an unknown command leaves the
   // response as it is. Never clears Handled.
