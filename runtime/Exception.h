@@ -36,6 +36,8 @@ DORVANA_EXCEPTION(EOutOfMemory, Exception);
 DORVANA_EXCEPTION(EListError, Exception);
 DORVANA_EXCEPTION(EInOutError, Exception);
 DORVANA_EXCEPTION(EComponentError, Exception);
+// Ends an operation silently: callers that catch it report nothing.
+DORVANA_EXCEPTION(EAbort, Exception);
 
 // The message of any exception object: its text for an Exception, the empty text
 // for anything else.
