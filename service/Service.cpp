@@ -4,10 +4,57 @@
 #include <cstdio>
 
 #include "platform/Platform.h"
+#include "runtime/Format.h"
 #include "runtime/Strings.h"
 #include "runtime/Text.h"
 
 namespace service {
+
+namespace {
+
+[[noreturn]] void RaiseCreateError(const std::string& path, const std::string& reason) {
+  throw EFCreateError(Format("Cannot create file \"%s\". %s", {path, reason}));
+}
+
+// The system's own words in a platform error raised as "<what>: <reason>".
+std::string ReasonOf(const EOSError& e, const std::string& path) {
+  const std::string prefix = "\"" + path + "\": ";
+  const size_t at = e.Message().find(prefix);
+  return at == std::string::npos ? e.Message() : e.Message().substr(at + prefix.size());
+}
+
+}  // namespace
+
+// A name no earlier post holds, so that no archived order is ever replaced.
+std::string ArchiveOrder(const std::string& text, uint32_t seed) {
+  const std::string folder = "Orders";
+  if (!platform::DirectoryExists(folder)) platform::CreateDir(folder);
+
+  const std::string delimiter = platform::PathDelimiter();
+  const std::string fullFolder = platform::CurrentDir() + delimiter + folder + delimiter;
+  TArchiveNumbers numbers(seed);
+  for (int draw = 0; draw < kMaxArchiveDraws; ++draw) {
+    const std::string name = "order " + IntToStr(numbers.Next()) + ".xml";
+    const std::string path = folder + delimiter + name;
+    bool exists = false;
+    platform::TFileHandle file;
+    try {
+      file = platform::CreateFileExclusive(path, exists);
+    } catch (const EOSError& e) {
+      RaiseCreateError(fullFolder + name, ReasonOf(e, path));
+    }
+    if (exists) continue;
+    if (!file.WriteAll(text.data(), text.size()) || !file.Close()) {
+      const std::string reason = platform::SysErrorMessage(platform::LastOSError());
+      file = platform::TFileHandle();
+      platform::DeleteFile(path);
+      RaiseCreateError(fullFolder + name, reason);
+    }
+    return path;
+  }
+  RaiseCreateError(fullFolder + "order " + IntToStr(numbers.Next()) + ".xml",
+                   "Every name drawn is taken: the archive folder needs rotating.");
+}
 
 TConnectionSettings ParseSettings(std::string_view text) {
   const size_t nul = text.find('\0');

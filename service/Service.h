@@ -60,6 +60,16 @@ class TArchiveNumbers {
   uint32_t FSeed;
 };
 
+// Keeps a copy of a posted order in the folder "Orders" of the working directory
+// (created when missing) as "order N.xml", N drawn from numbers seeded with seed.
+// The copy never replaces an existing file: a taken name draws again, and after
+// too many draws the archive gives up. A failed write leaves no partial copy.
+// Returns the path written; raises EFCreateError "Cannot create file \"%s\". %s".
+std::string ArchiveOrder(const std::string& text, uint32_t seed);
+// Draws before the archive gives up: far more than a folder that is rotated as it
+// should be ever needs.
+inline constexpr int kMaxArchiveDraws = 1000;
+
 // The seed: the low 32 bits of the high-resolution counter, or the millisecond
 // tick count where there is none.
 uint32_t ClockSeed();
