@@ -1,0 +1,28 @@
+#!/usr/bin/env bash
+# The front end end to end: the program's raw answers when run directly as a CGI
+# process, and what a client receives through lighttpd.
+source "$(dirname "$0")/harness.sh" "$1"
+
+GET=(SERVER_PROTOCOL=HTTP/1.1 REQUEST_METHOD=GET)
+
+# Run directly: the bytes the program writes.
+direct direct_test_get "${GET[@]}" 'QUERY_STRING=q=test&a=1'
+direct direct_test_no_protocol REQUEST_METHOD=GET 'QUERY_STRING=q=test&a=1'
+direct direct_unknown_q "${GET[@]}" 'QUERY_STRING=q=nothing&user=1'
+direct direct_soap_get "${GET[@]}" PATH_INFO=/soap 'QUERY_STRING=q=test'
+direct direct_decode_error SERVER_PROTOCOL=HTTP/1.1 REQUEST_METHOD=POST \
+  PATH_INFO=/x 'QUERY_STRING=q=test' CONTENT_LENGTH=5 < <(printf 'a=%%zz')
+direct direct_test_post SERVER_PROTOCOL=HTTP/1.1 REQUEST_METHOD=POST 'QUERY_STRING=Q=test' \
+  CONTENT_LENGTH=19 < <(printf 'x=1\r\n\r\ny=2&z=%%41+b\nrest-not-read')
+
+# Through lighttpd: what the terminal receives.
+serve
+echo "SERVER NAME=never served" >"$E2E_DIR/secret.def"
+fetch http_test_get "$E2E_URL?q=test&a=1"
+fetch http_unknown_q "$E2E_URL?q=nothing"
+fetch http_soap_get "$E2E_URL/soap?q=test"
+fetch http_decode_error --data-binary 'a=%zz' "$E2E_URL/x?q=test"
+fetch http_test_post --data-binary $'x=1\r\n\r\ny=2' "$E2E_URL?q=test"
+fetch_status http_settings_not_served "$E2E_BASE/secret.def"
+
+finish
