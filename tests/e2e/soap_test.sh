@@ -1,0 +1,66 @@
+#!/usr/bin/env bash
+# The SOAP service and its WSDL end to end: the program's raw answers run
+# directly, then through lighttpd the listing, the WSDL as a client reads it, and
+# every operation called by PHP's SoapClient.
+source "$(dirname "$0")/harness.sh" "$1"
+
+expect() {  # expect NAME ACTUAL EXPECTED
+  if [ "$2" = "$3" ]; then
+    echo "ok   $1"
+    E2E_PASSED=$((E2E_PASSED + 1))
+  else
+    echo "FAIL $1"
+    echo "  expected: $3"
+    echo "  actual:   $2"
+    E2E_FAILED=$((E2E_FAILED + 1))
+  fi
+}
+header() { grep -i "^$1:" "$E2E_OUT/$2.head" | head -1 | sed -e 's/^[^:]*: *//' -e 's/\r$//'; }
+
+# Run directly: the bytes the program writes.
+AT=(SERVER_PROTOCOL=HTTP/1.1 HTTP_HOST=h SERVER_PORT=8080 SCRIPT_NAME=/cgi-bin/x.exe)
+direct soap_listing "${AT[@]}" REQUEST_METHOD=GET PATH_INFO=/wsdl/
+direct soap_wsdl "${AT[@]}" REQUEST_METHOD=POST PATH_INFO=/wsdl/ISoapTest
+direct soap_wsdl_nothing "${AT[@]}" REQUEST_METHOD=GET 'PATH_INFO=/wsdl/<b>Nothing'
+direct soap_wsdl_admin "${AT[@]}" REQUEST_METHOD=GET PATH_INFO=/wsdl/admin
+direct soap_wsdl_upper "${AT[@]}" REQUEST_METHOD=GET PATH_INFO=/WSDL
+ECHO='<?xml version="1.0"?><e:Envelope xmlns:e="http://schemas.xmlsoap.org/soap/envelope/"><e:Body><m:echoDouble xmlns:m="urn:SoapTestIntf-ISoapTest"><Value>-0.125</Value></m:echoDouble></e:Body></e:Envelope>'
+printf '%s' "$ECHO" | direct soap_echo_double "${AT[@]}" REQUEST_METHOD=POST \
+  PATH_INFO=/soap CONTENT_LENGTH=${#ECHO} 'HTTP_SOAPACTION="urn:SoapTestIntf-ISoapTest#echoDouble"'
+printf '%s' "$ECHO" | direct soap_unregistered_action "${AT[@]}" REQUEST_METHOD=POST \
+  PATH_INFO=/soap CONTENT_LENGTH=${#ECHO} 'HTTP_SOAPACTION=urn:<Nothing>&#x'
+printf '<e:Envelope' | direct soap_broken_envelope "${AT[@]}" REQUEST_METHOD=POST \
+  PATH_INFO=/soap/isoaptest CONTENT_LENGTH=11
+
+# Through lighttpd.
+serve
+curl -s -D "$E2E_OUT/listing.head" -o "$E2E_OUT/listing" "$E2E_URL/wsdl"
+curl -s -o "$E2E_OUT/listing2" "$E2E_URL/wsdl/"
+expect "listing type" "$(header Content-Type listing)" text/html
+expect "listing rows" "$(grep -o '<td class="TblRow">I[A-Za-z]*</td>' "$E2E_OUT/listing" | tr '\n' ' ')" \
+  '<td class="TblRow">ISoapTest</td> <td class="TblRow">IWSDLPublish</td> '
+expect "listing link" "$(grep -c "<a href=\"$E2E_URL/wsdl/ISoapTest\">ISoapTest</a>" "$E2E_OUT/listing")" 1
+expect "/wsdl/ gives the same page" "$(cmp -s "$E2E_OUT/listing" "$E2E_OUT/listing2" && echo same)" same
+
+curl -s -D "$E2E_OUT/wsdl.head" -o "$E2E_OUT/wsdl" "$E2E_URL/wsdl/ISoapTest"
+expect "wsdl type" "$(header Content-Type wsdl)" text/xml
+expect "wsdl well-formed" "$(xmllint --noout "$E2E_OUT/wsdl" 2>&1 && echo yes)" yes
+expect "wsdl address" \
+  "$(xmllint --xpath 'string(//*[local-name()="address"]/@location)' "$E2E_OUT/wsdl")" \
+  "$E2E_URL/soap/ISoapTest"
+
+curl -s -D "$E2E_OUT/fault.head" -o "$E2E_OUT/fault" -H 'SOAPAction: "urn:Nothing#x"' \
+  -H 'Content-Type: text/xml' --data-binary "$ECHO" "$E2E_URL/soap"
+expect "unregistered SOAPAction status" "$(head -1 "$E2E_OUT/fault.head" | tr -d '\r')" \
+  "HTTP/1.1 500 Internal Server Error"
+expect "status-500 fault well-formed" "$(xmllint --noout "$E2E_OUT/fault" 2>&1 && echo yes)" yes
+
+# A real client calls every operation.
+php "$(dirname "$0")/soap_client.php" "$E2E_URL/wsdl/ISoapTest" >"$E2E_OUT/php" 2>&1
+rc=$?
+cat "$E2E_OUT/php"
+E2E_PASSED=$((E2E_PASSED + $(grep -c '^ok ' "$E2E_OUT/php")))
+E2E_FAILED=$((E2E_FAILED + $(grep -c '^FAIL' "$E2E_OUT/php")))
+[ "$rc" = 0 ] || grep -q '^FAIL' "$E2E_OUT/php" || { echo "FAIL php exit code $rc"; E2E_FAILED=$((E2E_FAILED + 1)); }
+
+finish
