@@ -1,0 +1,109 @@
+#include <gtest/gtest.h>
+
+#include "SessionTestBase.h"
+#include "fb/fib.h"
+#include "runtime/Text.h"
+
+namespace {
+
+using fbtest::TSession;
+
+// One database of the embedded engine for the suite.
+class EmbeddedSessionTest : public ::testing::Test {
+ protected:
+  static void SetUpTestSuite() {
+    folder_ = new fbtest::TTempFolder;
+    path_ = folder_->Path() + "/sessions.fdb";
+    fbtest::CreateDatabase(path_, "CREATE TABLE ORDERS (ID INTEGER);");
+  }
+  static void TearDownTestSuite() {
+    delete folder_;
+    folder_ = nullptr;
+  }
+  static fbtest::TTempFolder* folder_;
+  static std::string path_;
+};
+fbtest::TTempFolder* EmbeddedSessionTest::folder_ = nullptr;
+std::string EmbeddedSessionTest::path_;
+
+TEST_F(EmbeddedSessionTest, ConnectReadsTheDatabaseFacts) {
+  TSession s(path_, "SYSDBA", "");
+  s.db->SetConnected(true);
+  EXPECT_TRUE(s.db->Connected());
+  EXPECT_GT(s.db->AttachmentID(), 0);
+  EXPECT_TRUE(s.db->IsFirebird());
+  EXPECT_GE(s.db->ServerMajorVersion(), 3);
+  EXPECT_FALSE(s.db->UnicodeOrNoneConnection());
+  // A dialect-3 database leaves the configured dialect 1 alone, and allows 3 but
+  // not more.
+  EXPECT_EQ(1, s.db->SQLDialect());
+  s.db->SetSQLDialect(3);
+  EXPECT_THROW(s.db->SetSQLDialect(4), EFIBClientError);
+  s.db->SetConnected(false);
+  EXPECT_FALSE(s.db->Connected());
+}
+
+TEST_F(EmbeddedSessionTest, FailedAttachNamesTheConnectionAndTheCause) {
+  TSession s(folder_->Path() + "/missing.fdb", "SYSDBA", "");
+  try {
+    s.db->SetConnected(true);
+    FAIL() << "attached a missing database";
+  } catch (const EFIBInterBaseError& e) {
+    const std::string& m = e.Message();
+    EXPECT_EQ(0u, m.find("DorvanaWebInterface.Database:\r\n")) << m;
+    EXPECT_NE(std::string::npos, m.find("missing.fdb")) << m;
+    // Every line ends with CR LF, and every line after the name with ".".
+    ASSERT_GE(m.size(), 3u);
+    EXPECT_EQ(".\r\n", m.substr(m.size() - 3));
+    EXPECT_EQ(std::string::npos, m.find("\r\n\r\n")) << m;
+    EXPECT_EQ(s.db, e.Source);
+  }
+  EXPECT_FALSE(s.db->Connected());
+  // The same connection attaches once the name is right.
+  s.db->SetDBName(path_);
+  s.db->SetConnected(true);
+  EXPECT_TRUE(s.db->Connected());
+}
+
+TEST_F(EmbeddedSessionTest, CommitKeepsAndModuleDestructionRollsBack) {
+  const int before = fbtest::CountOrders(path_, "SYSDBA", "");
+  {
+    TSession s(path_, "SYSDBA", "");
+    s.db->SetConnected(true);
+    s.rw->StartTransaction();
+    fbtest::ExecImmediate(*s.db, *s.rw, "INSERT INTO ORDERS VALUES (1)");
+    s.rw->Commit();
+    s.rw->StartTransaction();
+    fbtest::ExecImmediate(*s.db, *s.rw, "INSERT INTO ORDERS VALUES (2)");
+    // The module goes with the transaction still active.
+  }
+  EXPECT_EQ(before + 1, fbtest::CountOrders(path_, "SYSDBA", ""));
+}
+
+TEST_F(EmbeddedSessionTest, ReadTransactionRefusesWrites) {
+  TSession s(path_, "SYSDBA", "");
+  s.db->SetConnected(true);
+  s.read->StartTransaction();
+  try {
+    fbtest::ExecImmediate(*s.db, *s.read, "INSERT INTO ORDERS VALUES (3)");
+    FAIL() << "wrote in a read-only transaction";
+  } catch (const EFIBInterBaseError& e) {
+    EXPECT_EQ(0u, e.Message().find("DorvanaWebInterface.TransactionRead:\r\n")) << e.Message();
+  }
+  s.read->Rollback();
+}
+
+TEST_F(EmbeddedSessionTest, RetainingEndsKeepTheTransaction) {
+  TSession s(path_, "SYSDBA", "");
+  s.db->SetConnected(true);
+  s.rw->StartTransaction();
+  s.rw->CommitRetaining();
+  EXPECT_TRUE(s.rw->Active());
+  s.rw->RollbackRetaining();
+  EXPECT_TRUE(s.rw->Active());
+  EXPECT_EQ(tsActive, s.rw->TransactionState());
+  s.rw->Commit();
+  EXPECT_FALSE(s.rw->Active());
+}
+
+}  // namespace

@@ -1,0 +1,135 @@
+#include "fb/IB_Intf.h"
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+
+#include "FbTestSupport.h"
+#include "fb/FIBDatabase.h"
+#include "runtime/Exception.h"
+
+namespace {
+
+using fbtest::FakeClientPath;
+
+TEST(ClientLibrary, SameNameSharesOneLibrary) {
+  const std::string path = FakeClientPath("full");
+  IIBClientLibraryRef a = AcquireClientLibrary(path);
+  IIBClientLibraryRef b = AcquireClientLibrary(path);
+  EXPECT_EQ(a.get(), b.get());
+
+  // Two connections naming the same library use the one object.
+  TFIBDatabase first, second;
+  for (TFIBDatabase* db : {&first, &second}) {
+    db->SetLibraryName(path);
+    db->SetDBName("fake.fdb");
+    db->SetSynchronizeTime(false);
+    db->SetConnected(true);
+  }
+  EXPECT_EQ(a.get(), first.ClientLibrary());
+  EXPECT_EQ(a.get(), second.ClientLibrary());
+}
+
+TEST(ClientLibrary, NamesAreComparedByteForByte) {
+  // The same file under another spelling of its path is a library of its own.
+  const std::string path = FakeClientPath("full");
+  const std::string other = std::filesystem::path(path).parent_path().string() + "/./" +
+                            std::filesystem::path(path).filename().string();
+  EXPECT_NE(AcquireClientLibrary(path).get(), AcquireClientLibrary(other).get());
+}
+
+TEST(ClientLibrary, MissingLibraryIsNotRegisteredAndIsTriedAgain) {
+  fbtest::TTempFolder folder;
+  const std::string name = folder.Path() + "/fbclient.dll";
+  try {
+    AcquireClientLibrary(name);
+    FAIL() << "loaded a missing library";
+  } catch (const Exception& e) {
+    EXPECT_EQ("Exception", e.ClassName());
+    EXPECT_EQ("Can't load library " + name + " ", e.Message());
+  }
+  // Once the file is there, the next attempt loads it.
+  std::filesystem::copy_file(FakeClientPath("full"), name);
+  EXPECT_EQ(name, AcquireClientLibrary(name)->LibraryName());
+}
+
+TEST(ClientLibrary, ConnectReportsLoadFailureAndTriesAgain) {
+  TFIBDatabase db;
+  db.SetLibraryName("fbclient-missing.dll");
+  db.SetDBName("x.fdb");
+  for (int attempt = 0; attempt < 2; ++attempt) {
+    try {
+      db.SetConnected(true);
+      FAIL();
+    } catch (const Exception& e) {
+      EXPECT_EQ("Can't load library fbclient-missing.dll ", e.Message());
+    }
+  }
+  EXPECT_FALSE(db.Connected());
+}
+
+TEST(ClientLibrary, MissingRequiredEntryFailsTheLoad) {
+  const std::string path = FakeClientPath("nosqlcode");
+  for (int attempt = 0; attempt < 2; ++attempt) {
+    try {
+      AcquireClientLibrary(path);
+      FAIL();
+    } catch (const EOSError& e) {
+      EXPECT_EQ("System Error.  Code: 2.\r\nNo such file or directory", e.Message());
+    }
+  }
+}
+
+TEST(ClientLibrary, VersionFollowsTheEntriesPresent) {
+  const struct {
+    const char* variant;
+    int major, minor;
+  } kCases[] = {{"full", 3, 7}, {"noclientversion", 6, 0}, {"norollbackretaining", 3, 7}};
+  for (const auto& c : kCases) {
+    IIBClientLibraryRef library = AcquireClientLibrary(FakeClientPath(c.variant));
+    EXPECT_EQ(c.major, library->ClientMajorVersion()) << c.variant;
+    EXPECT_EQ(c.minor, library->ClientMinorVersion()) << c.variant;
+  }
+}
+
+TEST(ClientLibrary, WithoutRollbackRetainingItsGroupStaysUnbound) {
+  const std::string path = FakeClientPath("norollbackretaining");
+  IIBClientLibraryRef library = AcquireClientLibrary(path);
+  EXPECT_EQ(nullptr, library->Entries().isc_rollback_retaining);
+  // Exported by the file, but bound only along with isc_rollback_retaining.
+  EXPECT_EQ(nullptr, library->Entries().isc_decode_timestamp);
+  try {
+    library->isc_decode_timestamp(nullptr, nullptr);
+    FAIL();
+  } catch (const Exception& e) {
+    EXPECT_EQ("Can't find procedure isc_decode_timestamp in " + path, e.Message());
+  }
+  try {
+    library->isc_rollback_retaining(StatusVector(), nullptr);
+    FAIL();
+  } catch (const Exception& e) {
+    EXPECT_EQ("Can't find procedure isc_rollback_retaining in " + path, e.Message());
+  }
+  EXPECT_FALSE(library->InLibraryCall());
+}
+
+TEST(ClientLibrary, RealLibraryBindsEverythingItExports) {
+  IIBClientLibraryRef library = AcquireClientLibrary("fbclient.dll");
+  EXPECT_EQ("fbclient.dll", library->LibraryName());
+  EXPECT_GE(library->ClientMajorVersion(), 3);
+  EXPECT_NE(nullptr, library->Entries().isc_rollback_retaining);
+  EXPECT_NE(nullptr, library->Entries().isc_encode_timestamp);
+  EXPECT_NE(nullptr, library->Entries().fb_cancel_operation);
+}
+
+TEST(ClientLibrary, ForwardingCountsCallsAndClearsTheFlag) {
+  IIBClientLibraryRef library = AcquireClientLibrary("fbclient.dll");
+  library->ResetCallCounts();
+  const char bytes[] = {0x01, 0x02};
+  EXPECT_EQ(0x0201, library->isc_vax_integer(bytes, 2));
+  EXPECT_EQ(1u, library->CallCount(TIBEntry::isc_vax_integer));
+  EXPECT_EQ(0u, library->CallCount(TIBEntry::isc_attach_database));
+  EXPECT_FALSE(library->InLibraryCall());
+}
+
+}  // namespace
