@@ -1,5 +1,6 @@
 #include "service/Unit1.h"
 
+#include "fb/pFIBDatabase.h"
 #include "runtime/Text.h"
 #include "soap/SoapTestImpl.h"
 #include "soap/WSDLPub.h"
@@ -25,6 +26,37 @@ TFormDescription DorvanaWebInterfaceForm() {
     });
   };
   form.Components = {
+      // Destroyed newest first: the transactions end (an active one rolls back)
+      // before the connection detaches.
+      FormComponent<M, TpFIBDatabase>(
+          "Database", &M::Database,
+          [](TpFIBDatabase& c) {
+            c.SetDBParams({"lc_ctype=WIN1251"});
+            c.SetSQLDialect(1);
+            c.SetTimeout(0);
+            c.SetLibraryName("fbclient.dll");
+            c.SetWaitForRestoreConnect(0);
+          },
+          [](TpFIBDatabase& c, M& m) {
+            c.SetDefaultTransaction(m.TransactionRead);
+            c.SetDefaultUpdateTransaction(m.TransactionRW);
+          }),
+      FormComponent<M, TpFIBTransaction>(
+          "TransactionRead", &M::TransactionRead,
+          [](TpFIBTransaction& c) {
+            c.SetTimeoutAction(TARollback);
+            c.SetTRParams({"read", "nowait", "rec_version", "read_committed"});
+            c.SetTPBMode(tpbDefault);
+          },
+          [](TpFIBTransaction& c, M& m) { c.SetDefaultDatabase(m.Database); }),
+      FormComponent<M, TpFIBTransaction>(
+          "TransactionRW", &M::TransactionRW,
+          [](TpFIBTransaction& c) {
+            c.SetTimeoutAction(TARollback);
+            c.SetTRParams({"write", "nowait", "rec_version", "read_committed"});
+            c.SetTPBMode(tpbDefault);
+          },
+          [](TpFIBTransaction& c, M& m) { c.SetDefaultDatabase(m.Database); }),
       FormComponent<M, THTTPSoapDispatcher>(
           "HTTPSoapDispatcher1", &M::HTTPSoapDispatcher1,
           [](THTTPSoapDispatcher& c) { c.WebDispatch().SetPathInfo("soap*"); },

@@ -10,6 +10,8 @@ class TNativeXml;
 class THTTPSoapDispatcher;
 class THTTPSoapPascalInvoker;
 class TWSDLHTMLPublish;
+class TpFIBDatabase;
+class TpFIBTransaction;
 
 // One per process, created by the application from its form and destroyed with
 // it; owns every component on it. The handler's failures other than a failed
@@ -21,6 +23,9 @@ class TDorvanaWebInterface : public TWebModule {
   std::string ClassName() const override { return "TDorvanaWebInterface"; }
 
   // Components of the form, in creation order.
+  TpFIBDatabase* Database = nullptr;
+  TpFIBTransaction* TransactionRead = nullptr;
+  TpFIBTransaction* TransactionRW = nullptr;
   THTTPSoapDispatcher* HTTPSoapDispatcher1 = nullptr;
   THTTPSoapPascalInvoker* HTTPSoapPascalInvoker1 = nullptr;
   TWSDLHTMLPublish* WSDLHTMLPublish1 = nullptr;
