@@ -1,0 +1,344 @@
+// Statements: one SQL text carried from its lines to the server and back, with its
+// parameters and the columns of the current row as value objects.
+//
+// TFIBQuery holds the SQL as lines, finds the ":name" parameters in them, prepares
+// the text on the server, executes it in its transaction and walks the rows of a
+// select. It owns its three descriptor areas (TFIBXSQLDA: the parameters as the
+// caller sees them, the parameters as the server described them, and the columns);
+// each area owns its XSQLDA block and its value objects (TFIBXSQLVAR), which own
+// their data and indicator buffers. The statement never owns its connection or
+// transaction; its TFIBBase link is told when they open, end or go away.
+//
+// Failures are EFIBClientError (numbered client messages), EFIBInterBaseError
+// (what the server reports, this statement as raiser), and a plain Exception for a
+// parameter name that is not in the text. Destructors never raise.
+#pragma once
+
+#include <ibase.h>
+
+#include <cstdint>
+#include <functional>
+#include <map>
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "fb/FIBDatabase.h"
+#include "fb/SqlTxtRtns.h"
+#include "runtime/Component.h"
+#include "runtime/Strings.h"
+
+class TFIBQuery;
+class TFIBXSQLDA;
+
+// Statement types as the server reports them at preparation.
+enum TFIBSQLTypes {
+  SQLUnknown = 0,
+  SQLSelect = 1,
+  SQLInsert = 2,
+  SQLUpdate = 3,
+  SQLDelete = 4,
+  SQLDDL = 5,
+  SQLGetSegment = 6,
+  SQLPutSegment = 7,
+  SQLExecProcedure = 8,
+  SQLStartTransaction = 9,
+  SQLCommit = 10,
+  SQLRollback = 11,
+  SQLSelectForUpdate = 12,
+  SQLSetGenerator = 13,
+  SQLSavePointOperation = 14
+};
+
+enum TpFIBQueryOption {
+  qoStartTransaction,       // start an inactive transaction before preparing/executing
+  qoAutoCommit,             // commit after each successful execution
+  qoTrimCharFields,         // text values lose trailing blanks and control bytes
+  qoNoForceIsNull,          // never rewrite comparisons with NULL parameters
+  qoFreeHandleAfterExecute  // drop the server handle when a result is done with
+};
+
+// A set of TpFIBQueryOption.
+class TpFIBQueryOptions {
+ public:
+  TpFIBQueryOptions() = default;
+  TpFIBQueryOptions(std::initializer_list<TpFIBQueryOption> options) {
+    for (auto o : options) FBits |= Bit(o);
+  }
+  bool Contains(TpFIBQueryOption o) const { return FBits & Bit(o); }
+  bool Empty() const { return FBits == 0; }
+  bool operator==(const TpFIBQueryOptions&) const = default;
+
+ private:
+  static unsigned Bit(TpFIBQueryOption o) { return 1u << static_cast<unsigned>(o); }
+  unsigned FBits = 0;
+};
+
+// The regional forms the text conversions use: read from the host on first use.
+// Tests may replace them.
+struct TFIBFormatSettings {
+  char DecimalMark = '.';
+  std::string ShortDateFormat;  // letters d, m, y, e.g. "dd.mm.yyyy"
+  std::string LongTimeFormat;   // letters h, n, s, z, e.g. "hh:nn:ss"
+};
+TFIBFormatSettings& FIBFormatSettings();
+
+// The general number form: at most 15 significant digits, fixed notation for
+// decimal exponents from -3 to 15, scientific ("1E20", "1.5E-5") otherwise.
+std::string FIBGeneralNumberText(double value, char decimalMark);
+// The exact decimal form of value * 10^scale (scale <= 0) without trailing zeros.
+std::string FIBScaledIntegerText(int64_t value, int scale, char decimalMark);
+// A date and time in a pattern of d, m, y, h, n, s and z letters; other characters
+// stand for themselves, and text in single or double quotes is copied as it is.
+std::string FIBFormatDateTime(const std::string& pattern, int year, int month, int day,
+                              int hour, int minute, int second, int millisecond);
+
+// One parameter or column value, bound to one XSQLVAR slot of its area. Reading in
+// a form that the type has no conversion for raises EFIBClientError 33 "Invalid
+// data conversion."; a failed reading changes nothing.
+class TFIBXSQLVAR {
+ public:
+  TFIBXSQLVAR(TFIBXSQLDA* area, int index);
+  TFIBXSQLVAR(const TFIBXSQLVAR&) = delete;
+  TFIBXSQLVAR& operator=(const TFIBXSQLVAR&) = delete;
+
+  int Index() const { return FIndex; }
+  const std::string& Name() const { return FName; }
+  // The slot this value reads and writes.
+  XSQLVAR* Data() const { return FXSQLVAR; }
+  // The slot's type code without the bit that allows NULL.
+  int SQLType() const { return FXSQLVAR->sqltype & ~1; }
+  bool Modified() const { return FModified; }
+  // The type the server described (0 while unknown) and its length, scale, subtype.
+  int DescribedType() const;
+  int DescribedScale() const;
+
+  bool IsNull() const;
+  void SetIsNull(bool value);
+  std::string AsText() const;
+  // Stores text; the parameter's described type decides NULL for the empty text
+  // and the rewriting of a decimal comma.
+  void SetAsText(const std::string& value);
+  int32_t AsInt32() const;
+  void SetAsInt32(int32_t value);
+  double AsReal() const;
+  double NumberValue() const;
+  // Days since 1899-12-30, the time as the fraction of a day.
+  double DateTimeValue() const;
+
+ private:
+  friend class TFIBXSQLDA;
+  friend class TFIBQuery;
+
+  bool IsColumn() const;
+  TFIBQuery* Query() const;
+  // Refreshes a parameter's described fields from the server's description.
+  void LookupDescription() const;
+  // Stores into this slot and every parameter of the same name.
+  void Store(int type, int length, const void* bytes);
+  void StoreOne(int type, int length, const void* bytes);
+  void SetNullOne();
+  void AllocateIndicator();
+  void FreeIndicator();
+  // Points the slot at this object's buffers again.
+  void Attach(XSQLVAR* slot);
+  void ResizeData(size_t size);
+  // Copies type, value and NULL state from another slot's value.
+  void CopyValueFrom(const TFIBXSQLVAR& other);
+  // Takes the described fields from the slot and sizes a zeroed buffer for them.
+  void SetupFromSlot();
+  std::string TextOfChars() const;
+  std::string BlobText() const;
+  bool TrimChars() const;
+
+  TFIBXSQLDA* FArea;
+  int FIndex;
+  std::string FName;
+  XSQLVAR* FXSQLVAR = nullptr;
+  std::vector<char> FData;
+  short FIndicator = 0;
+  bool FModified = false;
+  mutable bool FSetUp = false;
+  mutable int FDescType = 0;
+  mutable int FDescSubtype = 0;
+  mutable short FDescLength = 0;
+  mutable short FDescScale = 0;
+  std::optional<std::string> FBlobContent;
+};
+
+// A list of parameters or columns: one XSQLDA block with a value object per slot.
+// Grows, never shrinks; value objects and buffers beyond the count are kept for
+// reuse. Owned by its statement.
+class TFIBXSQLDA {
+ public:
+  TFIBXSQLDA(TFIBQuery* query, bool isParams);
+  ~TFIBXSQLDA();
+  TFIBXSQLDA(const TFIBXSQLDA&) = delete;
+  TFIBXSQLDA& operator=(const TFIBXSQLDA&) = delete;
+
+  bool IsParams() const { return FIsParams; }
+  TFIBQuery* Query() const { return FQuery; }
+  int Count() const { return FCount; }
+  // Empties the names; grows the block when needed; sets sqln and sqld to n.
+  void SetCount(int n);
+  // The block handed to the client library; null until the first entry exists.
+  XSQLDA* AsXSQLDA() const { return FXSQLDA; }
+  // Raises client message 23 for an index outside 0 .. Count - 1.
+  TFIBXSQLVAR& operator[](int index) const;
+  // The entry of a name (letter case ignored); null when there is none.
+  TFIBXSQLVAR* ByName(const std::string& name) const;
+  // Takes each slot's described type into its value object, sizes the buffers and,
+  // when the area has no names yet, names the entries after the slots' aliases
+  // ("F_1"... for empty ones, "ID1"... for repeated ones). Client message 30 for a
+  // type code that is not known.
+  void Setup();
+
+ private:
+  friend class TFIBXSQLVAR;
+  friend class TFIBQuery;
+  void AddName(const std::string& name, int index);
+  TFIBXSQLVAR* FindOwnName(const std::string& key) const;
+  // Indices of the entries that share name with more than one entry; null when the
+  // name occurs once.
+  const std::vector<int>* EqualNames(const std::string& name) const;
+
+  TFIBQuery* FQuery;
+  bool FIsParams;
+  int FCount = 0;
+  int FSize = 0;
+  XSQLDA* FXSQLDA = nullptr;
+  std::vector<std::unique_ptr<TFIBXSQLVAR>> FVars;
+  std::map<std::string, std::vector<int>> FNames;  // upper-case name -> indices
+};
+
+// A statement bound to a connection and a transaction; see the file comment.
+class TFIBQuery : public TComponent {
+ public:
+  // The statement text as lines. Every change is checked (refused while a result
+  // is open) and rescanned for parameters.
+  class TSQLLines {
+   public:
+    int Count() const { return FLines.Count(); }
+    const std::string& operator[](int index) const { return FLines[index]; }
+    // Every line followed by CR LF.
+    std::string Text() const { return FLines.Text(); }
+    void Clear();
+    void Add(const std::string& line);
+    // Replaces all lines by those of text.
+    void SetText(const std::string& text);
+
+   private:
+    friend class TFIBQuery;
+    explicit TSQLLines(TFIBQuery& query) : FQuery(query) {}
+    TFIBQuery& FQuery;
+    TStringList FLines;
+  };
+
+  explicit TFIBQuery(TComponent* owner = nullptr);
+  ~TFIBQuery() override;
+  std::string ClassName() const override { return "TFIBQuery"; }
+
+  TFIBDatabase* Database() const { return FBase.Database(); }
+  virtual void SetDatabase(TFIBDatabase* database);
+  TFIBTransaction* Transaction() const { return FBase.Transaction(); }
+  void SetTransaction(TFIBTransaction* transaction);
+
+  TSQLLines& SQL() { return FSQL; }
+  const TSQLLines& SQL() const { return FSQL; }
+  bool ParamCheck() const { return FParamCheck; }
+  void SetParamCheck(bool value) { FParamCheck = value; }
+  bool GoToFirstRecordOnExecute() const { return FGoToFirstRecordOnExecute; }
+  void SetGoToFirstRecordOnExecute(bool value) { FGoToFirstRecordOnExecute = value; }
+  const TpFIBQueryOptions& Options() const { return FOptions; }
+  void SetOptions(const TpFIBQueryOptions& value) { FOptions = value; }
+
+  std::function<void(TFIBQuery&)> OnSQLChanging;
+  std::function<void(TFIBQuery&)> BeforeExecute;
+  std::function<void(TFIBQuery&)> AfterExecute;
+
+  // The parameter of that name (letter case ignored). For "execute procedure" texts
+  // an output column of the name answers too. Raises Exception "Parameter \"%s\"
+  // does not exist in %s" (or client message 41 for a procedure) when neither exists.
+  TFIBXSQLVAR& ParamNamed(const std::string& name);
+  // Prepares when needed, then executes; a select opens its result and, with
+  // GoToFirstRecordOnExecute, fetches the first row.
+  virtual void ExecQuery();
+  // No current row: the end is reached or no result is open.
+  bool AtEnd() const { return FEOF || !FOpen; }
+  // The column of the current row with that name; client message 41 when none.
+  TFIBXSQLVAR& ColumnNamed(const std::string& name);
+  // Fetches the next row; returns the columns, or null at the end.
+  TFIBXSQLDA* FetchNext();
+  void CloseResult();
+  void Prepare();
+  void DropHandle();
+
+  bool Prepared() const { return FPrepared; }
+  bool Open() const { return FOpen; }
+  TFIBSQLTypes SQLType() const { return FSQLType; }
+  TStatementKind StatementKind() const { return FKind; }
+  // Rows fetched since the last execution.
+  int FetchedRows() const { return FRecordCount; }
+  bool ProcedureExecuted() const { return FProcExecuted; }
+  const std::string& ServerText() const { return FServerText; }
+  isc_stmt_handle Handle() const { return FHandle; }
+
+  TFIBXSQLDA& ParamArea() { return *FParams; }
+  TFIBXSQLDA& ServerParamArea() { return *FServerParams; }
+  TFIBXSQLDA& ColumnArea() { return *FColumns; }
+
+ protected:
+  // Runs after every client call: lets the transaction look at the status, then
+  // raises the server error (this statement as raiser) when raise is set and the
+  // status is positive. Returns the status.
+  ISC_STATUS Check(ISC_STATUS status, bool raise);
+  IIBClientLibrary& Library() const;
+
+ private:
+  friend class TFIBXSQLVAR;
+  friend class TFIBXSQLDA;
+
+  void BeforeSQLChange();
+  void AfterSQLChange();
+  void OnNotice(TFIBNotice notice);
+  // Builds a new parameter area from a scan; values of names still present move
+  // over from the old one.
+  std::unique_ptr<TFIBXSQLDA> BuildParamArea(const TScanResult& scan,
+                                             const TFIBXSQLDA& old);
+  void ScanCallerParams();
+  void DoPrepare();
+  void ReconcileParams();
+  void ResetColumns();
+  void WriteBlobParams();
+  void StartTransactionIfAsked();
+  void ExecuteImmediate();
+
+  TFIBBase FBase{this};
+  TSQLLines FSQL{*this};
+  bool FParamCheck = true;
+  bool FGoToFirstRecordOnExecute = true;
+  TpFIBQueryOptions FOptions;
+
+  TStatementKind FKind = skOther;
+  std::string FServerText;
+  isc_stmt_handle FHandle = 0;
+  bool FPrepared = false;
+  TFIBSQLTypes FSQLType = SQLUnknown;
+  bool FOpen = false;
+  bool FEOF = false;
+  int FRecordCount = 0;
+  bool FProcExecuted = false;
+  bool FParamsScanned = false;
+  bool FParamCheckInForce = true;
+  bool FHasBlobParams = false;
+  std::string FCursorName;
+  std::unique_ptr<TFIBXSQLDA> FParams;
+  std::unique_ptr<TFIBXSQLDA> FServerParams;
+  std::unique_ptr<TFIBXSQLDA> FColumns;
+};
+
+// Makes every connection query the server clock through a statement after it
+// attaches. Creating any statement installs it; call it to be sure before the
+// first connect of a program that has none.
+void InstallServerClockQuery();
