@@ -351,6 +351,39 @@ TEST_F(FakeSessionTest, BoundStatementsHearWhatHappens) {
   EXPECT_EQ(nullptr, a->Transaction());
 }
 
+TEST_F(FakeSessionTest, ClockQueryRunsInTheInternalTransaction) {
+  struct TRestore {
+    ~TRestore() { TFIBDatabase::ServerClockQuery = nullptr; }
+  } restore;
+  std::string sqlSeen;
+  TFIBDatabase::ServerClockQuery = [&](TFIBDatabase& db, TFIBTransaction& t,
+                                       const std::string& sql) {
+    EXPECT_EQ(db.InternalTransaction(), &t);
+    EXPECT_TRUE(t.Active());
+    sqlSeen = sql;
+    return 1000.0;
+  };
+  db_->SetSynchronizeTime(true);
+  Connect();
+  EXPECT_EQ("SELECT CAST('NOW' AS DATE) from RDB$DATABASE", sqlSeen);
+  EXPECT_EQ("03 09 07 0F 11", LastTPB());
+  EXPECT_EQ("Database_InternalTransaction", db_->InternalTransaction()->Name());
+  EXPECT_FALSE(db_->InternalTransaction()->Active());
+  EXPECT_EQ(1, Call<int()>("fake_commit_count")());
+  EXPECT_GT(db_->ClockOffset(), 40000.0);  // local time is long after day 1000
+  db_->SetConnected(false);
+
+  // A failing query fails the connect after the attach: the connection stays.
+  TFIBDatabase::ServerClockQuery = [](TFIBDatabase&, TFIBTransaction&,
+                                      const std::string&) -> double {
+    RaiseClientError(fbceUnknownError);
+  };
+  EXPECT_EQ("EFIBClientError: Unknown error.", ErrorOf([&] { db_->SetConnected(true); }));
+  EXPECT_TRUE(db_->Connected());
+  EXPECT_FALSE(db_->InternalTransaction()->Active());
+  EXPECT_EQ(1, Call<int()>("fake_rollback_count")());
+}
+
 TEST_F(FakeSessionTest, TransactionsKeepToOneClientLibrary) {
   TFIBDatabase other;
   other.SetLibraryName("another.dll");
