@@ -1,6 +1,7 @@
 #include "service/Unit1.h"
 
 #include "fb/pFIBDatabase.h"
+#include "fb/pFIBQuery.h"
 #include "runtime/Text.h"
 #include "soap/SoapTestImpl.h"
 #include "soap/WSDLPub.h"
@@ -57,6 +58,18 @@ TFormDescription DorvanaWebInterfaceForm() {
             c.SetTPBMode(tpbDefault);
           },
           [](TpFIBTransaction& c, M& m) { c.SetDefaultDatabase(m.Database); }),
+      FormComponent<M, TpFIBQuery>(
+          "Query", &M::Query, {},
+          [](TpFIBQuery& c, M& m) {
+            c.SetDatabase(m.Database);
+            c.SetTransaction(m.TransactionRead);
+          }),
+      FormComponent<M, TpFIBQuery>(
+          "QueryOrder", &M::QueryOrder, {},
+          [](TpFIBQuery& c, M& m) {
+            c.SetDatabase(m.Database);
+            c.SetTransaction(m.TransactionRW);
+          }),
       FormComponent<M, THTTPSoapDispatcher>(
           "HTTPSoapDispatcher1", &M::HTTPSoapDispatcher1,
           [](THTTPSoapDispatcher& c) { c.WebDispatch().SetPathInfo("soap*"); },

@@ -12,6 +12,7 @@ class THTTPSoapPascalInvoker;
 class TWSDLHTMLPublish;
 class TpFIBDatabase;
 class TpFIBTransaction;
+class TpFIBQuery;
 
 // One per process, created by the application from its form and destroyed with
 // it; owns every component on it. The handler's failures other than a failed
@@ -26,6 +27,8 @@ class TDorvanaWebInterface : public TWebModule {
   TpFIBDatabase* Database = nullptr;
   TpFIBTransaction* TransactionRead = nullptr;
   TpFIBTransaction* TransactionRW = nullptr;
+  TpFIBQuery* Query = nullptr;
+  TpFIBQuery* QueryOrder = nullptr;
   THTTPSoapDispatcher* HTTPSoapDispatcher1 = nullptr;
   THTTPSoapPascalInvoker* HTTPSoapPascalInvoker1 = nullptr;
   TWSDLHTMLPublish* WSDLHTMLPublish1 = nullptr;
