@@ -63,4 +63,23 @@ E2E_PASSED=$((E2E_PASSED + $(grep -c '^ok ' "$E2E_OUT/php")))
 E2E_FAILED=$((E2E_FAILED + $(grep -c '^FAIL' "$E2E_OUT/php")))
 [ "$rc" = 0 ] || grep -q '^FAIL' "$E2E_OUT/php" || { echo "FAIL php exit code $rc"; E2E_FAILED=$((E2E_FAILED + 1)); }
 
+# A second, independent client: the npm package "soap", installed beside the
+# program on first use. Without the npm registry this part is skipped.
+NODE_DIR=$(dirname "$E2E_PROGRAM")/e2e-node
+if [ ! -d "$NODE_DIR/node_modules/soap" ] && command -v npm >/dev/null; then
+  npm install --prefix "$NODE_DIR" --no-audit --no-fund --no-save soap@1.13.0 >"$E2E_OUT/npm" 2>&1 ||
+    cat "$E2E_OUT/npm"
+fi
+if [ -d "$NODE_DIR/node_modules/soap" ]; then
+  NODE_PATH=$NODE_DIR/node_modules node "$(dirname "$0")/soap_client.js" "$E2E_URL/wsdl/ISoapTest" \
+    >"$E2E_OUT/node" 2>&1
+  rc=$?
+  cat "$E2E_OUT/node"
+  E2E_PASSED=$((E2E_PASSED + $(grep -c '^ok ' "$E2E_OUT/node")))
+  E2E_FAILED=$((E2E_FAILED + $(grep -c '^FAIL' "$E2E_OUT/node")))
+  [ "$rc" = 0 ] || grep -q '^FAIL' "$E2E_OUT/node" || { echo "FAIL node exit code $rc"; E2E_FAILED=$((E2E_FAILED + 1)); }
+else
+  echo "skip node client: the npm package soap could not be installed"
+fi
+
 finish
