@@ -1,5 +1,156 @@
 #include "service/Unit1.h"
 
-void TDorvanaWebInterface::AddOrder(TWebRequest*, TWebResponse*) {}
+#include <chrono>
+#include <exception>
+#include <thread>
 
-std::string TDorvanaWebInterface::ImportOrder(TNativeXml&) { return "ok"; }
+#include "fb/fib.h"
+#include "fb/pFIBDatabase.h"
+#include "fb/pFIBQuery.h"
+#include "platform/Platform.h"
+#include "runtime/Format.h"
+#include "runtime/Text.h"
+#include "service/Service.h"
+#include "xml/NativeXml.h"
+
+namespace {
+
+// How long an import that collided with a concurrent import of the same order
+// waits for that one to commit.
+constexpr int kConflictPolls = 40;
+constexpr auto kConflictPollInterval = std::chrono::milliseconds(25);
+
+// The first child of that name (letter case ignored); a missing element fails the
+// import with a message naming it.
+TXmlNode& Child(const TXmlNode& parent, const char* name) {
+  TXmlNode* node = parent.FindChild(name);
+  if (!node) throw Exception(Format("The order has no %s element.", {name}));
+  return *node;
+}
+
+// True for the failures of an import that collided with another transaction
+// writing the same order (a lock conflict or the uniqueness of its identifier).
+bool IsWriteConflict(const std::exception_ptr& failure) {
+  try {
+    std::rethrow_exception(failure);
+  } catch (const EFIBError& e) {
+    switch (e.FirstErrorCode) {
+      case 335544336:  // deadlock
+      case 335544345:  // lock conflict on no wait transaction
+      case 335544349:  // attempt to store duplicate value
+      case 335544451:  // update conflicts with concurrent update
+      case 335544665:  // violation of PRIMARY or UNIQUE KEY constraint
+        return true;
+    }
+  } catch (...) {
+  }
+  return false;
+}
+
+// The duplicate check, in its own read transaction. A failure leaves as an
+// exception after the rollback.
+bool OrderExists(TFIBTransaction& transaction, TFIBQuery& query, const std::string& guid) {
+  bool exists = false;
+  try {
+    transaction.StartTransaction();
+    query.SQL().Clear();
+    query.SQL().Add("select count(id) as cnt from Restaurant_ImportedOrders where Guid =:Guid");
+    query.ParamNamed("GUID").SetAsText(guid);
+    query.ExecQuery();
+    exists = query.ColumnNamed("cnt").AsInt32() > 0;
+    query.CloseResult();
+    transaction.Commit();
+  } catch (...) {
+    if (transaction.Active()) transaction.Rollback();
+    throw;
+  }
+  if (transaction.Active()) transaction.Rollback();
+  return exists;
+}
+
+}  // namespace
+
+void TDorvanaWebInterface::AddOrder(TWebRequest* Request, TWebResponse* Response) {
+  const std::string text = Request->ContentFieldList().Text();
+  service::ArchiveOrder(text, service::ClockSeed());
+  TNativeXml document;
+  document.LoadFromText(text);
+  Response->SetContent(ImportOrder(document));
+}
+
+std::string TDorvanaWebInterface::ImportOrder(TNativeXml& Document) {
+  const std::string failure = ApplySettingsAndConnect();
+  if (!failure.empty()) return Cp1251ToUtf8(failure);
+
+  TXmlNode* root = Document.FirstElement();
+  TXmlNode* guidNode = root ? root->FindChild("GUID") : nullptr;
+  if (!guidNode) throw Exception("The order has no GUID element: nothing was imported.");
+  const std::string guid = guidNode->TextValue();
+
+  if (OrderExists(*TransactionRead, *Query, guid)) return "ok";
+
+  std::exception_ptr importFailure;
+  try {
+    TransactionRW->StartTransaction();
+
+    QueryOrder->SQL().Clear();
+    QueryOrder->SQL().Add(
+        "Insert into Restaurant_ImportedOrders (id,guid,DEVICEID,WAITERCARDCODE,TABLENUMBER)");
+    QueryOrder->SQL().Add(
+        "values (Gen_id(Restaurant_ImportedOrders,1),:GUID,:DEVICEID,:WAITERCARDCODE,:TABLENUMBER)");
+    QueryOrder->ParamNamed("GUID").SetAsText(guid);
+    QueryOrder->ParamNamed("DEVICEID").SetAsText(Child(*root, "DEVICEID").TextValue());
+    QueryOrder->ParamNamed("WAITERCARDCODE").SetAsText(Child(*root, "PIN").TextValue());
+    QueryOrder->ParamNamed("TABLENUMBER").SetAsInt32(Child(*root, "TABLE").IntegerValue());
+    QueryOrder->ExecQuery();
+    QueryOrder->CloseResult();
+
+    // One prepared statement serves every row.
+    QueryOrder->SQL().Clear();
+    QueryOrder->SQL().Add(
+        "Insert into Restaurant_ImportedOrderRows "
+        "(id,guidOrder,IDPRICE,Quantity,Volume,isModificator)");
+    QueryOrder->SQL().Add(
+        "values (Gen_id(Restaurant_ImportedOrderRows,1),:GUIDORDER,:IDPRICE,:Quantity,:Volume,"
+        ":isModificator)");
+    const TXmlNode& foods = Child(*root, "FOODS");
+    for (int i = 0; i < foods.ChildCount(); ++i) {
+      const TXmlNode& row = *foods.ChildAt(i);
+      QueryOrder->ParamNamed("GUIDORDER").SetAsText(guid);
+      QueryOrder->ParamNamed("IDPRICE").SetAsInt32(row.IntegerValue());
+      QueryOrder->ParamNamed("Quantity").SetAsInt32(Child(row, "count").IntegerValue());
+      QueryOrder->ParamNamed("Volume").SetAsInt32(Child(row, "weight").IntegerValue());
+      QueryOrder->ParamNamed("isModificator")
+          .SetAsInt32(Child(row, "isModificator").BooleanValue() ? 1 : 0);
+      QueryOrder->ExecQuery();
+    }
+
+    QueryOrder->SQL().Clear();
+    QueryOrder->SQL().Add("execute procedure restaurant_importorders(:guid)");
+    QueryOrder->ParamNamed("GUID").SetAsText(guid);
+    QueryOrder->ExecQuery();
+
+    TransactionRW->Commit();
+  } catch (...) {
+    importFailure = std::current_exception();
+  }
+  try {
+    if (TransactionRW->Active()) TransactionRW->Rollback();
+  } catch (...) {
+    if (!importFailure) importFailure = std::current_exception();
+  }
+  if (!importFailure) return "ok";
+
+  // The same order posted twice at once: both posts pass the duplicate check and
+  // the later import fails on the first one. The order is in the database once
+  // the first commits, so that is no failure for the terminal.
+  try {
+    const int polls = IsWriteConflict(importFailure) ? kConflictPolls : 1;
+    for (int poll = 0; poll < polls; ++poll) {
+      if (poll > 0) std::this_thread::sleep_for(kConflictPollInterval);
+      if (OrderExists(*TransactionRead, *Query, guid)) return "ok";
+    }
+  } catch (...) {
+  }
+  return Cp1251ToUtf8(service::OrderErrorLine(ExceptionMessage(importFailure)));
+}

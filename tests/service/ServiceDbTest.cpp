@@ -1,0 +1,225 @@
+// The terminal commands in-process against a demo database on the embedded
+// engine: settings and connect, the lists and the order import.
+#include <gtest/gtest.h>
+
+#include <unistd.h>
+
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <string>
+
+#include "cgi/CGIApp.h"
+#include "fb/pFIBDatabase.h"
+#include "service/Unit1.h"
+#include "tests/cgi/FakeChannel.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+
+const char kDecl[] = "<?xml version='1.0' encoding='Utf-8' standalone='yes' ?>";
+
+// One demo database for the whole program, created once.
+class DemoDatabase : public ::testing::Environment {
+ public:
+  static fs::path Dir() {
+    static const fs::path dir =
+        fs::temp_directory_path() / ("dorvana-svcdb-" + std::to_string(::getpid()));
+    return dir;
+  }
+  static std::string File() { return (Dir() / "demo.fdb").string(); }
+
+  // A copy of the template database that ctest makes once, when there is one;
+  // else a database made here.
+  void SetUp() override {
+    fs::remove_all(Dir());
+    fs::create_directories(Dir());
+    const char* templ = std::getenv("DORVANA_DEMO_DB_TEMPLATE");
+    if (templ && fs::exists(templ)) {
+      fs::copy_file(templ, File());
+      return;
+    }
+    const std::string cmd = std::string(DORVANA_SOURCE_DIR) + "/scripts/demo-db.sh '" + File() +
+                            "' >/dev/null 2>&1";
+    ASSERT_EQ(0, std::system(cmd.c_str())) << cmd;
+  }
+  void TearDown() override { fs::remove_all(Dir()); }
+};
+
+const auto* const kDemo = ::testing::AddGlobalTestEnvironment(new DemoDatabase);
+
+// Runs SQL on the demo database from a second connection.
+void Sql(const std::string& statements) {
+  const fs::path script = DemoDatabase::Dir() / "extra.sql";
+  std::ofstream(script) << "set names UTF8;\nconnect '" << DemoDatabase::File()
+                        << "' user SYSDBA;\n"
+                        << statements << "\ncommit;\n";
+  const std::string cmd = "isql-fb -q -b -i '" + script.string() + "' >/dev/null 2>&1";
+  ASSERT_EQ(0, std::system(cmd.c_str())) << statements;
+}
+
+// A program folder of its own per test, which becomes the working directory.
+class Module : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    FOld = fs::current_path();
+    FDir = DemoDatabase::Dir() / ::testing::UnitTest::GetInstance()->current_test_info()->name();
+    fs::create_directories(FDir);
+    fs::current_path(FDir);
+  }
+  void TearDown() override { fs::current_path(FOld); }
+
+  static void Settings(const std::string& text, const std::string& name = "dorvana.def") {
+    std::ofstream(name, std::ios::binary) << text;
+  }
+  static std::string GoodSettings() {
+    return "SERVER NAME=" + DemoDatabase::File() + "\r\nUSER NAME=SYSDBA\r\n";
+  }
+
+  // Serves one request; the whole CGI answer.
+  static std::string Serve(const std::string& query, const std::string& body = "") {
+    TFakeChannel channel;
+    channel.ReadLimit = 1 << 20;
+    channel.Env = {{"SERVER_PROTOCOL", "HTTP/1.1"},
+                   {"REQUEST_METHOD", body.empty() ? "GET" : "POST"},
+                   {"QUERY_STRING", query}};
+    if (!body.empty()) channel.Env["CONTENT_LENGTH"] = std::to_string(body.size());
+    channel.Input = body;
+    {
+      TCGIApplication app(channel);
+      app.RegisterModuleClass(WebModuleClass<TDorvanaWebInterface>("TDorvanaWebInterface"));
+      app.Run();
+    }
+    return channel.Output;
+  }
+  static std::string Body(const std::string& answer) {
+    const size_t at = answer.find("\r\n\r\n");
+    return at == std::string::npos ? answer : answer.substr(at + 4);
+  }
+  static std::string ContentType(const std::string& answer) {
+    const size_t at = answer.find("Content-Type: ");
+    return at == std::string::npos ? "" : answer.substr(at + 14, answer.find("\r\n", at) - at - 14);
+  }
+
+  fs::path FOld, FDir;
+};
+
+TEST_F(Module, ConnectsWithTheSettingsFile) {
+  Settings(GoodSettings(), "Dorvana.DEF");
+  TDorvanaWebInterface module;
+  EXPECT_EQ("", module.ApplySettingsAndConnect());
+  EXPECT_TRUE(module.Database->Connected());
+}
+
+TEST_F(Module, NoSettingsFileMeansNoConnect) {
+  fs::create_directory("folder.def");  // a folder is no settings file
+  TDorvanaWebInterface module;
+  EXPECT_EQ("", module.ApplySettingsAndConnect());
+  EXPECT_FALSE(module.Database->Connected());
+  const std::string answer = Serve("q=getsprfood&user=1001&device=HALL-1");
+  EXPECT_EQ(0u, answer.find("Status: 500")) << answer;
+  EXPECT_NE(std::string::npos,
+            answer.find("DorvanaWebInterface.Database: Cannot perform operation -- DB is not open."))
+      << answer;
+}
+
+TEST_F(Module, AFailedConnectReturnsItsMessage) {
+  Settings("SERVER NAME=" + (FDir / "missing.fdb").string() + "\nUSER NAME=SYSDBA\n");
+  TDorvanaWebInterface module;
+  const std::string message = module.ApplySettingsAndConnect();
+  EXPECT_EQ(0u, message.find("DorvanaWebInterface.Database:\r\n")) << message;
+  EXPECT_FALSE(module.Database->Connected());
+}
+
+TEST_F(Module, OnlyTheFirst1024BytesCount) {
+  // The good line ends within the limit; a later line that would break the
+  // connect lies beyond it.
+  std::string text = GoodSettings();
+  text += std::string(1024 - text.size() - 1, '#') + "\n";
+  ASSERT_EQ(1024u, text.size());
+  text += "SERVER NAME=" + (FDir / "missing.fdb").string() + "\n";
+  Settings(text);
+  TDorvanaWebInterface module;
+  EXPECT_EQ("", module.ApplySettingsAndConnect());
+}
+
+TEST_F(Module, ListsReplyInTheirLayout) {
+  Settings(GoodSettings());
+  Sql("insert into RESTAURANT_PRICELISTS (Id, Name) values (91, 'unit');"
+      "insert into RESTAURANT_STATIONS (Id, Code, Name, IdPriceList) values (91, 'UNIT', 'unit', 91);"
+      "insert into RESTAURANT_MENU (Id, IdGroup, Fullname, EdVolume) values (9101, 3, ' Щи & хлеб ', 'шт');"
+      "insert into RESTAURANT_PRICES values (91, 9101, 0.5);");
+  std::string answer = Serve("q=getsprfood&user=1001&device=UNIT");
+  EXPECT_EQ("text/xml", ContentType(answer));
+  EXPECT_EQ(std::string(kDecl) +
+                "\r<foods>\r<food>Щи &amp; хлеб\r<ID>9101</ID>\r<IDGROUP>3</IDGROUP>\r"
+                "<DEFQ>1</DEFQ>\r<PRICE>0.5</PRICE>\r<INPUTP>0</INPUTP>\r<VOL>шт</VOL>\r"
+                "<WGHT>0</WGHT>\r</food>\r</foods>",
+            Body(answer));
+  answer = Serve("q=getsprfoodgroup&user=1001&device=UNIT");
+  EXPECT_EQ(std::string(kDecl) + "\r<foodgroups>\r<foodgroup>Супы\r<ID>3</ID>\r</foodgroup>\r</foodgroups>",
+            Body(answer));
+  answer = Serve("q=getsprfood&user=nobody&device=UNIT");
+  EXPECT_EQ(std::string(kDecl) + "\r<foods>\r</foods>", Body(answer));
+  answer = Serve("q=getsprstewards");
+  EXPECT_EQ("text/xml", ContentType(answer));
+  EXPECT_NE(std::string::npos, Body(answer).find("\r<steward><pin></pin>Новикова Дарья</steward>\r"));
+}
+
+TEST_F(Module, ConnectFailuresAreAnsweredAsText) {
+  Settings("SERVER NAME=" + (FDir / "missing.fdb").string() + "\nUSER NAME=SYSDBA\n");
+  for (const char* q : {"q=getsprfood", "q=getsprfoodgroup", "q=getsprstewards"}) {
+    const std::string answer = Serve(q);
+    EXPECT_EQ(0u, answer.find("Status: 200")) << q;
+    EXPECT_EQ("text/plain", ContentType(answer)) << q;
+    EXPECT_EQ(0u, Body(answer).find("DorvanaWebInterface.Database:\r\n")) << answer;
+  }
+  const std::string answer = Serve("q=addorder", "<o><GUID>x</GUID></o>");
+  EXPECT_EQ("text/html", ContentType(answer));
+  EXPECT_EQ(0u, Body(answer).find("DorvanaWebInterface.Database:\r\n")) << answer;
+}
+
+std::string Order(const std::string& guid, const std::string& table, const std::string& rows) {
+  return "<ORDER>\n<GUID>" + guid + "</GUID>\n<DEVICEID>HALL-1</DEVICEID>\n<PIN>1001</PIN>\n<TABLE>" +
+         table + "</TABLE>\n<FOODS>\n" + rows + "</FOODS>\n</ORDER>\n";
+}
+std::string Row(int id, const std::string& mod = "no") {
+  return "<f>" + std::to_string(id) + "<count>1</count><weight>0</weight><isModificator>" + mod +
+         "</isModificator></f>\n";
+}
+
+TEST_F(Module, ImportsAnOrderOnce) {
+  Settings(GoodSettings());
+  const std::string order = Order("unit-1", "5", Row(301) + Row(1401, "Yes"));
+  EXPECT_EQ("ok", Body(Serve("q=addorder", order)));
+  EXPECT_EQ("ok", Body(Serve("q=addorder", order)));
+  size_t copies = 0;
+  for (const auto& e : fs::directory_iterator("Orders")) copies += e.is_regular_file();
+  EXPECT_EQ(2u, copies);
+  // The same order with a bad row now answers ok: it is there already.
+  EXPECT_EQ("ok", Body(Serve("q=addorder", Order("unit-1", "5", Row(9999)))));
+}
+
+TEST_F(Module, ImportFailuresAnswerOneLine) {
+  Settings(GoodSettings());
+  const struct { std::string order; std::string reply; } kCases[] = {
+      {Order("unit-2", "5", Row(9999)), "Позиции меню с кодом 9999 нет, обновите меню."},
+      {Order("unit-3", "5 ", Row(301)), "'5 ' is not a valid integer value"},
+      {Order("unit-4", "5", Row(301, "1")), "Cannot convert value to bool"},
+      {Order("unit-5", "5", "<f>301<count>1</count><isModificator>N</isModificator></f>"),
+       "The order has no weight element."},
+  };
+  for (const auto& c : kCases) EXPECT_EQ(c.reply, Body(Serve("q=addorder", c.order))) << c.order;
+  // Nothing of them stays in the database: a fixed post of one goes through.
+  EXPECT_EQ("ok", Body(Serve("q=addorder", Order("unit-3", " 5", Row(301)))));
+}
+
+TEST_F(Module, AnOrderWithoutGuidIsRefused) {
+  Settings(GoodSettings());
+  const std::string answer = Serve("q=addorder", "<ORDER><TABLE>5</TABLE><FOODS/></ORDER>");
+  EXPECT_EQ(0u, answer.find("Status: 500")) << answer;
+  EXPECT_NE(std::string::npos, answer.find("The order has no GUID element")) << answer;
+}
+
+}  // namespace
