@@ -65,7 +65,8 @@ class TWSDLHTMLPublish : public TComponent, public IWebAutoDispatch {
   std::string BaseURL(TWebRequest& request) const;
   // The ports of an interface's service: those of the port table file beside
   // the program, or "<name>Port" at baseURL + "/soap/" + name.
-  std::vector<TWSDLPort> Ports(const std::string& intfName, const std::string& baseURL) const;
+  virtual std::vector<TWSDLPort> Ports(const std::string& intfName,
+                                       const std::string& baseURL) const;
 
  private:
   TWebDispatch FWebDispatch;

@@ -3,6 +3,7 @@
 #include <memory>
 
 #include "runtime/Format.h"
+#include "runtime/Strings.h"
 #include "runtime/Text.h"
 
 namespace {
@@ -13,6 +14,63 @@ std::string ActionNamespace(std::string action) {
   if (!action.empty() && action.front() == '"') action.erase(0, 1);
   if (!action.empty() && action.back() == '"') action.pop_back();
   return action.substr(0, action.find('#'));
+}
+
+// A parameter of a header value such as `multipart/related; boundary="x"`;
+// names compare without regard to case, quotes are removed.
+std::string HeaderParam(const std::string& value, const std::string& name) {
+  size_t pos = value.find(';');
+  while (pos != std::string::npos) {
+    size_t next = value.find(';', pos + 1);
+    std::string item = value.substr(pos + 1, next == std::string::npos ? next : next - pos - 1);
+    size_t eq = item.find('=');
+    if (eq != std::string::npos && SameText(Trim(item.substr(0, eq)), name)) {
+      std::string v = Trim(item.substr(eq + 1));
+      if (v.size() >= 2 && v.front() == '"' && v.back() == '"') v = v.substr(1, v.size() - 2);
+      return v;
+    }
+    pos = next;
+  }
+  return "";
+}
+
+// The SOAP envelope of a multipart/related body: the part the "start" parameter
+// names by its Content-ID, else the first part. The other parts are attachments,
+// which no operation of this service takes.
+std::string RootPart(const std::string& contentType, const std::string& body) {
+  const std::string boundary = HeaderParam(contentType, "boundary");
+  if (boundary.empty()) throw Exception("Multipart request without a boundary");
+  std::string start = HeaderParam(contentType, "start");
+  const std::string delimiter = "--" + boundary;
+  size_t pos = body.find(delimiter);
+  std::string first;
+  bool any = false;
+  while (pos != std::string::npos) {
+    pos += delimiter.size();
+    if (body.compare(pos, 2, "--") == 0) break;  // the closing delimiter
+    size_t headerStart = body.find("\r\n", pos);
+    size_t headerEnd = headerStart == std::string::npos ? headerStart
+                                                         : body.find("\r\n\r\n", headerStart);
+    if (headerEnd == std::string::npos) break;
+    size_t end = body.find("\r\n" + delimiter, headerEnd + 4);
+    if (end == std::string::npos) break;
+    std::string part = body.substr(headerEnd + 4, end - headerEnd - 4);
+    TStringList headers;
+    if (headerEnd > headerStart)
+      headers.SetText(body.substr(headerStart + 2, headerEnd - headerStart - 2));
+    std::string id;
+    for (const std::string& line : headers.Lines()) {
+      size_t colon = line.find(':');
+      if (colon != std::string::npos && SameText(Trim(line.substr(0, colon)), "Content-ID"))
+        id = Trim(line.substr(colon + 1));
+    }
+    if (!start.empty() && (id == start || id == "<" + start + ">")) return part;
+    if (!any) first = part;
+    any = true;
+    pos = end + 2;
+  }
+  if (!any) throw Exception("Multipart request without a complete part");
+  return first;
 }
 
 std::string QualifiedName(const TSoapInterface& intf) {
@@ -87,12 +145,11 @@ bool THTTPSoapDispatcher::TakeRequest(TComponent* /*sender*/, TWebRequest* reque
     std::string soapAction = request->EnvironmentField("SOAPAction");
     if (soapAction.empty()) soapAction = request->EnvironmentField("HTTP_SOAPACTION");
     std::string path = request->PathInfo();
-    // Requests with attachments would arrive as multipart/related; this service
-    // defines no operation that takes one.
+    std::string body = request->Content();
     if (StartsText("multipart/related", request->ContentType()))
-      throw Exception("SOAP messages with attachments are not supported");
+      body = RootPart(request->ContentType(), body);
     std::string answer;
-    invoker->DispatchSOAP(path, soapAction, request->Content(), answer);
+    invoker->DispatchSOAP(path, soapAction, body, answer);
     response->SetContentType("text/xml");
     response->SetContentStream(std::make_unique<TStringStream>(std::move(answer)));
     return true;

@@ -4,6 +4,7 @@
 
 #include <cstdio>
 #include <fstream>
+#include <functional>
 
 #include "cgi/Masks.h"
 #include "soap/SoapTestImpl.h"
@@ -208,4 +209,39 @@ TEST(WSDLPublishList, OnlyInterfacesWithAClassThePublisherLast) {
   EXPECT_EQ("urn:LateIntf-ILate", registry.Find(kLate)->Namespace);
   EXPECT_EQ("TLate", registry.ClassFor(kLate)->Name);
   EXPECT_EQ("TLate2", registry.ClassFor(kNoClass)->Name);
+}
+
+namespace {
+
+// A publisher whose port lookup fails, as reading a broken port table would.
+class TFailingPublish : public TWSDLHTMLPublish {
+ public:
+  using TWSDLHTMLPublish::TWSDLHTMLPublish;
+  std::function<void()> Fail;
+  std::vector<TWSDLPort> Ports(const std::string&, const std::string&) const override {
+    Fail();
+    return {};
+  }
+};
+
+}  // namespace
+
+TEST(WSDLPublishErrors, FailuresBecomeAnErrorPage) {
+  RegisterSoapTest();
+  TFailingPublish publisher;
+  const struct { std::function<void()> fail; const char* heading; } kCases[] = {
+      {[] { throw EConvertError("'<x>' is not a valid integer value"); },
+       "<h1>Error: '&lt;x&gt;' is not a valid integer value/EConvertError</h1></body></html>"},
+      {[] { throw 42; }, "<h1>Unknown Error</h1></body></html>"},
+  };
+  for (const auto& c : kCases) {
+    publisher.Fail = c.fail;
+    TAnswer a = Serve(publisher, {{"REQUEST_METHOD", "GET"}, {"PATH_INFO", "/wsdl/ISoapTest"},
+                                  {"HTTP_HOST", "h"}, {"SERVER_PORT", "80"}});
+    EXPECT_TRUE(a.Handled);
+    EXPECT_EQ("text/html", a.ContentType);
+    EXPECT_EQ(0u, a.Body.find("<html><head></head><style type=\"text/css\"><!--\r\n"));
+    EXPECT_NE(std::string::npos, a.Body.find("--></style>\r\n<body><h1>"));
+    EXPECT_EQ(c.heading, a.Body.substr(a.Body.rfind("<h1>"))) << c.heading;
+  }
 }

@@ -174,3 +174,33 @@ TEST(SoapRouting, PostUnderSoapOnlyAndTheMaskIgnoresCase) {
       {"", false}, {"/x/soap", false}};
   for (const auto& c : kCases) EXPECT_EQ(c.matches, dispatcher->PathMask().Matches(c.path)) << c.path;
 }
+
+TEST_F(SoapDispatch, MultipartRequestsCarryTheEnvelopeInTheirRootPart) {
+  const std::string attachment = "--b1\r\nContent-Type: application/octet-stream\r\n"
+                                 "Content-ID: <att>\r\n\r\n\x01\x02--b\r\n";
+  const std::string root = "--b1\r\nContent-Type: text/xml\r\nContent-ID: <root@x>\r\n\r\n" +
+                           Call("echoDouble", "<Value>7.25</Value>") + "\r\n";
+  const struct { std::string type; std::string body; } kCases[] = {
+      {"multipart/related; type=\"text/xml\"; boundary=\"b1\"", root + attachment + "--b1--\r\n"},
+      {"Multipart/Related; boundary=b1; start=\"<root@x>\"", attachment + root + "--b1--"},
+      {"multipart/related;start=root@x;boundary=b1", "preamble\r\n" + attachment + root + "--b1--"},
+      {"multipart/related; boundary=b1", "--b1\r\n\r\n" + Call("echoDouble", "<Value>7.25</Value>") +
+                                             "\r\n--b1--"},
+  };
+  for (const auto& c : kCases) {
+    TAnswer a = Post("/soap/ISoapTest", {{"CONTENT_TYPE", c.type}}, c.body);
+    EXPECT_TRUE(Answers(a, ">7.25</return>")) << c.type << "\n" << a.Output;
+  }
+  const struct { const char* type; const char* body; const char* message; } kBroken[] = {
+      {"multipart/related", "--b1\r\n\r\nx\r\n--b1--", "Multipart request without a boundary"},
+      {"multipart/related; boundary=b2", "--b1\r\n\r\nx\r\n--b1--",
+       "Multipart request without a complete part"},
+      {"multipart/related; boundary=b1", "--b1\r\nContent-ID: <a>\r\n\r\nunterminated",
+       "Multipart request without a complete part"},
+  };
+  for (const auto& c : kBroken) {
+    TAnswer a = Post("/soap/ISoapTest", {{"CONTENT_TYPE", c.type}}, c.body);
+    EXPECT_EQ(500, a.Status) << c.type;
+    EXPECT_EQ(kFaultHead + std::string(c.message) + kFaultTail, a.Body) << c.type;
+  }
+}
