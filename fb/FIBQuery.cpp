@@ -557,7 +557,7 @@ double TFIBXSQLVAR::NumberValue() const {
   switch (SQLType()) {
     case SQL_TEXT:
     case SQL_VARYING: {
-      double v;
+      double v = 0;
       if (!ParseNumber(TextOfChars(), FIBFormatSettings().DecimalMark, v)) InvalidConversion();
       return v;
     }
@@ -634,7 +634,7 @@ double TFIBXSQLVAR::DateTimeValue() const {
   switch (SQLType()) {
     case SQL_TEXT:
     case SQL_VARYING: {
-      double v;
+      double v = 0;
       if (!ParseDateTime(TextOfChars(), FIBFormatSettings().ShortDateFormat, v))
         InvalidConversion();
       return v;
