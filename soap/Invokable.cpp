@@ -17,9 +17,7 @@ const T& Held(const TSoapValue& v, const char* what) {
 double TSoapValue::AsDouble() const { return Held<double>(*this, "a number"); }
 int32_t TSoapValue::AsOrdinal() const { return Held<int32_t>(*this, "an enumeration"); }
 const std::string& TSoapValue::AsText() const { return Held<std::string>(*this, "a text"); }
-const TSoapValue::TArray& TSoapValue::AsArray() const {
-  return Held<TArray>(*this, "an array");
-}
+const TSoapValue::TArray& TSoapValue::AsArray() const { return Held<TArray>(*this, "an array"); }
 const TSoapValue::TObject& TSoapValue::AsObject() const {
   return Held<TObject>(*this, "an object");
 }
@@ -56,11 +54,9 @@ std::vector<const TSoapType*> TSoapInterface::UsedTypes() const {
   return result;
 }
 
-void TInvocationRegistry::RegisterInterface(const TSoapInterface& intf,
-                                            const std::string& ns) {
+void TInvocationRegistry::RegisterInterface(const TSoapInterface& intf, const std::string& ns) {
   if (Find(intf)) return;
-  FInterfaces.push_back(
-      {&intf, ns.empty() ? "urn:" + intf.UnitName + "-" + intf.Name : ns});
+  FInterfaces.push_back({&intf, ns.empty() ? "urn:" + intf.UnitName + "-" + intf.Name : ns});
 }
 
 void TInvocationRegistry::RegisterInvokableClass(const TInvokableClassInfo& info) {
@@ -74,30 +70,25 @@ const TInvocationRegistry::TEntry* TInvocationRegistry::FindByNamespace(
   return nullptr;
 }
 
-const TInvocationRegistry::TEntry* TInvocationRegistry::FindByName(
-    const std::string& name) const {
+const TInvocationRegistry::TEntry* TInvocationRegistry::FindByName(const std::string& name) const {
   for (const auto& e : FInterfaces)
     if (SameText(e.Intf->Name, name)) return &e;
   return nullptr;
 }
 
-const TInvocationRegistry::TEntry* TInvocationRegistry::Find(
-    const TSoapInterface& intf) const {
+const TInvocationRegistry::TEntry* TInvocationRegistry::Find(const TSoapInterface& intf) const {
   for (const auto& e : FInterfaces)
     if (e.Intf == &intf) return &e;
   return nullptr;
 }
 
-const TInvokableClassInfo* TInvocationRegistry::ClassFor(
-    const TSoapInterface& intf) const {
+const TInvokableClassInfo* TInvocationRegistry::ClassFor(const TSoapInterface& intf) const {
   for (const auto& c : FClasses)
-    if (std::find(c.Interfaces.begin(), c.Interfaces.end(), &intf) != c.Interfaces.end())
-      return &c;
+    if (std::find(c.Interfaces.begin(), c.Interfaces.end(), &intf) != c.Interfaces.end()) return &c;
   return nullptr;
 }
 
-std::string TInvocationRegistry::SoapAction(const TEntry& entry,
-                                            const std::string& method) const {
+std::string TInvocationRegistry::SoapAction(const TEntry& entry, const std::string& method) const {
   return entry.Namespace + "#" + method;
 }
 

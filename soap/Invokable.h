@@ -68,9 +68,9 @@ struct TSoapType {
   TSoapTypeKind Kind;
   std::string Name;
   std::string Namespace = {};
-  std::vector<std::string> EnumNames = {};     // tkEnumeration, in ordinal order
-  const TSoapType* ElementType = nullptr;      // tkDynArray
-  std::vector<TSoapProperty> Properties = {};  // tkClass, in published order
+  std::vector<std::string> EnumNames = {};                   // tkEnumeration, in ordinal order
+  const TSoapType* ElementType = nullptr;                    // tkDynArray
+  std::vector<TSoapProperty> Properties = {};                // tkClass, in published order
   std::function<std::shared_ptr<TRemotable>()> Create = {};  // tkClass
 
   bool IsScalar() const { return Namespace.empty(); }

@@ -50,9 +50,15 @@ std::string Escape(const std::string& text, bool attribute) {
   for (char ch : in) {
     auto c = static_cast<unsigned char>(ch);
     switch (ch) {
-      case '&': out += "&amp;"; break;
-      case '<': out += "&lt;"; break;
-      case '>': out += "&gt;"; break;
+      case '&':
+        out += "&amp;";
+        break;
+      case '<':
+        out += "&lt;";
+        break;
+      case '>':
+        out += "&gt;";
+        break;
       case '"':
         out += attribute ? "&quot;" : "\"";
         break;
@@ -128,15 +134,21 @@ class TEnvelopeReader {
     n = Resolve(n);
     if (IsNil(n)) {
       switch (type.Kind) {
-        case TSoapTypeKind::tkString: return TSoapValue::Text("");
-        case TSoapTypeKind::tkDynArray: return TSoapValue::Array({});
-        case TSoapTypeKind::tkClass: return TSoapValue::Object(nullptr);
-        default: throw ESoapReadError(what + ": nil is not a valid " + type.Name);
+        case TSoapTypeKind::tkString:
+          return TSoapValue::Text("");
+        case TSoapTypeKind::tkDynArray:
+          return TSoapValue::Array({});
+        case TSoapTypeKind::tkClass:
+          return TSoapValue::Object(nullptr);
+        default:
+          throw ESoapReadError(what + ": nil is not a valid " + type.Name);
       }
     }
     switch (type.Kind) {
-      case TSoapTypeKind::tkDouble: return TSoapValue::Double(ReadDouble(n, what));
-      case TSoapTypeKind::tkString: return TSoapValue::Text(Content(n));
+      case TSoapTypeKind::tkDouble:
+        return TSoapValue::Double(ReadDouble(n, what));
+      case TSoapTypeKind::tkString:
+        return TSoapValue::Text(Content(n));
       case TSoapTypeKind::tkEnumeration: {
         std::string text = XmlTrim(Content(n));
         for (size_t i = 0; i < type.EnumNames.size(); ++i)
@@ -178,8 +190,7 @@ class TEnvelopeReader {
   xmlNode* Resolve(xmlNode* n) {
     std::string href;
     for (int hops = 0; Attribute(n, "href", href); ++hops) {
-      if (hops == kMaxReferenceHops)
-        throw ESoapReadError("Circular reference '" + href + "'");
+      if (hops == kMaxReferenceHops) throw ESoapReadError("Circular reference '" + href + "'");
       auto it = href.size() > 1 && href[0] == '#' ? FIds.find(href.substr(1)) : FIds.end();
       if (it == FIds.end()) throw ESoapReadError("Reference '" + href + "' not found");
       n = it->second;
@@ -228,8 +239,8 @@ TDocPtr Parse(const std::string& text) {
   (void)initialised;
   std::unique_ptr<xmlParserCtxt, TCtxtFree> ctxt(xmlNewParserCtxt());
   if (!ctxt) throw EOutOfMemory("Out of memory");
-  TDocPtr doc(xmlCtxtReadMemory(ctxt.get(), text.data(), static_cast<int>(text.size()),
-                                nullptr, nullptr,
+  TDocPtr doc(xmlCtxtReadMemory(ctxt.get(), text.data(), static_cast<int>(text.size()), nullptr,
+                                nullptr,
                                 XML_PARSE_NONET | XML_PARSE_NOERROR | XML_PARSE_NOWARNING));
   if (!doc) {
     const xmlError* err = xmlCtxtGetLastError(ctxt.get());
@@ -275,8 +286,7 @@ class TEnvelopeWriter {
     for (size_t i = 0; i < FRefs.size(); ++i) {  // an object may add further ones
       TRef r = FRefs[i];
       out += "<NS2:" + r.Type->Name + " id=\"" + r.Id + "\" " +
-             TypeAttributes(*r.Type, TSoapValue::Object(r.Object)) +
-             " SOAP-ENC:root=\"0\">";
+             TypeAttributes(*r.Type, TSoapValue::Object(r.Object)) + " SOAP-ENC:root=\"0\">";
       Body(out, *r.Type, TSoapValue::Object(r.Object));
       out += "</NS2:" + r.Type->Name + ">";
     }
@@ -317,8 +327,12 @@ class TEnvelopeWriter {
 
   void Body(std::string& out, const TSoapType& type, const TSoapValue& v) {
     switch (type.Kind) {
-      case TSoapTypeKind::tkDouble: out += SoapFloatToStr(v.AsDouble()); break;
-      case TSoapTypeKind::tkString: out += XmlContent(v.AsText()); break;
+      case TSoapTypeKind::tkDouble:
+        out += SoapFloatToStr(v.AsDouble());
+        break;
+      case TSoapTypeKind::tkString:
+        out += XmlContent(v.AsText());
+        break;
       case TSoapTypeKind::tkEnumeration: {
         int32_t o = v.AsOrdinal();
         if (o < 0 || o >= static_cast<int32_t>(type.EnumNames.size()))
@@ -385,11 +399,21 @@ TSoapCall ReadSoapRequest(const std::string& envelope, const TSoapInterface& int
       continue;
     }
     switch (p.Type->Kind) {
-      case TSoapTypeKind::tkDouble: result.Args.push_back(TSoapValue::Double(0)); break;
-      case TSoapTypeKind::tkString: result.Args.push_back(TSoapValue::Text("")); break;
-      case TSoapTypeKind::tkEnumeration: result.Args.push_back(TSoapValue::Ordinal(0)); break;
-      case TSoapTypeKind::tkDynArray: result.Args.push_back(TSoapValue::Array({})); break;
-      case TSoapTypeKind::tkClass: result.Args.push_back(TSoapValue::Object(nullptr)); break;
+      case TSoapTypeKind::tkDouble:
+        result.Args.push_back(TSoapValue::Double(0));
+        break;
+      case TSoapTypeKind::tkString:
+        result.Args.push_back(TSoapValue::Text(""));
+        break;
+      case TSoapTypeKind::tkEnumeration:
+        result.Args.push_back(TSoapValue::Ordinal(0));
+        break;
+      case TSoapTypeKind::tkDynArray:
+        result.Args.push_back(TSoapValue::Array({}));
+        break;
+      case TSoapTypeKind::tkClass:
+        result.Args.push_back(TSoapValue::Object(nullptr));
+        break;
     }
   }
   return result;

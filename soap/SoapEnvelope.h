@@ -13,17 +13,17 @@
 DORVANA_EXCEPTION(ESoapReadError, Exception);
 
 enum TSOAPConvertOption {
-  soSendMultiRefObj,       // objects travel as referenced elements beside the answer
-  soTryAllSchema,          // the 1999 and 2000/10 XML Schema namespaces count too
-  soDocument,              // document style (not supported; rpc is used)
-  soReturnSuccessForFault, // faults answered with status 200 by the dispatcher
-  soUTF8InHeader,          // "charset=UTF-8" in the content type
+  soSendMultiRefObj,        // objects travel as referenced elements beside the answer
+  soTryAllSchema,           // the 1999 and 2000/10 XML Schema namespaces count too
+  soDocument,               // document style (not supported; rpc is used)
+  soReturnSuccessForFault,  // faults answered with status 200 by the dispatcher
+  soUTF8InHeader,           // "charset=UTF-8" in the content type
 };
 using TSOAPConvertOptions = std::set<TSOAPConvertOption>;
 
-extern const char kSoapEnvelopeNS[];   // http://schemas.xmlsoap.org/soap/envelope/
-extern const char kSoapEncodingNS[];   // http://schemas.xmlsoap.org/soap/encoding/
-extern const char kXmlSchemaNS[];      // http://www.w3.org/2001/XMLSchema
+extern const char kSoapEnvelopeNS[];  // http://schemas.xmlsoap.org/soap/envelope/
+extern const char kSoapEncodingNS[];  // http://schemas.xmlsoap.org/soap/encoding/
+extern const char kXmlSchemaNS[];     // http://www.w3.org/2001/XMLSchema
 
 struct TSoapCall {
   const TSoapMethod* Method = nullptr;

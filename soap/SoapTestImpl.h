@@ -8,8 +8,7 @@ class TSoapTest : public TInvokableClass, public ISoapTest {
   TEnumTest echoEnum(TEnumTest Value) override;
   TDoubleArray echoDoubleArray(const TDoubleArray& Value) override;
   // Answers a new employee with empty names and no salary; the argument is unused.
-  std::shared_ptr<TMyEmployee> echoMyEmployee(
-      const std::shared_ptr<TMyEmployee>& Value) override;
+  std::shared_ptr<TMyEmployee> echoMyEmployee(const std::shared_ptr<TMyEmployee>& Value) override;
   double echoDouble(double Value) override;
 };
 

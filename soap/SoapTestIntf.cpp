@@ -19,9 +19,7 @@ std::shared_ptr<TMyEmployee> AsEmployee(const TSoapValue& v) {
 }
 
 TMyEmployee& Employee(TRemotable& r) { return dynamic_cast<TMyEmployee&>(r); }
-const TMyEmployee& Employee(const TRemotable& r) {
-  return dynamic_cast<const TMyEmployee&>(r);
-}
+const TMyEmployee& Employee(const TRemotable& r) { return dynamic_cast<const TMyEmployee&>(r); }
 
 }  // namespace
 
@@ -36,8 +34,8 @@ const TSoapType& TEnumTestType() {
 }
 
 const TSoapType& TDoubleArrayType() {
-  static const TSoapType kType{TSoapTypeKind::tkDynArray, "TDoubleArray",
-                               kTypesNamespace, {}, &SoapDoubleType()};
+  static const TSoapType kType{
+      TSoapTypeKind::tkDynArray, "TDoubleArray", kTypesNamespace, {}, &SoapDoubleType()};
   return kType;
 }
 
@@ -54,9 +52,7 @@ const TSoapType& TMyEmployeeType() {
            [](TRemotable& r, const TSoapValue& v) { Employee(r).SetLastName(v.AsText()); }},
           {"FirstName", &SoapStringType(),
            [](const TRemotable& r) { return TSoapValue::Text(Employee(r).FirstName()); },
-           [](TRemotable& r, const TSoapValue& v) {
-             Employee(r).SetFirstName(v.AsText());
-           }},
+           [](TRemotable& r, const TSoapValue& v) { Employee(r).SetFirstName(v.AsText()); }},
           {"Salary", &SoapDoubleType(),
            [](const TRemotable& r) { return TSoapValue::Double(Employee(r).Salary()); },
            [](TRemotable& r, const TSoapValue& v) { Employee(r).SetSalary(v.AsDouble()); }},
@@ -72,25 +68,32 @@ const TSoapInterface& ISoapTestInterface() {
       kUnit,
       "",
       {
-          {"echoEnum", {{"Value", &TEnumTestType()}}, &TEnumTestType(),
+          {"echoEnum",
+           {{"Value", &TEnumTestType()}},
+           &TEnumTestType(),
            [](TInvokableClass& c, const TArgs& a) {
              return TSoapValue::Ordinal(
                  Target(c).echoEnum(static_cast<TEnumTest>(a.at(0).AsOrdinal())));
            }},
-          {"echoDoubleArray", {{"Value", &TDoubleArrayType()}}, &TDoubleArrayType(),
+          {"echoDoubleArray",
+           {{"Value", &TDoubleArrayType()}},
+           &TDoubleArrayType(),
            [](TInvokableClass& c, const TArgs& a) {
              TDoubleArray in;
              for (const auto& e : a.at(0).AsArray()) in.push_back(e.AsDouble());
              TSoapValue::TArray out;
-             for (double d : Target(c).echoDoubleArray(in))
-               out.push_back(TSoapValue::Double(d));
+             for (double d : Target(c).echoDoubleArray(in)) out.push_back(TSoapValue::Double(d));
              return TSoapValue::Array(std::move(out));
            }},
-          {"echoMyEmployee", {{"Value", &TMyEmployeeType()}}, &TMyEmployeeType(),
+          {"echoMyEmployee",
+           {{"Value", &TMyEmployeeType()}},
+           &TMyEmployeeType(),
            [](TInvokableClass& c, const TArgs& a) {
              return TSoapValue::Object(Target(c).echoMyEmployee(AsEmployee(a.at(0))));
            }},
-          {"echoDouble", {{"Value", &SoapDoubleType()}}, &SoapDoubleType(),
+          {"echoDouble",
+           {{"Value", &SoapDoubleType()}},
+           &SoapDoubleType(),
            [](TInvokableClass& c, const TArgs& a) {
              return TSoapValue::Double(Target(c).echoDouble(a.at(0).AsDouble()));
            }},

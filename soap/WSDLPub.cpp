@@ -64,15 +64,14 @@ class TWSDLPublish : public TInvokableClass, public IWSDLPublish {
  public:
   std::vector<std::string> ListInterfaces() override {
     std::vector<std::string> names;
-    for (const auto* e : PublishedInterfaces(InvocationRegistry()))
-      names.push_back(e->Intf->Name);
+    for (const auto* e : PublishedInterfaces(InvocationRegistry())) names.push_back(e->Intf->Name);
     return names;
   }
 };
 
 const TSoapType& StringArrayType() {
-  static const TSoapType kType{TSoapTypeKind::tkDynArray, "TStringArray", "urn:WSDLPub",
-                               {}, &SoapStringType()};
+  static const TSoapType kType{
+      TSoapTypeKind::tkDynArray, "TStringArray", "urn:WSDLPub", {}, &SoapStringType()};
   return kType;
 }
 
@@ -144,7 +143,9 @@ const TSoapInterface& IWSDLPublishInterface() {
       "IWSDLPublish",
       "WSDLPub",
       "Lists the interfaces this service publishes",
-      {{"ListInterfaces", {}, &StringArrayType(),
+      {{"ListInterfaces",
+        {},
+        &StringArrayType(),
         [](TInvokableClass& c, const std::vector<TSoapValue>&) {
           auto* p = dynamic_cast<IWSDLPublish*>(&c);
           if (!p) throw EInvalidCast("The class does not implement IWSDLPublish");
@@ -159,9 +160,9 @@ void RegisterWSDLPublish() {
   TInvocationRegistry& registry = InvocationRegistry();
   if (registry.Find(IWSDLPublishInterface())) return;
   registry.RegisterInterface(IWSDLPublishInterface(), kPublishNamespace);
-  registry.RegisterInvokableClass({"TWSDLPublish",
-                                   {&IWSDLPublishInterface()},
-                                   [] { return std::make_unique<TWSDLPublish>(); }});
+  registry.RegisterInvokableClass({"TWSDLPublish", {&IWSDLPublishInterface()}, [] {
+                                     return std::make_unique<TWSDLPublish>();
+                                   }});
 }
 
 std::vector<const TInvocationRegistry::TEntry*> PublishedInterfaces(
@@ -225,8 +226,8 @@ std::vector<std::string> GenerateWSDL(const TInvocationRegistry::TEntry& entry,
           w.push_back("      <xs:complexType name=\"" + t->Name + "\">");
           w.push_back("        <xs:sequence>");
           for (const auto& p : t->Properties)
-            w.push_back("          <xs:element name=\"" + p.Name + "\" type=\"" +
-                        TypeRef(*p.Type) + "\"/>");
+            w.push_back("          <xs:element name=\"" + p.Name + "\" type=\"" + TypeRef(*p.Type) +
+                        "\"/>");
           w.push_back("        </xs:sequence>");
           w.push_back("      </xs:complexType>");
           break;
@@ -243,8 +244,7 @@ std::vector<std::string> GenerateWSDL(const TInvocationRegistry::TEntry& entry,
       w.push_back("    <part name=\"" + p.Name + "\" type=\"" + TypeRef(*p.Type) + "\"/>");
     w.push_back("  </message>");
     w.push_back("  <message name=\"" + m.Name + "Response\">");
-    if (m.Result)
-      w.push_back("    <part name=\"return\" type=\"" + TypeRef(*m.Result) + "\"/>");
+    if (m.Result) w.push_back("    <part name=\"return\" type=\"" + TypeRef(*m.Result) + "\"/>");
     w.push_back("  </message>");
   }
   w.push_back("  <portType name=\"" + intf.Name + "\">");
@@ -319,9 +319,8 @@ bool TWSDLHTMLPublish::TakeRequest(TComponent* /*sender*/, TWebRequest* request,
     size_t slash = path.rfind('/');
     std::string last = slash == std::string::npos ? path : path.substr(slash + 1);
     std::string before = slash == std::string::npos ? "" : path.substr(0, slash);
-    std::string parent = before.substr(before.rfind('/') == std::string::npos
-                                           ? 0
-                                           : before.rfind('/') + 1);
+    std::string parent =
+        before.substr(before.rfind('/') == std::string::npos ? 0 : before.rfind('/') + 1);
     std::string fullURL = baseURL + path;
 
     TStringList lines;
@@ -350,8 +349,8 @@ bool TWSDLHTMLPublish::TakeRequest(TComponent* /*sender*/, TWebRequest* request,
                                      ? "&nbsp;"
                                      : EscapeMarkup(e->Intf->Documentation)));
         // The address carries the caller's Host header.
-        lines.Add(Cell("TblRow", "<a href=\"" + HtmlAttribute(fullURL + "/" + name) + "\">" +
-                                     name + "</a>"));
+        lines.Add(Cell("TblRow",
+                       "<a href=\"" + HtmlAttribute(fullURL + "/" + name) + "\">" + name + "</a>"));
         lines.Add("</tr>");
       }
       lines.Add("</table>");
@@ -373,10 +372,10 @@ bool TWSDLHTMLPublish::TakeRequest(TComponent* /*sender*/, TWebRequest* request,
         contentType = "text/xml";
       } else {
         // The name comes from the request path.
-        lines.Add(Format(
-            "<html><head></head><body><h1>Error Encountered</h1><P>Interface %s not "
-            "found</P></body></html>",
-            {EscapeMarkup(last)}));
+        lines.Add(
+            Format("<html><head></head><body><h1>Error Encountered</h1><P>Interface %s not "
+                   "found</P></body></html>",
+                   {EscapeMarkup(last)}));
         contentType = "text/html";
       }
     }
@@ -384,9 +383,8 @@ bool TWSDLHTMLPublish::TakeRequest(TComponent* /*sender*/, TWebRequest* request,
     response->SetContentType(contentType);
     response->SetContent(lines.Text());
   } catch (const Exception& e) {
-    response->SetContent(PageHead("", false) + "<h1>" + "Error: " +
-                         EscapeMarkup(e.Message()) + "/" + e.ClassName() + "</h1>" +
-                         "</body></html>");
+    response->SetContent(PageHead("", false) + "<h1>" + "Error: " + EscapeMarkup(e.Message()) +
+                         "/" + e.ClassName() + "</h1>" + "</body></html>");
     response->SetContentType("text/html");
   } catch (...) {
     response->SetContent(PageHead("", false) + "<h1>" + "Unknown Error" + "</h1>" +

@@ -58,8 +58,7 @@ class TWSDLHTMLPublish : public TComponent, public IWebAutoDispatch {
   TMethodType MethodType() override { return FWebDispatch.MethodType(); }
   TMask& PathMask() override { return FWebDispatch.Mask(); }
   // Always answers; a failure becomes an HTML error page.
-  bool TakeRequest(TComponent* sender, TWebRequest* request,
-                   TWebResponse* response) override;
+  bool TakeRequest(TComponent* sender, TWebRequest* request, TWebResponse* response) override;
 
   // The scheme, host, port and script name that published addresses start with.
   std::string BaseURL(TWebRequest& request) const;

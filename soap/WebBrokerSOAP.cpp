@@ -49,8 +49,8 @@ std::string RootPart(const std::string& contentType, const std::string& body) {
     pos += delimiter.size();
     if (body.compare(pos, 2, "--") == 0) break;  // the closing delimiter
     size_t headerStart = body.find("\r\n", pos);
-    size_t headerEnd = headerStart == std::string::npos ? headerStart
-                                                         : body.find("\r\n\r\n", headerStart);
+    size_t headerEnd =
+        headerStart == std::string::npos ? headerStart : body.find("\r\n\r\n", headerStart);
     if (headerEnd == std::string::npos) break;
     size_t end = body.find("\r\n" + delimiter, headerEnd + 4);
     if (end == std::string::npos) break;
@@ -78,14 +78,14 @@ std::string QualifiedName(const TSoapInterface& intf) {
 }
 
 std::string NoClassMessage(const TSoapInterface& intf, const std::string& where) {
-  return Format("No invokable class registered that implements interface %s of (soap action/path) %s",
-                {QualifiedName(intf), where});
+  return Format(
+      "No invokable class registered that implements interface %s of (soap action/path) %s",
+      {QualifiedName(intf), where});
 }
 
 }  // namespace
 
-void THTTPSoapPascalInvoker::DispatchSOAP(const std::string& path,
-                                          const std::string& soapAction,
+void THTTPSoapPascalInvoker::DispatchSOAP(const std::string& path, const std::string& soapAction,
                                           const std::string& request, std::string& response) {
   const TInvocationRegistry& registry = InvocationRegistry();
   const TInvocationRegistry::TEntry* entry = nullptr;
@@ -107,8 +107,8 @@ void THTTPSoapPascalInvoker::DispatchSOAP(const std::string& path,
   try {
     std::unique_ptr<TInvokableClass> instance = cls->Create ? cls->Create() : nullptr;
     if (!instance)
-      throw Exception(Format("No class registered for invokable interface %s",
-                             {entry->Intf->Name}));
+      throw Exception(
+          Format("No class registered for invokable interface %s", {entry->Intf->Name}));
     const TSOAPConvertOptions& options = FConverter.Options();
     TSoapCall call = ReadSoapRequest(request, *entry->Intf, options);
     TSoapValue result = call.Method->Call(*instance, call.Args);

@@ -61,8 +61,7 @@ class THTTPSoapDispatcher : public TComponent, public IWebAutoDispatch {
   TMethodType MethodType() override { return FWebDispatch.MethodType(); }
   TMask& PathMask() override { return FWebDispatch.Mask(); }
   // An Exception becomes a status-500 fault envelope; other exceptions decline.
-  bool TakeRequest(TComponent* sender, TWebRequest* request,
-                   TWebResponse* response) override;
+  bool TakeRequest(TComponent* sender, TWebRequest* request, TWebResponse* response) override;
 
  protected:
   void Notification(TComponent* component, TOperation operation) override;

@@ -1,11 +1,10 @@
-#include "soap/SoapEnvelope.h"
-
 #include <gtest/gtest.h>
 
 #include <cmath>
 #include <limits>
 #include <random>
 
+#include "soap/SoapEnvelope.h"
 #include "soap/SoapTestIntf.h"
 #include "tests/soap/XPath.h"
 
@@ -19,7 +18,9 @@ std::string Envelope(const std::string& body,
   return "<?xml version=\"1.0\"?>\n"
          "<SOAP-ENV:Envelope xmlns:SOAP-ENV=\"http://schemas.xmlsoap.org/soap/envelope/\""
          " xmlns:SOAP-ENC=\"http://schemas.xmlsoap.org/soap/encoding/\""
-         " xmlns:xsd=\"" + schema + "\" xmlns:xsi=\"" + schema + "-instance\""
+         " xmlns:xsd=\"" +
+         schema + "\" xmlns:xsi=\"" + schema +
+         "-instance\""
          " xmlns:ns1=\"urn:SoapTestIntf-ISoapTest\" xmlns:ns2=\"urn:SoapTestIntf\">"
          "<SOAP-ENV:Body SOAP-ENV:encodingStyle=\"http://schemas.xmlsoap.org/soap/encoding/\">" +
          body + "</SOAP-ENV:Body></SOAP-ENV:Envelope>";
@@ -39,7 +40,10 @@ double ReadDouble(const std::string& text) {
 }  // namespace
 
 TEST(SoapRead, SelectsTheMethodNamedInTheBody) {
-  const struct { const char* body; const char* method; } kCases[] = {
+  const struct {
+    const char* body;
+    const char* method;
+  } kCases[] = {
       {"<ns1:echoDouble><Value>1</Value></ns1:echoDouble>", "echoDouble"},
       {"<ns1:echoEnum><Value>etSome</Value></ns1:echoEnum>", "echoEnum"},
       {"<echoDoubleArray><Value/></echoDoubleArray>", "echoDoubleArray"},
@@ -49,9 +53,13 @@ TEST(SoapRead, SelectsTheMethodNamedInTheBody) {
 }
 
 TEST(SoapRead, Doubles) {
-  const struct { const char* in; double out; } kCases[] = {
-      {"1.5", 1.5}, {" -2.25\n", -2.25}, {"1e3", 1000}, {"+7", 7}, {"0", 0},
-      {"1.7976931348623157e308", std::numeric_limits<double>::max()},
+  const struct {
+    const char* in;
+    double out;
+  } kCases[] = {
+      {"1.5", 1.5},      {" -2.25\n", -2.25},
+      {"1e3", 1000},     {"+7", 7},
+      {"0", 0},          {"1.7976931348623157e308", std::numeric_limits<double>::max()},
       {"INF", HUGE_VAL}, {"-INF", -HUGE_VAL},
   };
   for (const auto& c : kCases) EXPECT_EQ(c.out, ReadDouble(c.in)) << c.in;
@@ -59,7 +67,10 @@ TEST(SoapRead, Doubles) {
 }
 
 TEST(SoapRead, RefusesWhatIsNoDouble) {
-  const struct { const char* in; const char* message; } kCases[] = {
+  const struct {
+    const char* in;
+    const char* message;
+  } kCases[] = {
       {"", "Value: '' is not a valid double"},
       {"1,5", "Value: '1,5' is not a valid double"},
       {"1.5x", "Value: '1.5x' is not a valid double"},
@@ -93,27 +104,27 @@ TEST(SoapRead, EnumerationMembersByName) {
 }
 
 TEST(SoapRead, AcceptsTheOlderSchemaNamespacesOnlyWhenAsked) {
-  for (const char* schema : {"http://www.w3.org/1999/XMLSchema",
-                             "http://www.w3.org/2000/10/XMLSchema",
-                             "http://www.w3.org/2001/XMLSchema"}) {
-    std::string env = Envelope(
-        "<ns1:echoMyEmployee><Value xsi:nil=\"true\"/></ns1:echoMyEmployee>", schema);
-    EXPECT_EQ(nullptr, ReadSoapRequest(env, ISoapTestInterface(), kModuleOptions)
-                           .Args[0]
-                           .AsObject())
+  for (const char* schema :
+       {"http://www.w3.org/1999/XMLSchema", "http://www.w3.org/2000/10/XMLSchema",
+        "http://www.w3.org/2001/XMLSchema"}) {
+    std::string env =
+        Envelope("<ns1:echoMyEmployee><Value xsi:nil=\"true\"/></ns1:echoMyEmployee>", schema);
+    EXPECT_EQ(nullptr,
+              ReadSoapRequest(env, ISoapTestInterface(), kModuleOptions).Args[0].AsObject())
         << schema;
   }
   // Without the option a nil in the 1999 namespace is not seen: an empty object.
-  std::string env = Envelope(
-      "<ns1:echoMyEmployee><Value xsi:null=\"1\"/></ns1:echoMyEmployee>",
-      "http://www.w3.org/1999/XMLSchema");
+  std::string env = Envelope("<ns1:echoMyEmployee><Value xsi:null=\"1\"/></ns1:echoMyEmployee>",
+                             "http://www.w3.org/1999/XMLSchema");
   EXPECT_NE(nullptr, ReadSoapRequest(env, ISoapTestInterface(), {}).Args[0].AsObject());
-  EXPECT_EQ(nullptr,
-            ReadSoapRequest(env, ISoapTestInterface(), kModuleOptions).Args[0].AsObject());
+  EXPECT_EQ(nullptr, ReadSoapRequest(env, ISoapTestInterface(), kModuleOptions).Args[0].AsObject());
 }
 
 TEST(SoapRead, ArraysInlineEmptyAndReferenced) {
-  const struct { const char* body; std::vector<double> out; } kCases[] = {
+  const struct {
+    const char* body;
+    std::vector<double> out;
+  } kCases[] = {
       {"<ns1:echoDoubleArray><Value SOAP-ENC:arrayType=\"xsd:double[3]\">"
        "<item>1</item><item>2.5</item><item>-3</item></Value></ns1:echoDoubleArray>",
        {1, 2.5, -3}},
@@ -149,7 +160,10 @@ TEST(SoapRead, EmployeeInlineOrReferenced) {
 }
 
 TEST(SoapRead, FailuresNameTheirCause) {
-  const struct { std::string envelope; const char* message; } kCases[] = {
+  const struct {
+    std::string envelope;
+    const char* message;
+  } kCases[] = {
       {"<a><b></a>", "Invalid SOAP envelope: Premature end of data in tag a line 1 (line 1)"},
       {"<Envelope/>", "Invalid SOAP envelope: the root element is not a SOAP 1.1 Envelope"},
       {"<e:Envelope xmlns:e=\"http://www.w3.org/2003/05/soap-envelope\"><e:Body/></e:Envelope>",
@@ -193,8 +207,7 @@ TEST(SoapWrite, DoubleResponseByteForByte) {
       "<NS1:echoDoubleResponse xmlns:NS1=\"urn:SoapTestIntf-ISoapTest\">"
       "<return xsi:type=\"xsd:double\">0.1</return></NS1:echoDoubleResponse>"
       "</SOAP-ENV:Body></SOAP-ENV:Envelope>",
-      WriteSoapResponse(m, "urn:SoapTestIntf-ISoapTest", TSoapValue::Double(0.1),
-                        kModuleOptions));
+      WriteSoapResponse(m, "urn:SoapTestIntf-ISoapTest", TSoapValue::Double(0.1), kModuleOptions));
 }
 
 TEST(SoapWrite, EmployeeTravelsAsAReferencedElement) {
@@ -202,8 +215,8 @@ TEST(SoapWrite, EmployeeTravelsAsAReferencedElement) {
   auto e = std::make_shared<TMyEmployee>();
   e->SetLastName("Smith & <Sons>");
   e->SetSalary(2.5);
-  TXPath x(WriteSoapResponse(m, "urn:SoapTestIntf-ISoapTest", TSoapValue::Object(e),
-                             kModuleOptions));
+  TXPath x(
+      WriteSoapResponse(m, "urn:SoapTestIntf-ISoapTest", TSoapValue::Object(e), kModuleOptions));
   ASSERT_TRUE(x.WellFormed());
   std::string href = x.String("/env:Envelope/env:Body/t:echoMyEmployeeResponse/return/@href");
   ASSERT_EQ('#', href[0]);
@@ -225,13 +238,15 @@ TEST(SoapWrite, EmployeeTravelsAsAReferencedElement) {
 
 TEST(SoapWrite, ArraysCarryTheirTypeAndLength) {
   const TSoapMethod& m = *ISoapTestInterface().FindMethod("echoDoubleArray");
-  const struct { std::vector<double> in; const char* arrayType; } kCases[] = {
-      {{1, -2.5, 1e300}, "xsd:double[3]"}, {{}, "xsd:double[0]"}};
+  const struct {
+    std::vector<double> in;
+    const char* arrayType;
+  } kCases[] = {{{1, -2.5, 1e300}, "xsd:double[3]"}, {{}, "xsd:double[0]"}};
   for (const auto& c : kCases) {
     TSoapValue::TArray a;
     for (double d : c.in) a.push_back(TSoapValue::Double(d));
-    TXPath x(WriteSoapResponse(m, "urn:SoapTestIntf-ISoapTest", TSoapValue::Array(a),
-                               kModuleOptions));
+    TXPath x(
+        WriteSoapResponse(m, "urn:SoapTestIntf-ISoapTest", TSoapValue::Array(a), kModuleOptions));
     ASSERT_TRUE(x.WellFormed());
     EXPECT_EQ(c.arrayType, x.String("//return/@enc:arrayType"));
     EXPECT_EQ(c.in.size(), x.Count("//return/item"));
@@ -249,10 +264,12 @@ TEST(SoapWrite, EnumerationAsMemberName) {
 }
 
 TEST(SoapWrite, FloatTextsReadBackExactly) {
-  const struct { double in; const char* out; } kCases[] = {
-      {0.1, "0.1"}, {-0.0, "-0"}, {1e21, "1e+21"}, {123.456, "123.456"},
-      {HUGE_VAL, "INF"}, {-HUGE_VAL, "-INF"}, {std::nan(""), "NaN"},
-      {5e-324, "5e-324"},
+  const struct {
+    double in;
+    const char* out;
+  } kCases[] = {
+      {0.1, "0.1"},      {-0.0, "-0"},        {1e21, "1e+21"},       {123.456, "123.456"},
+      {HUGE_VAL, "INF"}, {-HUGE_VAL, "-INF"}, {std::nan(""), "NaN"}, {5e-324, "5e-324"},
   };
   for (const auto& c : kCases) EXPECT_EQ(c.out, SoapFloatToStr(c.in)) << c.in;
   std::mt19937_64 rng(42);
@@ -264,7 +281,10 @@ TEST(SoapWrite, FloatTextsReadBackExactly) {
 }
 
 TEST(SoapWrite, FaultIsWellFormedWhateverTheMessage) {
-  const struct { std::string message; const char* faultstring; } kCases[] = {
+  const struct {
+    std::string message;
+    const char* faultstring;
+  } kCases[] = {
       {"plain", "plain"},
       {"a < b & c > d", "a < b & c > d"},
       {std::string("bell\x07 tab\t"), "bell? tab\t"},

@@ -1,5 +1,3 @@
-#include "soap/WSDLPub.h"
-
 #include <gtest/gtest.h>
 
 #include <cstdio>
@@ -8,6 +6,7 @@
 
 #include "cgi/Masks.h"
 #include "soap/SoapTestImpl.h"
+#include "soap/WSDLPub.h"
 #include "tests/soap/SoapHarness.h"
 #include "tests/soap/XPath.h"
 
@@ -44,7 +43,12 @@ const char kForbidden[] =
 }  // namespace
 
 TEST_F(WSDLPublish, BaseURL) {
-  const struct { const char* host; const char* port; bool secure; const char* url; } kCases[] = {
+  const struct {
+    const char* host;
+    const char* port;
+    bool secure;
+    const char* url;
+  } kCases[] = {
       {"h", "8080", false, "http://h:8080/cgi-bin/x.exe"},
       {"h", "80", false, "http://h/cgi-bin/x.exe"},
       {"h:8080", "8080", false, "http://h:8080/cgi-bin/x.exe"},
@@ -58,8 +62,8 @@ TEST_F(WSDLPublish, BaseURL) {
     FPublisher->SetPublishOptions(c.secure ? TWSDLPublishOptions{poPublishLocationAsSecure}
                                            : TWSDLPublishOptions{});
     TFakeChannel channel;
-    channel.Env = {{"HTTP_HOST", c.host}, {"SERVER_PORT", c.port},
-                   {"SCRIPT_NAME", "/cgi-bin/x.exe"}};
+    channel.Env = {
+        {"HTTP_HOST", c.host}, {"SERVER_PORT", c.port}, {"SCRIPT_NAME", "/cgi-bin/x.exe"}};
     TCGIRequest request(channel);
     EXPECT_EQ(c.url, FPublisher->BaseURL(request)) << c.host << " " << c.port;
   }
@@ -95,7 +99,12 @@ TEST_F(WSDLPublish, ListingWithTheExampleFirstAndThePublisherLast) {
 }
 
 TEST_F(WSDLPublish, AnswersByPath) {
-  const struct { const char* path; int status; const char* type; std::string body; } kCases[] = {
+  const struct {
+    const char* path;
+    int status;
+    const char* type;
+    std::string body;
+  } kCases[] = {
       {"/wsdl/admin", 403, "text/html", kForbidden},
       {"/wsdl/admin/", 403, "text/html", kForbidden},
       {"/wsdl/admin/ISoapTest", 403, "text/html", kForbidden},
@@ -229,15 +238,20 @@ class TFailingPublish : public TWSDLHTMLPublish {
 TEST(WSDLPublishErrors, FailuresBecomeAnErrorPage) {
   RegisterSoapTest();
   TFailingPublish publisher;
-  const struct { std::function<void()> fail; const char* heading; } kCases[] = {
+  const struct {
+    std::function<void()> fail;
+    const char* heading;
+  } kCases[] = {
       {[] { throw EConvertError("'<x>' is not a valid integer value"); },
        "<h1>Error: '&lt;x&gt;' is not a valid integer value/EConvertError</h1></body></html>"},
       {[] { throw 42; }, "<h1>Unknown Error</h1></body></html>"},
   };
   for (const auto& c : kCases) {
     publisher.Fail = c.fail;
-    TAnswer a = Serve(publisher, {{"REQUEST_METHOD", "GET"}, {"PATH_INFO", "/wsdl/ISoapTest"},
-                                  {"HTTP_HOST", "h"}, {"SERVER_PORT", "80"}});
+    TAnswer a = Serve(publisher, {{"REQUEST_METHOD", "GET"},
+                                  {"PATH_INFO", "/wsdl/ISoapTest"},
+                                  {"HTTP_HOST", "h"},
+                                  {"SERVER_PORT", "80"}});
     EXPECT_TRUE(a.Handled);
     EXPECT_EQ("text/html", a.ContentType);
     EXPECT_EQ(0u, a.Body.find("<html><head></head><style type=\"text/css\"><!--\r\n"));

@@ -1,9 +1,8 @@
-#include "soap/WebBrokerSOAP.h"
-
 #include <gtest/gtest.h>
 
 #include "cgi/Masks.h"
 #include "soap/SoapTestImpl.h"
+#include "soap/WebBrokerSOAP.h"
 #include "tests/soap/SoapHarness.h"
 
 namespace {
@@ -18,8 +17,9 @@ std::string Call(const std::string& method, const std::string& value) {
   return "<?xml version=\"1.0\" encoding=\"UTF-8\"?>"
          "<s:Envelope xmlns:s=\"http://schemas.xmlsoap.org/soap/envelope/\""
          " xmlns:xsi=\"http://www.w3.org/2001/XMLSchema-instance\">"
-         "<s:Body><m:" + method + " xmlns:m=\"urn:SoapTestIntf-ISoapTest\">" + value +
-         "</m:" + method + "></s:Body></s:Envelope>";
+         "<s:Body><m:" +
+         method + " xmlns:m=\"urn:SoapTestIntf-ISoapTest\">" + value + "</m:" + method +
+         "></s:Body></s:Envelope>";
 }
 
 const std::string kEchoDouble = Call("echoDouble", "<Value>2.5</Value>");
@@ -55,7 +55,10 @@ bool Answers(const TAnswer& a, const std::string& fragment) {
 }  // namespace
 
 TEST_F(SoapDispatch, SoapActionFormsAllBindTheInterface) {
-  const struct { const char* var; const char* value; } kCases[] = {
+  const struct {
+    const char* var;
+    const char* value;
+  } kCases[] = {
       {"HTTP_SOAPACTION", "urn:SoapTestIntf-ISoapTest"},
       {"HTTP_SOAPACTION", "\"urn:SoapTestIntf-ISoapTest\""},
       {"HTTP_SOAPACTION", "urn:SoapTestIntf-ISoapTest#echoDouble"},
@@ -67,9 +70,11 @@ TEST_F(SoapDispatch, SoapActionFormsAllBindTheInterface) {
   for (const auto& c : kCases) {
     TAnswer a = Post("/soap", {{c.var, c.value}});
     EXPECT_TRUE(a.Handled);
-    EXPECT_TRUE(Answers(a, "<NS1:echoDoubleResponse xmlns:NS1=\"urn:SoapTestIntf-ISoapTest\">"
-                           "<return xsi:type=\"xsd:double\">2.5</return>"))
-        << c.var << "=" << c.value << "\n" << a.Output;
+    EXPECT_TRUE(Answers(a,
+                        "<NS1:echoDoubleResponse xmlns:NS1=\"urn:SoapTestIntf-ISoapTest\">"
+                        "<return xsi:type=\"xsd:double\">2.5</return>"))
+        << c.var << "=" << c.value << "\n"
+        << a.Output;
   }
 }
 
@@ -81,7 +86,11 @@ TEST_F(SoapDispatch, WithoutSoapActionThePathNamesTheInterface) {
 }
 
 TEST_F(SoapDispatch, BindingFailuresAreStatus500Faults) {
-  const struct { const char* path; const char* action; std::string message; } kCases[] = {
+  const struct {
+    const char* path;
+    const char* action;
+    std::string message;
+  } kCases[] = {
       {"/soap", "urn:Nothing", "No interface  registered for soap action 'urn:Nothing'"},
       {"/soap/ISoapTest", "\"urn:Nothing#echoDouble\"",
        "No interface  registered for soap action '\"urn:Nothing#echoDouble\"'"},
@@ -106,11 +115,13 @@ TEST_F(SoapDispatch, InterfaceWithoutClassAndMissingInvoker) {
   InvocationRegistry().RegisterInterface(kOrphan);
   EXPECT_EQ(std::string(kFaultHead) +
                 "No invokable class registered that implements interface OrphanIntf.IOrphan "
-                "of (soap action/path) urn:OrphanIntf-IOrphan" + kFaultTail,
+                "of (soap action/path) urn:OrphanIntf-IOrphan" +
+                kFaultTail,
             Post("/soap", {{"HTTP_SOAPACTION", "urn:OrphanIntf-IOrphan"}}).Body);
   EXPECT_EQ(std::string(kFaultHead) +
                 "No invokable class registered that implements interface OrphanIntf.IOrphan "
-                "of (soap action/path) /soap/iorphan" + kFaultTail,
+                "of (soap action/path) /soap/iorphan" +
+                kFaultTail,
             Post("/soap/iorphan", {}).Body);
 
   delete FInvoker;  // the dispatcher forgets it
@@ -121,7 +132,10 @@ TEST_F(SoapDispatch, InterfaceWithoutClassAndMissingInvoker) {
 }
 
 TEST_F(SoapDispatch, CallFailuresAreStatus200Faults) {
-  const struct { std::string body; const char* faultstring; } kCases[] = {
+  const struct {
+    std::string body;
+    const char* faultstring;
+  } kCases[] = {
       {"", "Invalid SOAP envelope: Document is empty (line 1)"},
       {Call("echoTwice", ""), "Method echoTwice not found in interface ISoapTest"},
       {Call("echoEnum", "<Value>etMany</Value>"), "Value: 'etMany' is not a member of TEnumTest"},
@@ -130,7 +144,8 @@ TEST_F(SoapDispatch, CallFailuresAreStatus200Faults) {
   for (const auto& c : kCases) {
     TAnswer a = Post("/soap/ISoapTest", {}, c.body);
     EXPECT_TRUE(Answers(a, std::string("<faultstring>") + c.faultstring + "</faultstring>"))
-        << c.body << "\n" << a.Output;
+        << c.body << "\n"
+        << a.Output;
   }
 }
 
@@ -143,18 +158,20 @@ TEST_F(SoapDispatch, AnswerIsACompleteCgiReply) {
 }
 
 TEST_F(SoapDispatch, EchoesOfEveryOperation) {
-  EXPECT_TRUE(Answers(Post("/soap/ISoapTest", {},
-                           Call("echoDoubleArray",
-                                "<Value><i>1</i><i>-0.5</i><i>1e-300</i></Value>")),
-                      "SOAP-ENC:arrayType=\"xsd:double[3]\"><item xsi:type=\"xsd:double\">1"
-                      "</item><item xsi:type=\"xsd:double\">-0.5</item>"
-                      "<item xsi:type=\"xsd:double\">1e-300</item></return>"));
+  EXPECT_TRUE(
+      Answers(Post("/soap/ISoapTest", {},
+                   Call("echoDoubleArray", "<Value><i>1</i><i>-0.5</i><i>1e-300</i></Value>")),
+              "SOAP-ENC:arrayType=\"xsd:double[3]\"><item xsi:type=\"xsd:double\">1"
+              "</item><item xsi:type=\"xsd:double\">-0.5</item>"
+              "<item xsi:type=\"xsd:double\">1e-300</item></return>"));
   TAnswer e = Post("/soap/ISoapTest", {},
-                   Call("echoMyEmployee", "<Value><LastName>Doe</LastName>"
-                                          "<Salary>99</Salary></Value>"));
-  EXPECT_TRUE(Answers(e, "<LastName xsi:type=\"xsd:string\"></LastName>"
-                         "<FirstName xsi:type=\"xsd:string\"></FirstName>"
-                         "<Salary xsi:type=\"xsd:double\">0</Salary>"))
+                   Call("echoMyEmployee",
+                        "<Value><LastName>Doe</LastName>"
+                        "<Salary>99</Salary></Value>"));
+  EXPECT_TRUE(Answers(e,
+                      "<LastName xsi:type=\"xsd:string\"></LastName>"
+                      "<FirstName xsi:type=\"xsd:string\"></FirstName>"
+                      "<Salary xsi:type=\"xsd:double\">0</Salary>"))
       << e.Body;
 }
 
@@ -169,29 +186,40 @@ TEST(SoapRouting, PostUnderSoapOnlyAndTheMaskIgnoresCase) {
   dispatcher->WebDispatch().SetEnabled(false);
   EXPECT_TRUE(dispatcher->Enabled());
   EXPECT_EQ(mtPost, dispatcher->MethodType());
-  const struct { const char* path; bool matches; } kCases[] = {
-      {"/soap", true}, {"/SOAP/ISoapTest", true}, {"/soapx", true}, {"/soa", false},
-      {"", false}, {"/x/soap", false}};
-  for (const auto& c : kCases) EXPECT_EQ(c.matches, dispatcher->PathMask().Matches(c.path)) << c.path;
+  const struct {
+    const char* path;
+    bool matches;
+  } kCases[] = {{"/soap", true}, {"/SOAP/ISoapTest", true}, {"/soapx", true}, {"/soa", false},
+                {"", false},     {"/x/soap", false}};
+  for (const auto& c : kCases)
+    EXPECT_EQ(c.matches, dispatcher->PathMask().Matches(c.path)) << c.path;
 }
 
 TEST_F(SoapDispatch, MultipartRequestsCarryTheEnvelopeInTheirRootPart) {
-  const std::string attachment = "--b1\r\nContent-Type: application/octet-stream\r\n"
-                                 "Content-ID: <att>\r\n\r\n\x01\x02--b\r\n";
+  const std::string attachment =
+      "--b1\r\nContent-Type: application/octet-stream\r\n"
+      "Content-ID: <att>\r\n\r\n\x01\x02--b\r\n";
   const std::string root = "--b1\r\nContent-Type: text/xml\r\nContent-ID: <root@x>\r\n\r\n" +
                            Call("echoDouble", "<Value>7.25</Value>") + "\r\n";
-  const struct { std::string type; std::string body; } kCases[] = {
+  const struct {
+    std::string type;
+    std::string body;
+  } kCases[] = {
       {"multipart/related; type=\"text/xml\"; boundary=\"b1\"", root + attachment + "--b1--\r\n"},
       {"Multipart/Related; boundary=b1; start=\"<root@x>\"", attachment + root + "--b1--"},
       {"multipart/related;start=root@x;boundary=b1", "preamble\r\n" + attachment + root + "--b1--"},
-      {"multipart/related; boundary=b1", "--b1\r\n\r\n" + Call("echoDouble", "<Value>7.25</Value>") +
-                                             "\r\n--b1--"},
+      {"multipart/related; boundary=b1",
+       "--b1\r\n\r\n" + Call("echoDouble", "<Value>7.25</Value>") + "\r\n--b1--"},
   };
   for (const auto& c : kCases) {
     TAnswer a = Post("/soap/ISoapTest", {{"CONTENT_TYPE", c.type}}, c.body);
     EXPECT_TRUE(Answers(a, ">7.25</return>")) << c.type << "\n" << a.Output;
   }
-  const struct { const char* type; const char* body; const char* message; } kBroken[] = {
+  const struct {
+    const char* type;
+    const char* body;
+    const char* message;
+  } kBroken[] = {
       {"multipart/related", "--b1\r\n\r\nx\r\n--b1--", "Multipart request without a boundary"},
       {"multipart/related; boundary=b2", "--b1\r\n\r\nx\r\n--b1--",
        "Multipart request without a complete part"},

@@ -35,9 +35,8 @@ class TXPath {
   }
   bool WellFormed() const { return FDoc != nullptr; }
   std::string String(const std::string& expr) const {
-    xmlXPathObjectPtr r =
-        xmlXPathEvalExpression(reinterpret_cast<const xmlChar*>(("string(" + expr + ")").c_str()),
-                               FCtx);
+    xmlXPathObjectPtr r = xmlXPathEvalExpression(
+        reinterpret_cast<const xmlChar*>(("string(" + expr + ")").c_str()), FCtx);
     std::string s = r && r->stringval ? reinterpret_cast<const char*>(r->stringval) : "<none>";
     xmlXPathFreeObject(r);
     return s;
@@ -54,4 +53,3 @@ class TXPath {
   xmlDocPtr FDoc;
   xmlXPathContextPtr FCtx = nullptr;
 };
-
