@@ -282,12 +282,15 @@ std::vector<std::string> GenerateWSDL(const TInvocationRegistry::TEntry& entry,
   return w;
 }
 
-TWSDLHTMLPublish::TWSDLHTMLPublish(TComponent* owner)
-    : TComponent(owner), FWebDispatch(this), FModulePath(platform::ExecutablePath()) {
+TWSDLHTMLPublish::TWSDLHTMLPublish(TComponent* owner) : TComponent(owner), FWebDispatch(this) {
   RegisterWSDLPublish();
 }
 
 TWSDLHTMLPublish::~TWSDLHTMLPublish() = default;
+
+std::string TWSDLHTMLPublish::ModulePath() const {
+  return FModulePath.empty() ? platform::ExecutablePath() : FModulePath;
+}
 
 std::string TWSDLHTMLPublish::BaseURL(TWebRequest& request) const {
   int32_t port = request.IntegerVariable(TWebRequest::kServerPort);
@@ -304,7 +307,7 @@ std::string TWSDLHTMLPublish::BaseURL(TWebRequest& request) const {
 std::vector<TWSDLPort> TWSDLHTMLPublish::Ports(const std::string& intfName,
                                                const std::string& baseURL) const {
   std::vector<TWSDLPort> ports;
-  if (ReadPortTable(ChangeFileExt(FModulePath, "_WSDLADMIN.INI"), intfName, ports) &&
+  if (ReadPortTable(ChangeFileExt(ModulePath(), "_WSDLADMIN.INI"), intfName, ports) &&
       !ports.empty())
     return ports;
   return {{intfName + "Port", baseURL + "/soap/" + intfName}};
@@ -328,7 +331,7 @@ bool TWSDLHTMLPublish::TakeRequest(TComponent* /*sender*/, TWebRequest* request,
     std::string contentType;
     const TInvocationRegistry& registry = InvocationRegistry();
     if (last == "wsdl") {
-      std::string module = FileNameOnly(FModulePath);
+      std::string module = FileNameOnly(ModulePath());
       lines.Add(PageHead(module, true) +
                 "<table class=\"MainBkgnd\" border=0 cellpadding=0 cellspacing=0 "
                 "width=\"100%\"><tr><td>&nbsp;</td></tr>" +

@@ -51,7 +51,8 @@ class TWSDLHTMLPublish : public TComponent, public IWebAutoDispatch {
   void SetPublishOptions(TWSDLPublishOptions value) { FPublishOptions = std::move(value); }
   // The running program's path: it names the listing and locates the port table
   // file. Defaults to the executable.
-  const std::string& ModulePath() const { return FModulePath; }
+  // Empty means the executable, looked up when first needed.
+  std::string ModulePath() const;
   void SetModulePath(std::string value) { FModulePath = std::move(value); }
 
   bool Enabled() override { return true; }
