@@ -180,6 +180,29 @@ TEST_F(Module, ConnectFailuresAreAnsweredAsText) {
   EXPECT_EQ(0u, Body(answer).find("DorvanaWebInterface.Database:\r\n")) << answer;
 }
 
+// A database without the restaurant's objects: the statements fail after the
+// connect, and the error page keeps the content type set by then.
+TEST_F(Module, StatementFailuresBecomeTheErrorPage) {
+  const std::string empty = (FDir / "empty.fdb").string();
+  const std::string cmd = "echo \"create database '" + empty +
+                          "' user SYSDBA;\" | isql-fb -q -sql_dialect 1 >/dev/null 2>&1";
+  ASSERT_EQ(0, std::system(cmd.c_str()));
+  Settings("SERVER NAME=" + empty + "\r\nUSER NAME=SYSDBA\r\n");
+  const struct { const char* query; const char* type; } kCases[] = {
+      {"q=getsprfood", "text/html"},
+      {"q=getsprfoodgroup", "text/html"},
+      {"q=getsprstewards", "text/xml"}};
+  for (const auto& c : kCases) {
+    const std::string answer = Serve(c.query);
+    EXPECT_EQ(0u, answer.find("Status: 500")) << answer;
+    EXPECT_EQ(c.type, ContentType(answer)) << c.query;
+    EXPECT_NE(std::string::npos, answer.find("DorvanaWebInterface.Query:")) << answer;
+  }
+  // The duplicate check fails the same way; nothing is caught.
+  const std::string answer = Serve("q=addorder", "<o><GUID>x</GUID></o>");
+  EXPECT_EQ(0u, answer.find("Status: 500")) << answer;
+}
+
 std::string Order(const std::string& guid, const std::string& table, const std::string& rows) {
   return "<ORDER>\n<GUID>" + guid + "</GUID>\n<DEVICEID>HALL-1</DEVICEID>\n<PIN>1001</PIN>\n<TABLE>" +
          table + "</TABLE>\n<FOODS>\n" + rows + "</FOODS>\n</ORDER>\n";
