@@ -78,6 +78,27 @@ TTransactionAction PlainAction(TTransactionAction action) {
   return action;
 }
 
+// Every connection of the process. Those still there when the process ends
+// normally are closed then; a process that leaves through ExitNow has destroyed
+// its module, and so its connections, before.
+struct TConnectionList {
+  std::mutex lock;
+  std::vector<TFIBDatabase*> items;
+  ~TConnectionList() {
+    for (TFIBDatabase* db : std::vector<TFIBDatabase*>(items)) {
+      try {
+        if (db->Connected()) db->CloseConnection(false);
+      } catch (...) {
+      }
+    }
+  }
+};
+
+TConnectionList& Connections() {
+  static TConnectionList list;
+  return list;
+}
+
 template <class T>
 void EraseOne(std::vector<T*>& list, T* item) {
   auto it = std::find(list.begin(), list.end(), item);
@@ -173,6 +194,11 @@ std::function<double(TFIBDatabase&, TFIBTransaction&, const std::string&)>
     TFIBDatabase::ServerClockQuery;
 
 TFIBDatabase::TFIBDatabase(TComponent* owner) : TComponent(owner) {
+  {
+    TConnectionList& list = Connections();
+    std::lock_guard<std::mutex> guard(list.lock);
+    list.items.push_back(this);
+  }
   FInternalTransaction = std::make_unique<TFIBTransaction>();
   FInternalTransaction->SetTimeoutAction(TACommit);
   FInternalTransaction->SetTRParams({"write", "isc_tpb_nowait", "read_committed", "rec_version"});
@@ -180,6 +206,11 @@ TFIBDatabase::TFIBDatabase(TComponent* owner) : TComponent(owner) {
 }
 
 TFIBDatabase::~TFIBDatabase() {
+  {
+    TConnectionList& list = Connections();
+    std::lock_guard<std::mutex> guard(list.lock);
+    EraseOne(list.items, this);
+  }
   try {
     if (FInternalTransaction->Active()) FInternalTransaction->Commit();
   } catch (...) {

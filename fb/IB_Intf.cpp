@@ -86,9 +86,13 @@ struct TRegistry {
   std::vector<IIBClientLibraryRef> libraries;
 };
 
+// Lives as long as the process: the libraries stay loaded until the system
+// releases them at exit. Unloading the client library from a static destructor
+// would run its code after its own exit-time handlers, and leave dangling the
+// thread-local data of threads it started.
 TRegistry& Registry() {
-  static TRegistry registry;
-  return registry;
+  static TRegistry* registry = new TRegistry;
+  return *registry;
 }
 
 // A missing entry point is reported as the system reports a file it can't find;

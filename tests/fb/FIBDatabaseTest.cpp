@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdio>
+#include <cstdlib>
 #include <memory>
 #include <vector>
 
@@ -382,6 +384,19 @@ TEST_F(FakeSessionTest, ClockQueryRunsInTheInternalTransaction) {
   EXPECT_TRUE(db_->Connected());
   EXPECT_FALSE(db_->InternalTransaction()->Active());
   EXPECT_EQ(1, Call<int()>("fake_rollback_count")());
+}
+
+TEST_F(FakeSessionTest, ConnectionsLeftOpenCloseAtProcessEnd) {
+  GTEST_FLAG_SET(death_test_style, "threadsafe");
+  EXPECT_EXIT(
+      {
+        Connect();
+        db_->AfterDisconnect = [](TFIBDatabase&) { std::fputs("detached\n", stderr); };
+        // Never destroyed, but still reachable.
+        [[maybe_unused]] static TComponent* kept = module_.release();
+        std::exit(0);
+      },
+      ::testing::ExitedWithCode(0), "detached");
 }
 
 TEST_F(FakeSessionTest, TransactionsKeepToOneClientLibrary) {
