@@ -36,13 +36,22 @@ printf "CREATE DATABASE '127.0.0.1:%s' USER 'DORVANA' PASSWORD 'dorvana' DEFAULT
 LOCAL="$DIR/local.fdb SYSDBA ''"
 REMOTE="127.0.0.1:$DIR/server.fdb DORVANA dorvana"
 B=$BUILD
-hyperfine -N --warmup 10 --runs "$RUNS" --export-markdown "$BUILD/embedded.md" \
+hyperfine -N --warmup 10 --runs "$RUNS" --export-json "$BUILD/embedded.json" \
   -n "program, embedded" "$B/connect_bench $LOCAL" \
   -n "floor, embedded" "$B/connect_floor $LOCAL" \
   -n "floor --full, embedded" "$B/connect_floor $LOCAL 1 --full"
-hyperfine -N --warmup 10 --runs "$RUNS" --export-markdown "$BUILD/server.md" \
+hyperfine -N --warmup 10 --runs "$RUNS" --export-json "$BUILD/server.json" \
   -n "program, 127.0.0.1" "$B/connect_bench $REMOTE" \
   -n "floor, 127.0.0.1" "$B/connect_floor $REMOTE" \
   -n "floor --full, 127.0.0.1" "$B/connect_floor $REMOTE 1 --full" \
   -n "floor --exit, 127.0.0.1" "$B/connect_floor $REMOTE 1 --exit"
-cat "$BUILD/embedded.md" "$BUILD/server.md"
+# Medians resist the load of a shared machine better than means.
+python3 - "$BUILD/embedded.json" "$BUILD/server.json" <<'PY'
+import json, sys
+print("| variant | median ms | mean ms | min ms | runs |")
+print("|---|---:|---:|---:|---:|")
+for path in sys.argv[1:]:
+    for r in json.load(open(path))["results"]:
+        print("| %s | %.1f | %.1f | %.1f | %d |" % (
+            r["command"], r["median"] * 1e3, r["mean"] * 1e3, r["min"] * 1e3, len(r["times"])))
+PY
