@@ -14,7 +14,13 @@ class EmbeddedSessionTest : public ::testing::Test {
   static void SetUpTestSuite() {
     folder_ = new fbtest::TTempFolder;
     path_ = folder_->Path() + "/sessions.fdb";
-    fbtest::CreateDatabase(path_, "CREATE TABLE ORDERS (ID INTEGER);");
+    fbtest::CreateDatabase(
+        path_,
+        "CREATE TABLE ORDERS (ID INTEGER);\n"
+        // A Cyrillic message text in Windows-1251.
+        "CREATE EXCEPTION EX_RESTAURANT_NO_CARD "
+        "'\xEA\xE0\xF0\xF2\xE0 \xED\xE5 \xED\xE0\xE9\xE4\xE5\xED\xE0';\n"
+        "CREATE EXCEPTION EX_RESTAURANT_CLOSED 'station is closed.';\n");
   }
   static void TearDownTestSuite() {
     delete folder_;
@@ -91,6 +97,36 @@ TEST_F(EmbeddedSessionTest, ReadTransactionRefusesWrites) {
     EXPECT_EQ(0u, e.Message().find("DorvanaWebInterface.TransactionRead:\r\n")) << e.Message();
   }
   s.read->Rollback();
+}
+
+TEST_F(EmbeddedSessionTest, UserExceptionMessageFollowsItsName) {
+  const struct {
+    const char* name;
+    const char* line;
+  } kCases[] = {
+      // A Cyrillic first letter stays; the missing full stop is added.
+      {"EX_RESTAURANT_NO_CARD", "\xEA\xE0\xF0\xF2\xE0 \xED\xE5 \xED\xE0\xE9\xE4\xE5\xED\xE0."},
+      // An ASCII small letter is capitalised; no second full stop.
+      {"EX_RESTAURANT_CLOSED", "Station is closed."},
+  };
+  TSession s(path_, "SYSDBA", "");
+  s.db->SetConnected(true);
+  for (const auto& c : kCases) {
+    s.rw->StartTransaction();
+    try {
+      fbtest::ExecImmediate(*s.db, *s.rw,
+                            std::string("EXECUTE BLOCK AS BEGIN EXCEPTION ") + c.name + "; END");
+      ADD_FAILURE() << c.name << " not raised";
+    } catch (const EFIBInterBaseError& e) {
+      const std::string nameLine = std::string("\r\n") + c.name + ".\r\n";
+      const size_t at = e.Message().find(nameLine);
+      ASSERT_NE(std::string::npos, at) << e.Message();
+      // The line after the name carries the message text.
+      EXPECT_EQ(at + nameLine.size(), e.Message().find(c.line + std::string("\r\n"), at))
+          << e.Message();
+    }
+    s.rw->Rollback();
+  }
 }
 
 TEST_F(EmbeddedSessionTest, RetainingEndsKeepTheTransaction) {

@@ -48,7 +48,8 @@ std::string RunIsql(const std::string& sql, const std::string& arguments) {
 
 void CreateDatabase(const std::string& path, const std::string& setupSql, const std::string& user,
                     const std::string& password, int dialect) {
-  std::string sql = "SET SQL DIALECT " + std::to_string(dialect) + ";\nCREATE DATABASE '" + path +
+  std::string sql = "SET NAMES WIN1251;\nSET SQL DIALECT " + std::to_string(dialect) +
+                    ";\nCREATE DATABASE '" + path +
                     "' USER '" + user + "'";
   if (!password.empty()) sql += " PASSWORD '" + password + "'";
   sql += " DEFAULT CHARACTER SET WIN1251;\n" + setupSql + "\nCOMMIT;\n";
