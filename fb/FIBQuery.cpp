@@ -23,12 +23,10 @@ namespace {
 constexpr int kSQLBooleanLegacy = 590;
 
 bool IsNumericType(int t) {
-  return t == SQL_DOUBLE || t == SQL_FLOAT || t == SQL_LONG || t == SQL_SHORT ||
-         t == SQL_D_FLOAT || t == SQL_INT64;
+  return t == SQL_DOUBLE || t == SQL_FLOAT || t == SQL_LONG || t == SQL_SHORT || t == SQL_D_FLOAT ||
+         t == SQL_INT64;
 }
-bool IsDateType(int t) {
-  return t == SQL_TIMESTAMP || t == SQL_TYPE_TIME || t == SQL_TYPE_DATE;
-}
+bool IsDateType(int t) { return t == SQL_TIMESTAMP || t == SQL_TYPE_TIME || t == SQL_TYPE_DATE; }
 
 // Bytes of the data buffer for a described type; client message 30 for a type
 // code that is not known.
@@ -126,8 +124,8 @@ bool ParseNumber(std::string_view s, char mark, double& out) {
   for (char& c : t) {
     if (c == mark) {
       c = '.';
-    } else if (c == '.' || !(std::isdigit(static_cast<unsigned char>(c)) || c == '+' ||
-                             c == '-' || c == 'e' || c == 'E')) {
+    } else if (c == '.' || !(std::isdigit(static_cast<unsigned char>(c)) || c == '+' || c == '-' ||
+                             c == 'e' || c == 'E')) {
       return false;
     }
   }
@@ -143,8 +141,7 @@ bool ParseDateTime(std::string_view s, const std::string& datePattern, double& o
   std::string order;  // the order of d, m and y in the pattern
   for (char c : datePattern) {
     const char l = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-    if ((l == 'd' || l == 'm' || l == 'y') && order.find(l) == std::string::npos)
-      order += l;
+    if ((l == 'd' || l == 'm' || l == 'y') && order.find(l) == std::string::npos) order += l;
   }
   if (order.size() != 3) order = "mdy";
   const std::string t = Trim(s);
@@ -292,8 +289,8 @@ std::string FIBScaledIntegerText(int64_t value, int scale, char decimalMark) {
   return (negative ? "-" : "") + out;
 }
 
-std::string FIBFormatDateTime(const std::string& pattern, int year, int month, int day,
-                              int hour, int minute, int second, int millisecond) {
+std::string FIBFormatDateTime(const std::string& pattern, int year, int month, int day, int hour,
+                              int minute, int second, int millisecond) {
   std::string out;
   auto number = [&](int v, int width) {
     std::string s = std::to_string(v);
@@ -316,17 +313,33 @@ std::string FIBFormatDateTime(const std::string& pattern, int year, int month, i
            std::tolower(static_cast<unsigned char>(pattern[i + run])) == l)
       ++run;
     switch (l) {
-      case 'd': number(day, run >= 2 ? 2 : 1); break;
-      case 'm': number(month, run >= 2 ? 2 : 1); break;
-      case 'y':
-        if (run <= 2) number(year % 100, 2);
-        else number(year, 4);
+      case 'd':
+        number(day, run >= 2 ? 2 : 1);
         break;
-      case 'h': number(hour, run >= 2 ? 2 : 1); break;
-      case 'n': number(minute, run >= 2 ? 2 : 1); break;
-      case 's': number(second, run >= 2 ? 2 : 1); break;
-      case 'z': number(millisecond, run >= 3 ? 3 : 1); break;
-      default: out.append(run, c); break;
+      case 'm':
+        number(month, run >= 2 ? 2 : 1);
+        break;
+      case 'y':
+        if (run <= 2)
+          number(year % 100, 2);
+        else
+          number(year, 4);
+        break;
+      case 'h':
+        number(hour, run >= 2 ? 2 : 1);
+        break;
+      case 'n':
+        number(minute, run >= 2 ? 2 : 1);
+        break;
+      case 's':
+        number(second, run >= 2 ? 2 : 1);
+        break;
+      case 'z':
+        number(millisecond, run >= 3 ? 3 : 1);
+        break;
+      default:
+        out.append(run, c);
+        break;
     }
     i += run;
   }
@@ -481,14 +494,13 @@ std::string TFIBXSQLVAR::TextOfChars() const {
 std::string TFIBXSQLVAR::BlobText() const {
   static const std::string kBlob = "(BLOB)";
   TFIBQuery* q = Query();
-  if (!q || !q->Database() || !q->Database()->ClientLibrary() || !q->Transaction())
-    return kBlob;
+  if (!q || !q->Database() || !q->Database()->ClientLibrary() || !q->Transaction()) return kBlob;
   IIBClientLibrary& lib = *q->Database()->ClientLibrary();
   ISC_STATUS* status = StatusVector();
   isc_blob_handle blob = 0;
   ISC_QUAD id = Read<ISC_QUAD>(FXSQLVAR->sqldata);
-  if (lib.isc_open_blob2(status, q->Database()->Handle(), q->Transaction()->Handle(), &blob,
-                         &id, 0, nullptr) != 0)
+  if (lib.isc_open_blob2(status, q->Database()->Handle(), q->Transaction()->Handle(), &blob, &id, 0,
+                         nullptr) != 0)
     return kBlob;
   std::string out;
   char buffer[16384];
@@ -698,6 +710,7 @@ TFIBXSQLDA::~TFIBXSQLDA() { std::free(FXSQLDA); }
 
 void TFIBXSQLDA::SetCount(int n) {
   FNames.clear();
+  FCachedNames.clear();
   if (n > FSize) {
     const size_t oldBytes = FSize > 0 ? XSQLDA_LENGTH(FSize) : 0;
     const size_t bytes = XSQLDA_LENGTH(n);
@@ -721,6 +734,7 @@ TFIBXSQLVAR& TFIBXSQLDA::operator[](int index) const {
 }
 
 void TFIBXSQLDA::AddName(const std::string& name, int index) {
+  FCachedNames.clear();
   FNames[UpperAscii(name)].push_back(index);
 }
 
@@ -735,8 +749,13 @@ const std::vector<int>* TFIBXSQLDA::EqualNames(const std::string& name) const {
 }
 
 TFIBXSQLVAR* TFIBXSQLDA::ByName(const std::string& name) const {
+  for (const auto& [asked, v] : FCachedNames)
+    if (asked == name) return v;
   const std::string key = UpperAscii(name);
-  if (TFIBXSQLVAR* v = FindOwnName(key)) return v;
+  if (TFIBXSQLVAR* v = FindOwnName(key)) {
+    FCachedNames.emplace_back(name, v);
+    return v;
+  }
   if (FQuery && this == FQuery->FParams.get()) return FQuery->FServerParams->FindOwnName(key);
   return nullptr;
 }
@@ -759,8 +778,7 @@ void TFIBXSQLDA::Setup() {
         for (int k = 1;; ++k) {
           const std::string counter = std::to_string(k);
           std::string candidate = name + counter;
-          if (candidate.size() >= 31)
-            candidate = name.substr(0, 32 - counter.size()) + counter;
+          if (candidate.size() >= 31) candidate = name.substr(0, 32 - counter.size()) + counter;
           if (!FindOwnName(UpperAscii(candidate))) {
             name = candidate;
             break;
@@ -841,9 +859,7 @@ void TFIBQuery::SetDatabase(TFIBDatabase* database) {
   FBase.SetDatabase(database);
 }
 
-void TFIBQuery::SetTransaction(TFIBTransaction* transaction) {
-  FBase.SetTransaction(transaction);
-}
+void TFIBQuery::SetTransaction(TFIBTransaction* transaction) { FBase.SetTransaction(transaction); }
 
 IIBClientLibrary& TFIBQuery::Library() const {
   if (!Database()) RaiseClientError(fbceDatabaseNotAssigned, {FullName()});
@@ -982,8 +998,8 @@ void TFIBQuery::DoPrepare() {
 
   Check(lib.isc_dsql_alloc_statement2(status, FBase.DBHandle(), &FHandle), true);
   FColumns->SetCount(1);
-  Check(lib.isc_dsql_prepare(status, FBase.TRHandle(), &FHandle, 0, FServerText.c_str(),
-                             dialect, FColumns->AsXSQLDA()),
+  Check(lib.isc_dsql_prepare(status, FBase.TRHandle(), &FHandle, 0, FServerText.c_str(), dialect,
+                             FColumns->AsXSQLDA()),
         true);
 
   char item = isc_info_sql_stmt_type;
@@ -1013,15 +1029,13 @@ void TFIBQuery::DoPrepare() {
     case SQLExecProcedure:
     case SQLSelectForUpdate: {
       if (FParams->AsXSQLDA() && FServerParams->AsXSQLDA()) {
-        if (Check(lib.isc_dsql_describe_bind(status, &FHandle, dialect,
-                                             FServerParams->AsXSQLDA()),
+        if (Check(lib.isc_dsql_describe_bind(status, &FHandle, dialect, FServerParams->AsXSQLDA()),
                   false) > 0)
           RaiseServerError(lib, this);
         ReconcileParams();
       }
       FServerParams->Setup();
-      if (FSQLType == SQLSelect || FSQLType == SQLExecProcedure ||
-          FSQLType == SQLSelectForUpdate) {
+      if (FSQLType == SQLSelect || FSQLType == SQLExecProcedure || FSQLType == SQLSelectForUpdate) {
         const XSQLDA* described = FColumns->AsXSQLDA();
         if (described->sqld > described->sqln) {
           FColumns->SetCount(described->sqld);
@@ -1065,8 +1079,8 @@ void TFIBQuery::ReconcileParams() {
       slot.sqldata = p.FData.data();
       p.AllocateIndicator();
       p.FIndicator = -1;
-    } else if ((described == SQL_BLOB || described == SQL_ARRAY) &&
-               p.SQLType() != SQL_BLOB && p.SQLType() != SQL_ARRAY) {
+    } else if ((described == SQL_BLOB || described == SQL_ARRAY) && p.SQLType() != SQL_BLOB &&
+               p.SQLType() != SQL_ARRAY) {
       const std::string text = p.SQLType() == SQL_TEXT
                                    ? std::string(slot.sqldata, std::max<int>(slot.sqllen, 0))
                                    : p.AsText();
@@ -1105,8 +1119,7 @@ void TFIBQuery::WriteBlobParams() {
     if (!v.FBlobContent) continue;
     isc_blob_handle blob = 0;
     ISC_QUAD id{};
-    Check(lib.isc_create_blob2(status, FBase.DBHandle(), FBase.TRHandle(), &blob, &id, 0,
-                               nullptr),
+    Check(lib.isc_create_blob2(status, FBase.DBHandle(), FBase.TRHandle(), &blob, &id, 0, nullptr),
           true);
     const std::string& content = *v.FBlobContent;
     for (size_t at = 0; at < content.size(); at += 32768) {
@@ -1134,10 +1147,10 @@ void TFIBQuery::ExecuteImmediate() {
   Transaction()->SQLExecuteHook(this, true);
   IIBClientLibrary& lib = Library();
   const std::string text = FSQL.Text();
-  Check(lib.isc_dsql_execute_immediate(
-            StatusVector(), FBase.DBHandle(), FBase.TRHandle(), 0, text.c_str(),
-            static_cast<unsigned short>(Database()->SQLDialect()),
-            FParams->Count() > 0 ? FParams->AsXSQLDA() : nullptr),
+  Check(lib.isc_dsql_execute_immediate(StatusVector(), FBase.DBHandle(), FBase.TRHandle(), 0,
+                                       text.c_str(),
+                                       static_cast<unsigned short>(Database()->SQLDialect()),
+                                       FParams->Count() > 0 ? FParams->AsXSQLDA() : nullptr),
         true);
 }
 
@@ -1150,8 +1163,7 @@ void TFIBQuery::ExecQuery() {
     if (!Transaction()) RaiseClientError(fbceTransactionNotAssigned, {FullName()});
     ResetColumns();
     Transaction()->SQLExecuteHook(this, true);
-    if ((FParamCheckInForce && (FParams->Count() > 0 || !FParamsScanned)) || !FPrepared)
-      Prepare();
+    if ((FParamCheckInForce && (FParams->Count() > 0 || !FParamsScanned)) || !FPrepared) Prepare();
 
     WriteBlobParams();
     IIBClientLibrary& lib = Library();
@@ -1171,8 +1183,7 @@ void TFIBQuery::ExecQuery() {
         break;
       case SQLExecProcedure: {
         XSQLDA* output = FColumns->Count() > 0 ? FColumns->AsXSQLDA() : nullptr;
-        if (Check(lib.isc_dsql_execute2(status, FBase.TRHandle(), &FHandle, dialect, input,
-                                        output),
+        if (Check(lib.isc_dsql_execute2(status, FBase.TRHandle(), &FHandle, dialect, input, output),
                   false) != 0)
           RaiseServerError(lib, this);
         FProcExecuted = true;
@@ -1213,11 +1224,10 @@ TFIBXSQLDA* TFIBQuery::FetchNext() {
   if (!FOpen) RaiseClientError(fbceSQLClosed, {"fetch next record", FullName()});
   IIBClientLibrary& lib = Library();
   ISC_STATUS* status = StatusVector();
-  const ISC_STATUS result =
-      Check(lib.isc_dsql_fetch(status, &FHandle,
-                               static_cast<unsigned short>(Database()->SQLDialect()),
-                               FColumns->AsXSQLDA()),
-            false);
+  const ISC_STATUS result = Check(
+      lib.isc_dsql_fetch(status, &FHandle, static_cast<unsigned short>(Database()->SQLDialect()),
+                         FColumns->AsXSQLDA()),
+      false);
   if (result == 0) {
     ++FRecordCount;
     return FColumns.get();
@@ -1238,8 +1248,8 @@ TFIBXSQLDA* TFIBQuery::FetchNext() {
 
 void TFIBQuery::CloseResult() {
   std::optional<EFIBInterBaseError> error;
-  if (FHandle && FOpen && (FSQLType == SQLSelect || FSQLType == SQLSelectForUpdate) &&
-      Database() && Database()->ClientLibrary()) {
+  if (FHandle && FOpen && (FSQLType == SQLSelect || FSQLType == SQLSelectForUpdate) && Database() &&
+      Database()->ClientLibrary()) {
     IIBClientLibrary& lib = *Database()->ClientLibrary();
     ISC_STATUS* status = StatusVector();
     if (Check(lib.isc_dsql_free_statement(status, &FHandle, DSQL_close), false) > 0 &&

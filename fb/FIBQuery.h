@@ -91,8 +91,8 @@ std::string FIBGeneralNumberText(double value, char decimalMark);
 std::string FIBScaledIntegerText(int64_t value, int scale, char decimalMark);
 // A date and time in a pattern of d, m, y, h, n, s and z letters; other characters
 // stand for themselves, and text in single or double quotes is copied as it is.
-std::string FIBFormatDateTime(const std::string& pattern, int year, int month, int day,
-                              int hour, int minute, int second, int millisecond);
+std::string FIBFormatDateTime(const std::string& pattern, int year, int month, int day, int hour,
+                              int minute, int second, int millisecond);
 
 // One parameter or column value, bound to one XSQLVAR slot of its area. Reading in
 // a form that the type has no conversion for raises EFIBClientError 33 "Invalid
@@ -210,6 +210,9 @@ class TFIBXSQLDA {
   XSQLDA* FXSQLDA = nullptr;
   std::vector<std::unique_ptr<TFIBXSQLVAR>> FVars;
   std::map<std::string, std::vector<int>> FNames;  // upper-case name -> indices
+  // Names as callers asked for them, with what they found: a loop that reads the
+  // same columns row after row compares a few bytes instead of searching.
+  mutable std::vector<std::pair<std::string, TFIBXSQLVAR*>> FCachedNames;
 };
 
 // A statement bound to a connection and a transaction; see the file comment.
@@ -304,8 +307,7 @@ class TFIBQuery : public TComponent {
   void OnNotice(TFIBNotice notice);
   // Builds a new parameter area from a scan; values of names still present move
   // over from the old one.
-  std::unique_ptr<TFIBXSQLDA> BuildParamArea(const TScanResult& scan,
-                                             const TFIBXSQLDA& old);
+  std::unique_ptr<TFIBXSQLDA> BuildParamArea(const TScanResult& scan, const TFIBXSQLDA& old);
   void ScanCallerParams();
   void DoPrepare();
   void ReconcileParams();

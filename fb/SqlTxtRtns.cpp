@@ -7,8 +7,7 @@
 namespace {
 
 bool IsBlankOrSkip(char c) {
-  return c == '\0' || c == '\t' || c == '\n' || c == '\r' || c == ' ' || c == '(' ||
-         c == ';';
+  return c == '\0' || c == '\t' || c == '\n' || c == '\r' || c == ' ' || c == '(' || c == ';';
 }
 
 // Characters that may stand before a keyword.
@@ -18,23 +17,21 @@ bool IsKeywordLead(char c) {
 
 // Characters that may follow a keyword.
 bool IsDelimiter(char c) {
-  return c == '\0' || c == '\t' || c == '\n' || c == '\r' || c == ' ' || c == '"' ||
-         c == '(' || c == '-' || c == '/' || c == ';';
+  return c == '\0' || c == '\t' || c == '\n' || c == '\r' || c == ' ' || c == '"' || c == '(' ||
+         c == '-' || c == '/' || c == ';';
 }
 
 bool IsNameChar(char c) {
-  return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') ||
-         c == '_' || c == '$' || c == '#' || c == '%' || c == '.';
+  return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') || c == '_' ||
+         c == '$' || c == '#' || c == '%' || c == '.';
 }
 
 char Upper(char c) { return c >= 'a' && c <= 'z' ? static_cast<char>(c - 32) : c; }
 
 // The keyword (upper case) at pos, in either case, followed by a delimiter or the
-// end. leadChecked: the caller has already made sure of what stands before pos.
-bool KeywordAt(std::string_view text, size_t pos, std::string_view keyword,
-               bool leadChecked) {
+// end. The caller makes sure of what stands before pos.
+bool KeywordAt(std::string_view text, size_t pos, std::string_view keyword) {
   if (pos + keyword.size() > text.size()) return false;
-  if (!leadChecked && pos > 0 && !IsKeywordLead(text[pos - 1])) return false;
   for (size_t k = 0; k < keyword.size(); ++k)
     if (Upper(text[pos + k]) != keyword[k]) return false;
   const size_t after = pos + keyword.size();
@@ -86,7 +83,7 @@ TStatementKind StatementKindOf(std::string_view text) {
   const size_t p = SkipLeading(text, 0);
   if (p >= text.size()) return skOther;
   // Whatever was skipped counts as the start of the text.
-  auto at = [&](size_t pos, std::string_view kw) { return KeywordAt(text, pos, kw, true); };
+  auto at = [&](size_t pos, std::string_view kw) { return KeywordAt(text, pos, kw); };
   if (at(p, "SELECT") || at(p, "MERGE")) return skSelect;
   if (at(p, "UPDATE")) return skUpdate;
   if (at(p, "DELETE")) return skDelete;
@@ -241,17 +238,16 @@ TScanResult ScanParams(std::string_view text, TStatementKind kind, TScanMode mod
       continue;
     }
 
-    if (std::isalpha(static_cast<unsigned char>(c)) &&
-        (i == 0 || IsKeywordLead(text[i - 1]))) {
-      auto at = [&](std::string_view kw) { return KeywordAt(text, i, kw, true); };
+    if (std::isalpha(static_cast<unsigned char>(c)) && (i == 0 || IsKeywordLead(text[i - 1]))) {
+      auto at = [&](std::string_view kw) { return KeywordAt(text, i, kw); };
       // In a block, markers stop at the body: ":x" there names a local variable.
       if (kind == skBlock && markers && at("AS")) markers = false;
       if (trackWhere) {
         if (at("WHERE")) {
           whereDepths.push_back(depth);
         } else if (!whereDepths.empty() && whereDepths.back() == depth &&
-                   (at("FOR") || at("GROUP") || at("HAVING") || at("ORDER") ||
-                    at("PLAN") || at("START") || at("UNION"))) {
+                   (at("FOR") || at("GROUP") || at("HAVING") || at("ORDER") || at("PLAN") ||
+                    at("START") || at("UNION"))) {
           whereDepths.pop_back();
         }
       }

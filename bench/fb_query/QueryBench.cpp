@@ -5,6 +5,7 @@
 // service-shaped round makes (new text, parameters, execute, every row, close).
 //   query_bench [benchmark options]
 #include <benchmark/benchmark.h>
+#include <unistd.h>
 
 #include <cstdio>
 #include <cstdlib>
@@ -13,8 +14,6 @@
 #include <memory>
 #include <string>
 
-#include <unistd.h>
-
 #include "bench/fb_query/fetch_floor.h"
 #include "fb/pFIBDatabase.h"
 #include "fb/pFIBQuery.h"
@@ -22,8 +21,8 @@
 namespace {
 
 constexpr int kMaxRows = 5000;
-const char* const kColumns[] = {"Id",           "IdGroup",       "Fullname", "DefaultQuantity",
-                                "EdVolume",     "ISINPUTPRICE",  "ISINPUTVOLUME", "PRICE"};
+const char* const kColumns[] = {"Id",       "IdGroup",      "Fullname",      "DefaultQuantity",
+                                "EdVolume", "ISINPUTPRICE", "ISINPUTVOLUME", "PRICE"};
 const char* const kStatement = "select * from GETPRICE(:CARDCODE,:STATION)";
 
 std::string gDbPath;
@@ -32,7 +31,8 @@ void CreateDatabase(const std::string& folder) {
   gDbPath = folder + "/menu.fdb";
   const std::string script = folder + "/menu.sql";
   std::ofstream(script) << "set sql dialect 1;\n"
-                           "create database '" + gDbPath +
+                           "create database '" +
+                               gDbPath +
                                "' user 'SYSDBA' default character set WIN1251;\n"
                                R"(create table MENU (ID integer not null primary key,
   IDGROUP integer, FULLNAME varchar(100), DEFAULTQUANTITY integer, EDVOLUME varchar(20),
@@ -133,16 +133,16 @@ void BM_StatementFetchAsText(benchmark::State& state) {
   TModule m;
   m.query->SQL().Add(kStatement);
   for (auto _ : state) benchmark::DoNotOptimize(ReadAll(*m.query, rows));
-  state.counters["per_row"] = benchmark::Counter(
-      static_cast<double>(rows), benchmark::Counter::kIsIterationInvariantRate |
-                                     benchmark::Counter::kInvert);
+  state.counters["per_row"] =
+      benchmark::Counter(static_cast<double>(rows), benchmark::Counter::kIsIterationInvariantRate |
+                                                        benchmark::Counter::kInvert);
 }
 
 void BM_CFloorFetchText(benchmark::State& state) {
   const int rows = static_cast<int>(state.range(0));
   const std::string sql = "select * from GETPRICE(?,?)";
-  TFloor* floor = floor_open(gDbPath.c_str(), "SYSDBA", sql.c_str(), "1001",
-                             std::to_string(rows).c_str());
+  TFloor* floor =
+      floor_open(gDbPath.c_str(), "SYSDBA", sql.c_str(), "1001", std::to_string(rows).c_str());
   if (!floor) {
     state.SkipWithError("floor_open failed");
     return;
@@ -151,9 +151,9 @@ void BM_CFloorFetchText(benchmark::State& state) {
     if (floor_run(floor) != rows) state.SkipWithError("wrong row count");
   }
   floor_close(floor);
-  state.counters["per_row"] = benchmark::Counter(
-      static_cast<double>(rows), benchmark::Counter::kIsIterationInvariantRate |
-                                     benchmark::Counter::kInvert);
+  state.counters["per_row"] =
+      benchmark::Counter(static_cast<double>(rows), benchmark::Counter::kIsIterationInvariantRate |
+                                                        benchmark::Counter::kInvert);
 }
 
 BENCHMARK(BM_StatementFetchAsText)->Arg(50)->Arg(500)->Arg(5000);

@@ -1,5 +1,3 @@
-#include "fb/FIBQuery.h"
-
 #include <gtest/gtest.h>
 
 #include <cmath>
@@ -7,6 +5,7 @@
 #include <memory>
 
 #include "FbTestSupport.h"
+#include "fb/FIBQuery.h"
 #include "fb/fib.h"
 #include "fb/pFIBDatabase.h"
 #include "fb/pFIBQuery.h"
@@ -442,8 +441,7 @@ TEST(FIBQueryOffline, TextChangesAndChecks) {
   TFIBDatabase db;
   db.SetName("Db");
   q.SetDatabase(&db);
-  EXPECT_EQ("Db: Cannot perform operation -- DB is not open.",
-            ClientErrorOf([&] { q.Prepare(); }));
+  EXPECT_EQ("Db: Cannot perform operation -- DB is not open.", ClientErrorOf([&] { q.Prepare(); }));
   q.SetDatabase(nullptr);
   q.SetTransaction(nullptr);
   EXPECT_EQ("Can't fetch next record because M.Query dataset closed.",
@@ -544,11 +542,19 @@ TEST_F(FIBQueryDb, ColumnsOfEveryTypeReadAsText) {
     const char* column;
     const char* text;
   } kCases[] = {
-      {"c", "ABC       "},   {"V", "ABC"},        {"s", "-3"},  {"I", "-7"},
-      {"N92", "123.45"},     {"n41", "12.5"},     {"D", "2.5"}, {"F", "0.100000001490116"},
-      {"DT", "05.03.2026 10:15:07"}, {"B", "blob text"},
+      {"c", "ABC       "},
+      {"V", "ABC"},
+      {"s", "-3"},
+      {"I", "-7"},
+      {"N92", "123.45"},
+      {"n41", "12.5"},
+      {"D", "2.5"},
+      {"F", "0.100000001490116"},
+      {"DT", "05.03.2026 10:15:07"},
+      {"B", "blob text"},
   };
-  for (const auto& c : kCases) EXPECT_EQ(c.text, FQuery->ColumnNamed(c.column).AsText()) << c.column;
+  for (const auto& c : kCases)
+    EXPECT_EQ(c.text, FQuery->ColumnNamed(c.column).AsText()) << c.column;
   EXPECT_EQ(-7, FQuery->ColumnNamed("I").AsInt32());
   EXPECT_EQ(-7.0, FQuery->ColumnNamed("I").AsReal());
   EXPECT_EQ(123, FQuery->ColumnNamed("N92").AsInt32());
@@ -645,10 +651,9 @@ TEST_F(FIBQueryDb, InsertPreparedOnceAndExecutedPerRow) {
   int n = 0;
   for (; !FQuery->AtEnd(); FQuery->FetchNext(), ++n) {
     ASSERT_LT(n, 3);
-    std::string row = FQuery->ColumnNamed("ID").AsText() + "|" +
-                      FQuery->ColumnNamed("QTY").AsText() + "|" +
-                      FQuery->ColumnNamed("PRICE").AsText() + "|" +
-                      FQuery->ColumnNamed("NOTE").AsText();
+    std::string row =
+        FQuery->ColumnNamed("ID").AsText() + "|" + FQuery->ColumnNamed("QTY").AsText() + "|" +
+        FQuery->ColumnNamed("PRICE").AsText() + "|" + FQuery->ColumnNamed("NOTE").AsText();
     EXPECT_EQ(kRows[n], row);
   }
   EXPECT_EQ(3, n);
@@ -744,8 +749,7 @@ TEST_F(FIBQueryDb, DisconnectDropsTheHandle) {
 
 TEST_F(FIBQueryDb, BlankTextAndServerErrors) {
   SetSQL({"  ", "", "\t"});
-  EXPECT_EQ("Can't Prepare , because  query is empty",
-            ClientErrorOf([&] { FQuery->ExecQuery(); }));
+  EXPECT_EQ("Can't Prepare , because  query is empty", ClientErrorOf([&] { FQuery->ExecQuery(); }));
 
   SetSQL({"select nothing_here from T"});
   try {

@@ -1,21 +1,28 @@
-#include "fb/SqlTxtRtns.h"
-
 #include <gtest/gtest.h>
 
+#include "fb/SqlTxtRtns.h"
 #include "fb/fib.h"
 
 namespace {
 
 const char* KindName(TStatementKind k) {
   switch (k) {
-    case skSelect: return "select";
-    case skUpdate: return "update";
-    case skDelete: return "delete";
-    case skInsert: return "insert";
-    case skProcedure: return "procedure";
-    case skBlock: return "block";
-    case skDDL: return "ddl";
-    case skOther: return "other";
+    case skSelect:
+      return "select";
+    case skUpdate:
+      return "update";
+    case skDelete:
+      return "delete";
+    case skInsert:
+      return "insert";
+    case skProcedure:
+      return "procedure";
+    case skBlock:
+      return "block";
+    case skDDL:
+      return "ddl";
+    case skOther:
+      return "other";
   }
   return "?";
 }
@@ -112,17 +119,15 @@ TEST(ScanParams, ServerTextKeepsLengthWithPlaceholders) {
     const char* server;
   } kCases[] = {
       {"select * from RESTAURANT_GETPRICEFORMOBILE(:CARDCODE,:STATION)\r\n", skSelect,
-       "CARDCODE,STATION",
-       "select * from RESTAURANT_GETPRICEFORMOBILE(?        ,?       )\r\n"},
-      {"select count(id) as cnt from Restaurant_ImportedOrders where Guid =:Guid\r\n",
-       skSelect, "Guid",
-       "select count(id) as cnt from Restaurant_ImportedOrders where Guid =?    \r\n"},
+       "CARDCODE,STATION", "select * from RESTAURANT_GETPRICEFORMOBILE(?        ,?       )\r\n"},
+      {"select count(id) as cnt from Restaurant_ImportedOrders where Guid =:Guid\r\n", skSelect,
+       "Guid", "select count(id) as cnt from Restaurant_ImportedOrders where Guid =?    \r\n"},
       {"execute procedure restaurant_importorders(:guid)\r\n", skProcedure, "guid",
        "execute procedure restaurant_importorders(?    )\r\n"},
       {"insert into T (a, b) values (:X, :X)", skInsert, "X,X",
        "insert into T (a, b) values (? , ? )"},
-      {"select ':no', \":no\", a from T /* :no */ where b = :yes -- :no\r\n", skSelect,
-       "yes", "select ':no', \":no\", a from T /* :no */ where b = ?    -- :no\r\n"},
+      {"select ':no', \":no\", a from T /* :no */ where b = :yes -- :no\r\n", skSelect, "yes",
+       "select ':no', \":no\", a from T /* :no */ where b = ?    -- :no\r\n"},
       {"select 'it''s :no' from T where a=:a.b$#%_1+1", skSelect, "a.b$#%_1",
        "select 'it''s :no' from T where a=?        +1"},
       {"update T set a = ?p", skUpdate, "p", "update T set a = ? "},
@@ -166,11 +171,10 @@ TEST(ScanParams, WhereClauseNotes) {
       {"select :a from T where b = :b and c = :c * 2", skSelect, "011", "010"},
       {"select 1 from T where b = :b group by c having d = :d", skSelect, "10", "10"},
       {"select 1 from T where b = :b order by :c", skSelect, "10", "10"},
-      {"select 1 from T where b = :b union select 1 from U where c = :c", skSelect,
-       "11", "11"},
+      {"select 1 from T where b = :b union select 1 from U where c = :c", skSelect, "11", "11"},
       {"select (select 1 from U where u = :u), :v from T", skSelect, "10", "10"},
-      {"select 1 from T where a in (select x from U where y = :y) and b = :b",
-       skSelect, "11", "11"},
+      {"select 1 from T where a in (select x from U where y = :y) and b = :b", skSelect, "11",
+       "11"},
       {"select 1 from T where a = :a - 1 or b = :b -- c", skSelect, "11", "01"},
       {"select 1 from T where a = :a / 2 or b = :b /* c */", skSelect, "11", "01"},
       {"select 1 from T where a = :a + 1 or b = :b || 'x'", skSelect, "11", "00"},
@@ -208,9 +212,9 @@ TEST(ScanParams, ParseErrorsNameTheStatement) {
 
 // The quick test must never rule out a text in which the scanner finds references.
 TEST(HasParamMarker, NeverMissesWhatTheScannerFinds) {
-  const char* kTexts[] = {
-      "--'\r\nselect :a from T", "/*'*/ select :a from T", "select \"x\" , :a from T",
-      "select 1 -- '\nfrom T where a = :a", "select 'a''b' , :a from T"};
+  const char* kTexts[] = {"--'\r\nselect :a from T", "/*'*/ select :a from T",
+                          "select \"x\" , :a from T", "select 1 -- '\nfrom T where a = :a",
+                          "select 'a''b' , :a from T"};
   for (const char* t : kTexts) {
     ASSERT_FALSE(ScanParams(t, skSelect, smCaller, "Q").Params.empty()) << t;
     EXPECT_TRUE(HasParamMarker(t)) << t;
