@@ -374,6 +374,18 @@ TEST(FIBQueryOffline, SameNameTwiceIsOneValue) {
   EXPECT_TRUE(q.ParamArea()[1].IsNull());
 }
 
+TEST(FIBQueryOffline, OneNameInDifferentCasesIsOneParameterName) {
+  TOffline m;
+  TFIBQuery& q = *m.query;
+  q.SQL().Add("select 1 from T where a = :Guid or b = :guid or c = :GUID");
+  ASSERT_EQ(3, q.ParamArea().Count());
+  q.ParamNamed("gUID").SetAsText("g-1");
+  for (int i = 0; i < 3; ++i) {
+    EXPECT_EQ("GUID", q.ParamArea()[i].Name());
+    EXPECT_EQ("g-1", q.ParamArea()[i].AsText());
+  }
+}
+
 TEST(FIBQueryOffline, ParameterStores) {
   TOffline m;
   TFIBQuery& q = *m.query;
