@@ -31,7 +31,7 @@ trap cleanup EXIT
 cc -O2 -o "$WORK/floor_db" "$ROOT/bench/floor/floor_db.c" -lfbclient
 
 port_of() { echo $((30000 + RANDOM % 20000)); }
-site() {  # NAME BINARY: prints the URL
+site() {  # NAME BINARY: sets SITE_URL
   local dir=$WORK/$1 port
   mkdir -p "$dir"
   printf 'SERVER NAME=%s\r\nUSER NAME=DORVANA\r\nPASSWORD=dorvana\r\n' "$DB" > "$dir/bench.def"
@@ -41,10 +41,12 @@ site() {  # NAME BINARY: prints the URL
   done
   DORVANA_BIN=$2 "$ROOT/scripts/lighttpd.sh" start "$dir" "$port" >/dev/null
   SITES+=("$dir")
-  echo "http://127.0.0.1:$port/dorvana"
+  SITE_URL=http://127.0.0.1:$port/dorvana
 }
-PROGRAM_URL=$(site program "$PROGRAM")
-FLOOR_URL=$(site floor "$WORK/floor_db")
+site program "$PROGRAM"
+PROGRAM_URL=$SITE_URL
+site floor "$WORK/floor_db"
+FLOOR_URL=$SITE_URL
 
 # Both must answer alike before they are compared.
 q='q=getsprfood&user=5001&device=HALL-1'
