@@ -9,7 +9,7 @@ set -eu
 
 ROOT=$(cd "$(dirname "${BASH_SOURCE[0]}")/../.." && pwd)
 PROGRAM=$(cd "$(dirname "$1")" && pwd)/$(basename "$1")
-WORK=$(mktemp -d /tmp/dorvana-e2e.XXXXXX)
+WORK=$(mktemp -d /tmp/dorvana-svc-e2e.XXXXXX)
 chmod 755 "$WORK"
 mkdir -m 777 "$WORK/db"
 DBFILE=$WORK/db/demo.fdb
