@@ -4,6 +4,8 @@
 #include <exception>
 #include <thread>
 
+#include <ibase.h>
+
 #include "fb/fib.h"
 #include "fb/pFIBDatabase.h"
 #include "fb/pFIBQuery.h"
@@ -35,11 +37,11 @@ bool IsWriteConflict(const std::exception_ptr& failure) {
     std::rethrow_exception(failure);
   } catch (const EFIBError& e) {
     switch (e.FirstErrorCode) {
-      case 335544336:  // deadlock
-      case 335544345:  // lock conflict on no wait transaction
-      case 335544349:  // attempt to store duplicate value
-      case 335544451:  // update conflicts with concurrent update
-      case 335544665:  // violation of PRIMARY or UNIQUE KEY constraint
+      case isc_deadlock:
+      case isc_lock_conflict:
+      case isc_no_dup:
+      case isc_update_conflict:
+      case isc_unique_key_violation:
         return true;
     }
   } catch (...) {
