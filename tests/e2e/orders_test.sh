@@ -96,6 +96,10 @@ status=$(fetch "$URL_good?q=addorder" --data-binary '')
 check "empty body: status" "$status" 500
 grep -q "No root element found in xml" "$WORK/body" && pass "empty body: message" || fail "empty body: message"
 check "empty body: an empty archive file" "$(archived)|$(find "$ORDERS" -name 'order *.xml' -empty | wc -l)" "$((n + 1))|1"
+status=$(fetch "$URL_good?q=addorder")
+check "GET without a body: status" "$status" 500
+grep -q "No root element found in xml" "$WORK/body" && pass "GET without a body: message" || fail "GET without a body: message"
+check "GET without a body: an empty archive file" "$(archived)|$(find "$ORDERS" -name 'order *.xml' -empty | wc -l)" "$((n + 2))|2"
 
 # A document holding "&", "+" and "%" comes through when posted percent-encoded.
 order 'R&amp;D+1%' 5 "301 1 0 no" > "$WORK/o.xml"
