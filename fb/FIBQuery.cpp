@@ -409,12 +409,14 @@ void TFIBXSQLVAR::SetNullOne() {
 }
 
 void TFIBXSQLVAR::SetIsNull(bool value) {
-  if (value) {
-    const std::vector<int>* equal = FArea->IsParams() ? FArea->EqualNames(FName) : nullptr;
-    if (!equal) return SetNullOne();
-    for (int i : *equal) FArea->FVars[i]->SetNullOne();
-  } else if ((FXSQLVAR->sqltype & 1) && FXSQLVAR->sqlind) {
-    *FXSQLVAR->sqlind = 0;
+  const std::vector<int>* equal = FArea->IsParams() ? FArea->EqualNames(FName) : nullptr;
+  const std::vector<int> one{FIndex};
+  for (int i : equal ? *equal : one) {
+    TFIBXSQLVAR& v = *FArea->FVars[i];
+    if (value)
+      v.SetNullOne();
+    else if ((v.FXSQLVAR->sqltype & 1) && v.FXSQLVAR->sqlind)
+      *v.FXSQLVAR->sqlind = 0;
   }
 }
 
@@ -480,6 +482,7 @@ bool TFIBXSQLVAR::TrimChars() const {
 std::string TFIBXSQLVAR::TextOfChars() const {
   const char* p = FXSQLVAR->sqldata;
   std::string s;
+  if (!p) return s;
   if (SQLType() == SQL_TEXT) {
     s.assign(p, static_cast<size_t>(std::max<int>(FXSQLVAR->sqllen, 0)));
   } else {
