@@ -82,8 +82,15 @@ bool FollowedByOperand(std::string_view text, size_t pos) {
 TStatementKind StatementKindOf(std::string_view text) {
   const size_t p = SkipLeading(text, 0);
   if (p >= text.size()) return skOther;
-  // Whatever was skipped counts as the start of the text.
-  auto at = [&](size_t pos, std::string_view kw) { return KeywordAt(text, pos, kw); };
+  // Whatever was skipped counts as the start of the text. A first word also ends at
+  // any character that cannot continue a name, so "select*from T" is a select
+  // rather than a word beginning with "S" that would run without preparation.
+  auto at = [&](size_t pos, std::string_view kw) {
+    if (KeywordAt(text, pos, kw)) return true;
+    const size_t after = pos + kw.size();
+    return after < text.size() && KeywordAt(text.substr(0, after), pos, kw) &&
+           !IsNameChar(text[after]);
+  };
   if (at(p, "SELECT") || at(p, "MERGE")) return skSelect;
   if (at(p, "UPDATE")) return skUpdate;
   if (at(p, "DELETE")) return skDelete;

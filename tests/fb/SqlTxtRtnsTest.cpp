@@ -78,6 +78,8 @@ TEST(StatementKind, FirstWords) {
       {"-- note\r\nselect 1 from T", skSelect},
       {"/* a */ /* b */insert into T", skInsert},
       {"selected", skDDL},  // a word beginning with "S" that is no keyword
+      {"select*from T", skSelect},
+      {"select_x", skDDL},
       {"updates", skOther},
       {"insert", skInsert},
       {"", skOther},
