@@ -14,6 +14,7 @@
 #   floor --full    the same follow-up reads and clock query as the program
 #   floor --exit    through the server only: attach, detach, plain exit(), which
 #                   runs the client library's exit-time shutdown
+#   ... x20         twenty rounds in one process (no process start and exit)
 # hyperfine runs them interleaved with warm-up; results in build-fb-bench/.
 set -euo pipefail
 
@@ -45,8 +46,16 @@ hyperfine -N --warmup 10 --runs "$RUNS" --export-json "$BUILD/server.json" \
   -n "floor, 127.0.0.1" "$B/connect_floor $REMOTE" \
   -n "floor --full, 127.0.0.1" "$B/connect_floor $REMOTE 1 --full" \
   -n "floor --exit, 127.0.0.1" "$B/connect_floor $REMOTE 1 --exit"
+# Twenty rounds in one process: the connect and destruction alone, without the
+# process start and exit (divide by 20).
+hyperfine -N --warmup 3 --runs "$(( RUNS / 10 > 5 ? RUNS / 10 : 5 ))" \
+  --export-json "$BUILD/rounds.json" \
+  -n "program x20, embedded" "$B/connect_bench $LOCAL 20" \
+  -n "floor --full x20, embedded" "$B/connect_floor $LOCAL 20 --full" \
+  -n "program x20, 127.0.0.1" "$B/connect_bench $REMOTE 20" \
+  -n "floor --full x20, 127.0.0.1" "$B/connect_floor $REMOTE 20 --full"
 # Medians resist the load of a shared machine better than means.
-python3 - "$BUILD/embedded.json" "$BUILD/server.json" <<'PY'
+python3 - "$BUILD/embedded.json" "$BUILD/server.json" "$BUILD/rounds.json" <<'PY'
 import json, sys
 print("| variant | median ms | mean ms | min ms | runs |")
 print("|---|---:|---:|---:|---:|")
