@@ -243,10 +243,6 @@ TFIBDatabase::~TFIBDatabase() {
   FDefaultUpdateTransaction = nullptr;
 }
 
-void TFIBDatabase::Notification(TComponent* component, TOperation operation) {
-  TComponent::Notification(component, operation);
-}
-
 void TFIBDatabase::SetDBName(const std::string& value) {
   if (value == FDBName) return;
   RequireDisconnected();
@@ -619,10 +615,6 @@ void TFIBTransaction::UnbindAll() {
     db->RemoveTransaction(this);
   }
   FDefaultDatabase = nullptr;
-}
-
-void TFIBTransaction::Notification(TComponent* component, TOperation operation) {
-  TComponent::Notification(component, operation);
 }
 
 void TFIBTransaction::SetActive(bool value) {

@@ -213,7 +213,6 @@ class TFIBDatabase : public TComponent {
   const std::vector<TFIBBase*>& Statements() const { return FStatements; }
 
  protected:
-  void Notification(TComponent* component, TOperation operation) override;
   // Hooks for the descendant's transaction events.
   virtual void DoBeforeStartTransaction(TFIBTransaction&) {}
   virtual void DoAfterStartTransaction(TFIBTransaction&) {}
@@ -322,7 +321,6 @@ class TFIBTransaction : public TComponent {
   const std::vector<TFIBBase*>& Statements() const { return FStatements; }
 
  protected:
-  void Notification(TComponent* component, TOperation operation) override;
   void StartTransactionBase();
   void EndTransactionBase(TTransactionAction action, bool force);
   // Changes the lines without the active check (for the descendant's modes).
