@@ -831,6 +831,32 @@ TEST_F(FIBQueryDb, TextIntoBlobParameters) {
   FTr->Rollback();
 }
 
+// A dialect-3 database describes 64-bit integers, dates and times of their own.
+TEST_F(FIBQueryDb, DialectThreeTypes) {
+  TFormatScope format('.', "dd.mm.yyyy", "hh:nn:ss");
+  fbtest::TTempFolder folder;
+  const std::string path = folder.Path() + "/d3.fdb";
+  fbtest::CreateDatabase(path,
+                         "create table W (N numeric(18,2), B bigint, D date, T time);\n"
+                         "insert into W values (-1234567890123.05, 9000000000, '2026-03-05', "
+                         "'10:15:07');",
+                         "SYSDBA", "", 3);
+  FDb->SetConnected(false);
+  FDb->SetDBName(path);
+  FDb->SetSQLDialect(3);
+  FDb->SetConnected(true);
+  FTr->StartTransaction();
+  SetSQL({"select * from W"});
+  FQuery->ExecQuery();
+  EXPECT_EQ(SQL_INT64, FQuery->ColumnNamed("N").SQLType());
+  EXPECT_EQ("-1234567890123.05", FQuery->ColumnNamed("N").AsText());
+  EXPECT_EQ("9000000000", FQuery->ColumnNamed("B").AsText());
+  EXPECT_EQ("05.03.2026", FQuery->ColumnNamed("D").AsText());
+  EXPECT_EQ("10:15:07", FQuery->ColumnNamed("T").AsText());
+  EXPECT_EQ("Invalid data conversion.", ClientErrorOf([&] { FQuery->ColumnNamed("B").AsInt32(); }));
+  FDb->SetConnected(false);  // before the folder goes
+}
+
 TEST_F(FIBQueryDb, ConnectQueriesTheServerClock) {
   FDb->SetConnected(false);
   const uint64_t prepares = Calls(TIBEntry::isc_dsql_prepare);
