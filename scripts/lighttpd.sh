@@ -2,6 +2,7 @@
 # Serves the program under lighttpd on 127.0.0.1 for tests and for local use.
 #
 #   scripts/lighttpd.sh start DIR PORT   start lighttpd; returns once it answers
+#                                        (fails if it does not within 30 s)
 #   scripts/lighttpd.sh stop DIR         stop the lighttpd started over DIR
 #
 # DIR is the program's working folder: the program is copied into it (from
@@ -34,7 +35,7 @@ find_lighttpd() {
 }
 
 start() {
-  local dir port bin conf lighttpd i
+  local dir port bin conf lighttpd i pid
   dir=$(mkdir -p "$1" && cd "$1" && pwd)
   port=$2
   bin=${DORVANA_BIN:-$ROOT/build/dorvana}
@@ -52,15 +53,23 @@ server.modules = ("mod_alias", "mod_cgi")
 server.bind = "127.0.0.1"
 server.port = $port
 server.document-root = "$dir/.lighttpd/htdocs"
-server.pid-file = "$dir/.lighttpd/lighttpd.pid"
 server.errorlog = "$dir/.lighttpd/error.log"
 server.max-request-size = 1048576
 alias.url = ("/dorvana" => "$dir/dorvana")
 cgi.assign = ("/dorvana" => "")
 CONF
   "$lighttpd" -t -f "$conf" >/dev/null
-  "$lighttpd" -f "$conf"
-  for i in $(seq 1 100); do
+  # Kept in the foreground as a child of this script, so its pid is known from
+  # the start: a server that is slow to answer can always be stopped again.
+  "$lighttpd" -D -f "$conf" </dev/null >>"$dir/.lighttpd/error.log" 2>&1 &
+  pid=$!
+  echo "$pid" >"$dir/.lighttpd/lighttpd.pid"
+  for i in $(seq 1 600); do
+    if ! kill -0 "$pid" 2>/dev/null; then
+      echo "lighttpd ended at start on 127.0.0.1:$port; see $dir/.lighttpd/error.log" >&2
+      rm -f "$dir/.lighttpd/lighttpd.pid"
+      exit 1
+    fi
     if curl -s -o /dev/null "http://127.0.0.1:$port/" 2>/dev/null; then return 0; fi
     sleep 0.05
   done
@@ -80,6 +89,7 @@ stop() {
       kill -0 "$pid" 2>/dev/null || break
       sleep 0.05
     done
+    kill -KILL "$pid" 2>/dev/null || true
   fi
   rm -f "$pidfile"
 }
