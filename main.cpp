@@ -11,8 +11,7 @@ int main() {
     TCGIApplication application;
     try {
       application.Initialize();
-      application.RegisterModuleClass(
-          WebModuleClass<TDorvanaWebInterface>("TDorvanaWebInterface"));
+      application.RegisterModuleClass(WebModuleClass<TDorvanaWebInterface>("TDorvanaWebInterface"));
       application.Run();
     } catch (...) {
       application.WriteServerError(std::current_exception());

@@ -8,17 +8,35 @@
 
 namespace {
 
-const char* const kVariableNames[] = {
-    "REQUEST_METHOD",       "SERVER_PROTOCOL",   "URL",
-    "QUERY_STRING",         "PATH_INFO",         "PATH_TRANSLATED",
-    "HTTP_CACHE_CONTROL",   "HTTP_DATE",         "HTTP_ACCEPT",
-    "HTTP_FROM",            "HTTP_HOST",         "HTTP_IF_MODIFIED_SINCE",
-    "HTTP_REFERER",         "HTTP_USER_AGENT",   "HTTP_CONTENT_ENCODING",
-    "HTTP_CONTENT_TYPE",    "HTTP_CONTENT_LENGTH", "HTTP_CONTENT_VERSION",
-    "HTTP_DERIVED_FROM",    "HTTP_EXPIRES",      "HTTP_TITLE",
-    "REMOTE_ADDR",          "REMOTE_HOST",       "SCRIPT_NAME",
-    "SERVER_PORT",          "",                  "HTTP_CONNECTION",
-    "HTTP_COOKIE",          "HTTP_AUTHORIZATION"};
+const char* const kVariableNames[] = {"REQUEST_METHOD",
+                                      "SERVER_PROTOCOL",
+                                      "URL",
+                                      "QUERY_STRING",
+                                      "PATH_INFO",
+                                      "PATH_TRANSLATED",
+                                      "HTTP_CACHE_CONTROL",
+                                      "HTTP_DATE",
+                                      "HTTP_ACCEPT",
+                                      "HTTP_FROM",
+                                      "HTTP_HOST",
+                                      "HTTP_IF_MODIFIED_SINCE",
+                                      "HTTP_REFERER",
+                                      "HTTP_USER_AGENT",
+                                      "HTTP_CONTENT_ENCODING",
+                                      "HTTP_CONTENT_TYPE",
+                                      "HTTP_CONTENT_LENGTH",
+                                      "HTTP_CONTENT_VERSION",
+                                      "HTTP_DERIVED_FROM",
+                                      "HTTP_EXPIRES",
+                                      "HTTP_TITLE",
+                                      "REMOTE_ADDR",
+                                      "REMOTE_HOST",
+                                      "SCRIPT_NAME",
+                                      "SERVER_PORT",
+                                      "",
+                                      "HTTP_CONNECTION",
+                                      "HTTP_COOKIE",
+                                      "HTTP_AUTHORIZATION"};
 constexpr int kVariableCount = sizeof kVariableNames / sizeof kVariableNames[0];
 
 // The body is read in pieces of this size, so a forged CONTENT_LENGTH costs no
@@ -112,12 +130,10 @@ long TCGIRequest::WriteBytes(const void* buffer, long count) {
 
 bool TCGIRequest::WriteText(const std::string& text) {
   if (text.empty()) return false;
-  return WriteBytes(text.data(), static_cast<long>(text.size())) ==
-         static_cast<long>(text.size());
+  return WriteBytes(text.data(), static_cast<long>(text.size())) == static_cast<long>(text.size());
 }
 
-bool TCGIRequest::WriteHeaderBlock(int, const std::string& statusText,
-                                   const std::string& headers) {
+bool TCGIRequest::WriteHeaderBlock(int, const std::string& statusText, const std::string& headers) {
   return WriteText(Format("Status: %s\r\n%s", {statusText, headers}));
 }
 

@@ -93,8 +93,8 @@ std::string DecodeField(const std::string& field) {
       }
       char a = at(i + 1), b = at(i + 2);
       if (a == '\0' || b == '\0')
-        throw EWebBrokerException(Format(
-            "Error decoding URL style (%%XX) encoded string at position %d", {i + 1}));
+        throw EWebBrokerException(
+            Format("Error decoding URL style (%%XX) encoded string at position %d", {i + 1}));
       if (!IsHexDigit(a) || !IsHexDigit(b))
         throw EConvertError(Format("Invalid URL encoded character (%s) at position %d",
                                    {field.substr(i, 3), i + 1}));
@@ -192,10 +192,9 @@ std::string FormatHTTPDate(double dateTime) {
   int dow = static_cast<int>(((day + 6) % 7 + 7) % 7);  // day 0 was a Saturday
   int64_t secs = msOfDay / 1000;
   char buf[64];
-  std::snprintf(buf, sizeof buf, "%s, %02u %s %04lld %02lld:%02lld:%02lld GMT", kDayNames[dow],
-                d, kMonthNames[m - 1], static_cast<long long>(y),
-                static_cast<long long>(secs / 3600), static_cast<long long>(secs / 60 % 60),
-                static_cast<long long>(secs % 60));
+  std::snprintf(buf, sizeof buf, "%s, %02u %s %04lld %02lld:%02lld:%02lld GMT", kDayNames[dow], d,
+                kMonthNames[m - 1], static_cast<long long>(y), static_cast<long long>(secs / 3600),
+                static_cast<long long>(secs / 60 % 60), static_cast<long long>(secs % 60));
   return buf;
 }
 
@@ -206,17 +205,17 @@ bool ParseHTTPDate(const std::string& text, double& dateTime) {
   bool ok = false;
   // "Sun, 06 Nov 1994 08:49:37 GMT", "Sunday, 06-Nov-94 08:49:37 GMT",
   // "Sun Nov  6 08:49:37 1994".
-  if (std::sscanf(text.c_str(), "%15[A-Za-z], %2d %3s %4d %2d:%2d:%2d GMT%n", dayName, &d,
-                  month, &y, &hh, &mm, &ss, &consumed) == 7 &&
+  if (std::sscanf(text.c_str(), "%15[A-Za-z], %2d %3s %4d %2d:%2d:%2d GMT%n", dayName, &d, month,
+                  &y, &hh, &mm, &ss, &consumed) == 7 &&
       consumed == static_cast<int>(text.size())) {
     ok = true;
-  } else if (std::sscanf(text.c_str(), "%15[A-Za-z], %2d-%3s-%2d %2d:%2d:%2d GMT%n", dayName,
-                         &d, month, &y, &hh, &mm, &ss, &consumed) == 7 &&
+  } else if (std::sscanf(text.c_str(), "%15[A-Za-z], %2d-%3s-%2d %2d:%2d:%2d GMT%n", dayName, &d,
+                         month, &y, &hh, &mm, &ss, &consumed) == 7 &&
              consumed == static_cast<int>(text.size())) {
     y += y < 70 ? 2000 : 1900;
     ok = true;
-  } else if (std::sscanf(text.c_str(), "%15[A-Za-z] %3s %2d %2d:%2d:%2d %4d%n", dayName,
-                         month, &d, &hh, &mm, &ss, &y, &consumed) == 7 &&
+  } else if (std::sscanf(text.c_str(), "%15[A-Za-z] %3s %2d %2d:%2d:%2d %4d%n", dayName, month, &d,
+                         &hh, &mm, &ss, &y, &consumed) == 7 &&
              consumed == static_cast<int>(text.size())) {
     ok = true;
   }
@@ -225,8 +224,8 @@ bool ParseHTTPDate(const std::string& text, double& dateTime) {
   for (int i = 0; i < 12; ++i)
     if (SameText(month, kMonthNames[i])) mon = i + 1;
   if (mon < 0 || d < 1 || d > 31 || hh > 23 || mm > 59 || ss > 59) return false;
-  int64_t day = DaysFromCivil(y, static_cast<unsigned>(mon), static_cast<unsigned>(d)) +
-                kUnixEpochDay;
+  int64_t day =
+      DaysFromCivil(y, static_cast<unsigned>(mon), static_cast<unsigned>(d)) + kUnixEpochDay;
   dateTime = static_cast<double>(day) + (hh * 3600 + mm * 60 + ss) / 86400.0;
   return true;
 }
@@ -272,42 +271,45 @@ const TStringList& TWebRequest::ContentFieldList() {
 // ---- Response --------------------------------------------------------------------
 
 std::string StatusString(int code) {
-  switch (code) {
-    case 100: return "Continue";
-    case 101: return "Switching Protocols";
-    case 200: return "OK";
-    case 201: return "Created";
-    case 202: return "Accepted";
-    case 203: return "Non-Authoritative Information";
-    case 204: return "No Content";
-    case 205: return "Reset Content";
-    case 206: return "Partial Content";
-    case 300: return "Multiple Choices";
-    case 301: return "Moved Permanently";
-    case 302: return "Moved Temporarily";
-    case 303: return "See Other";
-    case 304: return "Not Modified";
-    case 305: return "Use Proxy";
-    case 400: return "Bad Request";
-    case 401: return "Unauthorized";
-    case 402: return "Payment Required";
-    case 403: return "Forbidden";
-    case 404: return "Not Found";
-    case 405: return "Method Not Allowed";
-    case 406: return "None Acceptable";
-    case 407: return "Proxy Authentication Required";
-    case 408: return "Request Timeout";
-    case 409: return "Conflict";
-    case 410: return "Gone";
-    case 411: return "Length Required";
-    case 412: return "Unless True";
-    case 500: return "Internal Server Error";
-    case 501: return "Not Implemented";
-    case 502: return "Bad Gateway";
-    case 503: return "Service Unavailable";
-    case 504: return "Gateway Timeout";
-    default: return "";
-  }
+  static const struct {
+    int code;
+    const char* text;
+  } kStatusTexts[] = {{100, "Continue"},
+                      {101, "Switching Protocols"},
+                      {200, "OK"},
+                      {201, "Created"},
+                      {202, "Accepted"},
+                      {203, "Non-Authoritative Information"},
+                      {204, "No Content"},
+                      {205, "Reset Content"},
+                      {206, "Partial Content"},
+                      {300, "Multiple Choices"},
+                      {301, "Moved Permanently"},
+                      {302, "Moved Temporarily"},
+                      {303, "See Other"},
+                      {304, "Not Modified"},
+                      {305, "Use Proxy"},
+                      {400, "Bad Request"},
+                      {401, "Unauthorized"},
+                      {402, "Payment Required"},
+                      {403, "Forbidden"},
+                      {404, "Not Found"},
+                      {405, "Method Not Allowed"},
+                      {406, "None Acceptable"},
+                      {407, "Proxy Authentication Required"},
+                      {408, "Request Timeout"},
+                      {409, "Conflict"},
+                      {410, "Gone"},
+                      {411, "Length Required"},
+                      {412, "Unless True"},
+                      {500, "Internal Server Error"},
+                      {501, "Not Implemented"},
+                      {502, "Bad Gateway"},
+                      {503, "Service Unavailable"},
+                      {504, "Gateway Timeout"}};
+  for (const auto& s : kStatusTexts)
+    if (s.code == code) return s.text;
+  return "";
 }
 
 TWebResponse::TWebResponse(TWebRequest* request) : FHTTPRequest(request) {}
@@ -329,10 +331,10 @@ void TWebResponse::Redirect(const std::string& uri) {
   SetLocation(uri);
   SetStatusCode(302);
   SetContentType("text/html");
-  SetContent(Format(
-      "<html><title>Document Moved 302</title>\r\n<body><h1>Object Moved</h1><hr>\r\n"
-      "This Object may be found <a HREF=\"%s\">here.</a><br>\r\n<br></body></html>\r\n",
-      {uri}));
+  SetContent(
+      Format("<html><title>Document Moved 302</title>\r\n<body><h1>Object Moved</h1><hr>\r\n"
+             "This Object may be found <a HREF=\"%s\">here.</a><br>\r\n<br></body></html>\r\n",
+             {uri}));
   Send();
 }
 
@@ -418,8 +420,7 @@ TMask& TWebActionItem::Mask() {
   return *FMask;
 }
 
-bool TWebActionItem::TryDispatch(TWebRequest* request, TWebResponse* response,
-                                 bool asDefault) {
+bool TWebActionItem::TryDispatch(TWebRequest* request, TWebResponse* response, bool asDefault) {
   bool result = false;
   if (!(FDefault && asDefault)) {
     if (!FEnabled) return false;
@@ -487,8 +488,7 @@ bool TCustomWebDispatcher::RouteRequest(TWebRequest* request, TWebResponse* resp
   if (!result) {
     for (IWebAutoDispatch* d : AutoDispatchList()) {
       if (result) break;
-      if (d->Enabled() &&
-          (d->MethodType() == mtAny || d->MethodType() == request->MethodType()) &&
+      if (d->Enabled() && (d->MethodType() == mtAny || d->MethodType() == request->MethodType()) &&
           d->PathMask().Matches(request->PathInfo()))
         result = d->TakeRequest(this, request, response);
     }
@@ -533,8 +533,7 @@ void TCustomWebDispatcher::HandleError(const Exception& e, bool& handled) {
 
 // ---- Web module and forms ----------------------------------------------------------
 
-bool RegisterFormDescription(const std::string& className,
-                             std::function<TFormDescription()> form) {
+bool RegisterFormDescription(const std::string& className, std::function<TFormDescription()> form) {
   FormRegistry()[className] = std::move(form);
   return true;
 }
@@ -543,8 +542,7 @@ TWebModule::TWebModule(TComponent* owner) : TCustomWebDispatcher(owner) {}
 
 void TWebModule::ReadForm(const std::string& className) {
   auto it = FormRegistry().find(className);
-  if (it == FormRegistry().end())
-    throw EResNotFound(Format("Resource %s not found", {className}));
+  if (it == FormRegistry().end()) throw EResNotFound(Format("Resource %s not found", {className}));
   const TFormDescription form = it->second();
   if (form.Properties) form.Properties(this);
   for (const TFormComponent& entry : form.Components)

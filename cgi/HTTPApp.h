@@ -54,13 +54,34 @@ class TWebRequest {
  public:
   // Indices of StringVariable.
   enum : int {
-    kRequestMethod = 0, kServerProtocol = 1, kUrl = 2, kQueryString = 3,
-    kPathInfo = 4, kPathTranslated = 5, kCacheControl = 6, kDate = 7,
-    kAccept = 8, kFrom = 9, kHost = 10, kIfModifiedSince = 11, kReferer = 12,
-    kUserAgent = 13, kContentEncoding = 14, kContentType = 15,
-    kContentLength = 16, kContentVersion = 17, kDerivedFrom = 18, kExpires = 19,
-    kTitle = 20, kRemoteAddr = 21, kRemoteHost = 22, kScriptName = 23,
-    kServerPort = 24, kContent = 25, kConnection = 26, kCookie = 27,
+    kRequestMethod = 0,
+    kServerProtocol = 1,
+    kUrl = 2,
+    kQueryString = 3,
+    kPathInfo = 4,
+    kPathTranslated = 5,
+    kCacheControl = 6,
+    kDate = 7,
+    kAccept = 8,
+    kFrom = 9,
+    kHost = 10,
+    kIfModifiedSince = 11,
+    kReferer = 12,
+    kUserAgent = 13,
+    kContentEncoding = 14,
+    kContentType = 15,
+    kContentLength = 16,
+    kContentVersion = 17,
+    kDerivedFrom = 18,
+    kExpires = 19,
+    kTitle = 20,
+    kRemoteAddr = 21,
+    kRemoteHost = 22,
+    kScriptName = 23,
+    kServerPort = 24,
+    kContent = 25,
+    kConnection = 26,
+    kCookie = 27,
     kAuthorization = 28
   };
 
@@ -149,9 +170,18 @@ class TWebResponse {
  public:
   // Indices of StringItem.
   enum : int {
-    kVersion = 0, kReasonText = 1, kServer = 2, kWwwAuthenticate = 3,
-    kRealm = 4, kAllow = 5, kLocation = 6, kContentEncoding = 7,
-    kContentType = 8, kContentVersion = 9, kDerivedFrom = 10, kTitle = 11
+    kVersion = 0,
+    kReasonText = 1,
+    kServer = 2,
+    kWwwAuthenticate = 3,
+    kRealm = 4,
+    kAllow = 5,
+    kLocation = 6,
+    kContentEncoding = 7,
+    kContentType = 8,
+    kContentVersion = 9,
+    kDerivedFrom = 10,
+    kTitle = 11
   };
   // Indices of DateItem.
   enum : int { kDate = 0, kExpires = 1, kLastModified = 2 };
@@ -222,8 +252,7 @@ class IWebAutoDispatch {
   virtual bool Enabled() = 0;
   virtual TMethodType MethodType() = 0;
   // True when the component served the request.
-  virtual bool TakeRequest(TComponent* sender, TWebRequest* request,
-                           TWebResponse* response) = 0;
+  virtual bool TakeRequest(TComponent* sender, TWebRequest* request, TWebResponse* response) = 0;
   virtual TMask& PathMask() = 0;
 };
 
@@ -332,9 +361,7 @@ class TWebActionItems {
 // Routes a request to its action items and to the auto-dispatching components it
 // owns; turns an exception raised while routing into the "Internal Application
 // Error" page.
-class TCustomWebDispatcher : public TComponent,
-                             public IWebErrorHandler,
-                             public IWebRequestHandler {
+class TCustomWebDispatcher : public TComponent, public IWebErrorHandler, public IWebRequestHandler {
  public:
   explicit TCustomWebDispatcher(TComponent* owner = nullptr);
   ~TCustomWebDispatcher() override;
@@ -377,8 +404,7 @@ struct TFormDescription {
 };
 
 // Records the form description of a module class, by class name.
-bool RegisterFormDescription(const std::string& className,
-                             std::function<TFormDescription()> form);
+bool RegisterFormDescription(const std::string& className, std::function<TFormDescription()> form);
 
 // Builds a form entry for a published field of TModule: the component of class T
 // is created owned by the module, named, stored in the field and given its fixed

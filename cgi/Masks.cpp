@@ -1,6 +1,5 @@
 #include "cgi/Masks.h"
 
-
 #include "runtime/Format.h"
 
 namespace {

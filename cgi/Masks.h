@@ -20,8 +20,8 @@ class TMask {
   enum class TKind { Literal, Any, Set, End };
   struct TState {
     TKind Kind;
-    bool SkipTo;       // a "*" came before this state
-    char Literal;      // upper case
+    bool SkipTo;   // a "*" came before this state
+    char Literal;  // upper case
     bool Negate;
     bool Members[256];
   };

@@ -76,8 +76,7 @@ void TDefaultWebAppServices::Bind(TWebModuleList* modules, TWebRequest* request,
 
 bool TDefaultWebAppServices::Run() {
   TCustomWebDispatcher* dispatcher = FModules ? FModules->FindDispatcher() : nullptr;
-  if (!dispatcher)
-    throw EWebBrokerException("No dispatcher component found on data module");
+  if (!dispatcher) throw EWebBrokerException("No dispatcher component found on data module");
   return static_cast<IWebRequestHandler*>(dispatcher)->HandleRequest(FRequest, FResponse);
 }
 
@@ -106,8 +105,7 @@ void TWebRequestHandler::RegisterModuleClass(const TWebModuleClass& moduleClass)
 TWebModuleList* TWebRequestHandler::ActivateWebModules() {
   static const char kTooMany[] =
       "Maximum number of concurrent connections exceeded.  Please try again later";
-  if (FModuleSetLimit > 0 && FPendingCount >= FModuleSetLimit)
-    throw EWebBrokerException(kTooMany);
+  if (FModuleSetLimit > 0 && FPendingCount >= FModuleSetLimit) throw EWebBrokerException(kTooMany);
   std::lock_guard<std::mutex> lock(FLock);
   struct TResetPending {
     int& count;
@@ -146,8 +144,7 @@ bool TWebRequestHandler::ServeRequest(TWebRequest* request, TWebResponse* respon
   TWebModuleList* set = ActivateWebModules();
   try {
     set->AutoCreateModules();
-    if (set->ItemCount() == 0)
-      throw EWebBrokerException("No automatically activated data modules");
+    if (set->ItemCount() == 0) throw EWebBrokerException("No automatically activated data modules");
     try {
       auto services = std::make_shared<TDefaultWebAppServices>();
       services->Bind(set, request, response);

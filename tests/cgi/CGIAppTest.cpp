@@ -1,11 +1,10 @@
-#include "cgi/CGIApp.h"
-
 #include <gtest/gtest.h>
 
 #include <functional>
 #include <string>
 #include <vector>
 
+#include "cgi/CGIApp.h"
 #include "cgi/CGIHTTP.h"
 #include "cgi/HTTPApp.h"
 #include "tests/cgi/FakeChannel.h"
@@ -55,10 +54,11 @@ TFormDescription ProbeForm() {
             c.Peer = m.Second;  // created after this one
             gEvents.push_back(std::string("link ") + (c.Peer ? c.Peer->Name() : "none"));
           }),
-      FormComponent<M, TProbePart>("Second", &M::Second, [](TProbePart& c) {
-        gEvents.push_back("create " + c.Name());
-        if (gFailForm) throw Exception("form broke");
-      }),
+      FormComponent<M, TProbePart>("Second", &M::Second,
+                                   [](TProbePart& c) {
+                                     gEvents.push_back("create " + c.Name());
+                                     if (gFailForm) throw Exception("form broke");
+                                   }),
   };
   return form;
 }
@@ -99,8 +99,9 @@ class CGIAppTest : public ::testing::Test {
         "<html><title>Internal Server Error 500</title>\r\n<h1>Internal Server Error 500</h1>"
         "<hr>\r\nException: " +
         className + "<br>\r\nMessage: " + message + "<br></html>\r\n";
-    return "Status: 500 " + statusText + "\r\nContent-Type: text/html\r\nContent-Length: " +
-           std::to_string(page.size()) + "\r\n\r\n" + page;
+    return "Status: 500 " + statusText +
+           "\r\nContent-Type: text/html\r\nContent-Length: " + std::to_string(page.size()) +
+           "\r\n\r\n" + page;
   }
 
   TFakeChannel channel;
@@ -130,10 +131,10 @@ TEST_F(CGIAppTest, UnhandledRequestWritesNothing) {
 TEST_F(CGIAppTest, FormComponentsInOrderLinkedAfterwardsDestroyedAfterTheRequest) {
   gAction = [](TWebRequest*, TWebResponse*, bool&) { gEvents.push_back("handler"); };
   Serve(&kProbe);
-  EXPECT_EQ((std::vector<std::string>{"create First", "create Second", "link Second", "handler",
-                                      "served", "destroy Second", "destroy First",
-                                      "destroy module"}),
-            gEvents);
+  EXPECT_EQ(
+      (std::vector<std::string>{"create First", "create Second", "link Second", "handler", "served",
+                                "destroy Second", "destroy First", "destroy module"}),
+      gEvents);
 }
 
 TEST_F(CGIAppTest, HandlerExceptionBecomesTheDispatcherPageUnderItsContentType) {
@@ -146,9 +147,11 @@ TEST_F(CGIAppTest, HandlerExceptionBecomesTheDispatcherPageUnderItsContentType) 
       "<html><body><h1>Internal Application Error</h1>\r\n<p>DorvanaWebInterface.Database: "
       "Cannot perform operation -- DB is not open.\r\n<p><hr width=\"100%\"><i></i></body></html>";
   EXPECT_EQ(95u + 73u, page.size());
-  EXPECT_EQ("Status: 500 Internal Server Error\r\nContent-Type: text/xml\r\nContent-Length: 168"
-            "\r\nContent:\r\n\r\n" + page,
-            out);
+  EXPECT_EQ(
+      "Status: 500 Internal Server Error\r\nContent-Type: text/xml\r\nContent-Length: 168"
+      "\r\nContent:\r\n\r\n" +
+          page,
+      out);
 }
 
 TEST_F(CGIAppTest, DecodingErrorInTheHandlerReachesTheDispatcher) {
@@ -197,9 +200,9 @@ TEST_F(CGIAppTest, StatusLineCarriesNoControlBytes) {
   } catch (...) {
     app.WriteServerError(std::current_exception());
   }
-  EXPECT_EQ(ServerError("EWebBrokerException", "a  Set-Cookie: x=1 b ",
-                        "a\r\nSet-Cookie: x=1\tb\x7f"),
-            channel.Output);
+  EXPECT_EQ(
+      ServerError("EWebBrokerException", "a  Set-Cookie: x=1 b ", "a\r\nSet-Cookie: x=1\tb\x7f"),
+      channel.Output);
 }
 
 TEST_F(CGIAppTest, OnlyOneModuleClass) {

@@ -1,7 +1,6 @@
-#include "cgi/CGIHTTP.h"
-
 #include <gtest/gtest.h>
 
+#include "cgi/CGIHTTP.h"
 #include "tests/cgi/FakeChannel.h"
 
 namespace {
@@ -10,8 +9,9 @@ TEST(FieldDecode, Escapes) {
   const struct {
     const char* in;
     const char* out;
-  } kCases[] = {{"", ""},           {"a+b", "a b"},   {"%41%7e", "A~"}, {"%%", "%"},
-                {"q%3Dtest", "q=test"}, {"%%41", "%41"}, {"a%2b", "a+"},  {"%C0", "\xC0"}};
+  } kCases[] = {{"", ""},       {"a+b", "a b"},         {"%41%7e", "A~"},
+                {"%%", "%"},    {"q%3Dtest", "q=test"}, {"%%41", "%41"},
+                {"a%2b", "a+"}, {"%C0", "\xC0"}};
   for (const auto& c : kCases) EXPECT_EQ(c.out, DecodeField(c.in)) << c.in;
 }
 
@@ -78,8 +78,8 @@ TEST_F(CGIRequestTest, MethodTypeIgnoresCase) {
   const struct {
     const char* method;
     TMethodType type;
-  } kCases[] = {{"GET", mtGet},  {"get", mtGet},     {"Put", mtPut}, {"POST", mtPost},
-                {"head", mtHead}, {"DELETE", mtAny}, {"", mtAny},     {"GETX", mtAny}};
+  } kCases[] = {{"GET", mtGet},   {"get", mtGet},    {"Put", mtPut}, {"POST", mtPost},
+                {"head", mtHead}, {"DELETE", mtAny}, {"", mtAny},    {"GETX", mtAny}};
   for (const auto& c : kCases) {
     channel.Env["REQUEST_METHOD"] = c.method;
     TCGIRequest request(channel);
@@ -106,9 +106,9 @@ TEST_F(CGIRequestTest, IntegerVariable) {
   const struct {
     const char* text;
     int32_t value;
-  } kCases[] = {{"", -1},        {"12", 12},          {"  7", 7},         {"7 ", -1},
-                {"$1F", 31},     {"0x1f", 31},        {"X10", 16},        {"-5", -5},
-                {"12a", -1},     {"2147483647", 2147483647}, {"2147483648", -1}};
+  } kCases[] = {{"", -1},          {"12", 12},  {"  7", 7}, {"7 ", -1},  {"$1F", 31},
+                {"0x1f", 31},      {"X10", 16}, {"-5", -5}, {"12a", -1}, {"2147483647", 2147483647},
+                {"2147483648", -1}};
   for (const auto& c : kCases) {
     channel.Env["CONTENT_LENGTH"] = c.text;
     channel.Env["SERVER_PORT"] = c.text;

@@ -51,11 +51,11 @@ class RouteTest : public ::testing::Test {
     item->SetName(name);
     item->SetPathInfo(path);
     item->SetDefault(isDefault);
-    item->SetOnAction([this, name, handles](TComponent* sender, TWebRequest*, TWebResponse*,
-                                            bool& handled) {
-      log.push_back(name + (sender->Name() == name ? "" : "?"));
-      if (!handles) handled = false;
-    });
+    item->SetOnAction(
+        [this, name, handles](TComponent* sender, TWebRequest*, TWebResponse*, bool& handled) {
+          log.push_back(name + (sender->Name() == name ? "" : "?"));
+          if (!handles) handled = false;
+        });
     return item;
   }
 

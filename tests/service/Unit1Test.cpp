@@ -1,10 +1,9 @@
-#include "service/Unit1.h"
-
 #include <gtest/gtest.h>
 
 #include <string>
 
 #include "cgi/CGIApp.h"
+#include "service/Unit1.h"
 #include "tests/cgi/FakeChannel.h"
 
 namespace {
@@ -12,8 +11,8 @@ namespace {
 const std::string kHead = "Status: 200 OK\r\nContent-Type: text/html\r\n";
 
 // Serves one request with the service module; returns what the program writes.
-std::string Serve(const std::string& method, const std::string& query,
-                  const std::string& body = "", const std::string& pathInfo = "") {
+std::string Serve(const std::string& method, const std::string& query, const std::string& body = "",
+                  const std::string& pathInfo = "") {
   TFakeChannel channel;
   channel.Env = {{"SERVER_PROTOCOL", "HTTP/1.1"},
                  {"REQUEST_METHOD", method},
@@ -42,8 +41,7 @@ TEST(DefaultHandler, TestEchoesTheRequest) {
     const char* path;
     std::string reply;
   } kCases[] = {
-      {"GET", "q=test&a=1", "", "",
-       "type: 1\n\rparam_count=2\n\rparams: \n\rq=test\r\na=1\r\n"},
+      {"GET", "q=test&a=1", "", "", "type: 1\n\rparam_count=2\n\rparams: \n\rq=test\r\na=1\r\n"},
       {"GET", "Q=test", "", "/", "type: 1\n\rparam_count=1\n\rparams: \n\rQ=test\r\n"},
       {"GET", "q=test&q=getsprfood", "", "/soap",
        "type: 1\n\rparam_count=2\n\rparams: \n\rq=test\r\nq=getsprfood\r\n"},
