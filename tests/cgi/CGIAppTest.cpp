@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <functional>
 #include <string>
 #include <vector>
@@ -226,6 +227,34 @@ TEST_F(CGIAppTest, BodyIsReadBeforeServing) {
   };
   const std::string out = Serve(&kProbe);
   EXPECT_EQ("a=1\r\nb=2\r\n", out.substr(out.find("\r\n\r\n") + 4));
+}
+
+TEST_F(CGIAppTest, ModuleSetIsHeldForTheNextRequestUnlessTurnedOff) {
+  for (bool keep : {true, false}) {
+    gEvents.clear();
+    TCGIApplication app(channel);
+    app.RegisterModuleClass(kProbe);
+    app.SetKeepModuleSets(keep);
+    app.Run();
+    app.Run();
+    EXPECT_EQ(keep ? 1 : 2, std::count(gEvents.begin(), gEvents.end(), "create First")) << keep;
+    EXPECT_EQ(keep ? 1 : 0, app.InactiveCount()) << keep;
+  }
+}
+
+TEST_F(CGIAppTest, SetLimitRefusesAnotherSetWhileOneIsInUse) {
+  TCGIApplication app(channel);
+  app.RegisterModuleClass(kProbe);
+  app.SetModuleSetLimit(1);
+  gAction = [&app](TWebRequest* rq, TWebResponse* rs, bool&) {
+    EXPECT_EQ(1, app.ActiveCount());
+    app.ServeRequest(rq, rs);
+  };
+  app.Run();
+  EXPECT_NE(std::string::npos,
+            channel.Output.find("<p>Maximum number of concurrent connections exceeded.  Please try "
+                                "again later\r\n"));
+  EXPECT_EQ(0, app.ActiveCount());
 }
 
 }  // namespace
