@@ -6,8 +6,8 @@ ROOT=$(cd "$(dirname "${BASH_SOURCE[0]}")/../.." && pwd)
 
 while [ $# -gt 0 ]; do
   case "$1" in
-    --work) WORK=$2 ;; --prog) PROG=$2 ;; --args) ARGS=$2 ;; --reps) REPS=$2 ;;
-    --ereps) EREPS=$2 ;; --duration) DURATION=$2 ;; --soak) SOAK=$2 ;;
+    --work) WORK=$2 ;; --prog) PROG=$2 ;; --progs) PROGS=$2 ;; --args) ARGS=$2 ;; --reps) REPS=$2 ;;
+    --ereps) EREPS=$2 ;; --duration) DURATION=$2 ;; --rounds) ROUNDS=$2 ;; --soak) SOAK=$2 ;;
     --soak-line) SOAK_LINE=$2 ;; --equal) EQUAL=$2 ;;
     *) echo "report.sh: unknown option $1" >&2; exit 2 ;;
   esac
@@ -44,9 +44,12 @@ the analysis at the end is kept by hand in bench/ANALYSIS.md.
 - Machine: $cpu, $(nproc) cores, $mem, $os, kernel $(uname -r)
 - Firebird $fbver (server on 127.0.0.1:3050, database linger 60 s; embedded engine
   for the single-request figures marked so), lighttpd $ltver (mod_cgi), wrk $wrkver
-- Program: $PROG at commit $commit (Release build)
+- Program: Release builds at commit $commit: \`program\` as CMake links it by default
+  (libxml2 and the C++ runtime shared), \`program_static\` with libxml2 and its ICU,
+  zlib and lzma libraries and the C++ runtime linked in statically (build-bench/static)
 - Command: \`bench/run${ARGS:+ $ARGS}\` ($REPS interleaved rounds per command
-  through the server, $EREPS on the embedded engine; wrk runs of ${DURATION} s;
+  through the server, $EREPS on the embedded engine; per wrk point $ROUNDS runs of
+  ${DURATION} s for each variant in turn;
   soak ${SOAK} s)
 - Database: bench/db/make-bench-db.sh, 2,000 menu items in 60 groups, 1,980 of
   them on sale to card 5001 at station HALL-1, 100 waiters (95 listed); orders of
@@ -68,65 +71,108 @@ Order answers carry different GUIDs, so their equality is that of the reply ("ok
 EOF
 
 cost_table() {  # WHERE TITLE
-  local where=$1 cmd f
+  local where=$1 cmd f p
   echo "## Per-process cost, $2"
   echo
-  echo "Medians of wall time and CPU time (user + system) per process; peak RSS is the"
-  echo "median of the processes' maximum resident set; DB CPU is the database server's"
-  echo "CPU time per request (averaged over the run; server only)."
+  echo "Medians of wall time and CPU time (user + system) per process; RSS is the median"
+  echo "of the processes' peak resident set; DB CPU is the database server's CPU time"
+  echo "per request (averaged over the run; server only). Ratios are to floor_full"
+  echo "(to floor for test) and, in brackets, to the bare floor."
   echo
-  echo "| Command | Program wall ms | floor_full wall ms | Ratio | floor wall ms | Ratio | Program CPU ms | floor_full CPU ms | Program RSS MiB | floor_full RSS MiB | DB CPU ms program / floor_full | Failures |"
-  echo "|---|---|---|---|---|---|---|---|---|---|---|---|"
+  local head="| Command | floor_full wall ms | floor wall ms |" line="|---|---|---|"
+  for p in $PROGS; do head+=" $p wall ms (ratio) |"; line+="---|"; done
+  head+=" CPU ms floor_full / $(echo $PROGS | sed 's/ / \/ /g') | RSS MiB floor_full / $(echo $PROGS | sed 's/ / \/ /g') | DB CPU ms floor_full / $(echo $PROGS | sed 's/ / \/ /g') | Failures |"
+  line+="---|---|---|---|"
+  echo "$head"
+  echo "$line"
   for cmd in $COMMANDS; do
     f=$RAW/cost-$where-$cmd.tsv
     [ -f "$f" ] || continue
-    local full=floor_full
-    [ "$cmd" = test ] && full=floor
-    local pw fw bw pc fc pr fr ps fs pf ff
-    pw=$(cost "$f" program 3); fw=$(cost "$f" $full 3); bw=$(cost "$f" floor 3)
-    pc=$(cost "$f" program 5); fc=$(cost "$f" $full 5)
-    pr=$(cost "$f" program 6); fr=$(cost "$f" $full 6)
-    ps=$(cost "$f" program 8); fs=$(cost "$f" $full 8)
-    pf=$(cost "$f" program 9); ff=$(cost "$f" $full 9)
-    local dbcpu="-"
-    [ "$where" = srv ] && [ "$cmd" != test ] && dbcpu="$ps / $fs"
-    echo "| $cmd | $pw | $fw | $(ratio "$pw" "$fw") | $bw | $(ratio "$pw" "$bw") | $pc | $fc | $(mib "$pr") | $(mib "$fr") | $dbcpu | $pf / $ff |"
-    local limit=1.10
-    [ "$cmd" = test ] && limit=2.00
-    if ! le "$(ratio "$pw" "$fw")" "$limit"; then
-      FAILS+=("$cmd ($2): wall $(ratio "$pw" "$fw")x its floor, target <= ${limit}x")
-    fi
-    if ! le "$pr" "$((fr + 4096))"; then
-      FAILS+=("$cmd ($2): peak memory $(mib "$pr") MiB against the floor's $(mib "$fr") MiB + 4 MiB")
-    fi
-    if [ "$pf" != 0 ]; then FAILS+=("$cmd ($2): $pf failed program runs"); fi
+    local full=floor_full limit=1.10
+    [ "$cmd" = test ] && full=floor limit=2.00
+    local fw bw fr row cpus rsss dbs fails
+    fw=$(cost "$f" $full 3); bw=$(cost "$f" floor 3); fr=$(cost "$f" $full 6)
+    row="| $cmd | $fw | $bw |"
+    cpus=$(cost "$f" $full 5); rsss=$(mib "$fr"); dbs=$(cost "$f" $full 8); fails=$(cost "$f" $full 9)
+    for p in $PROGS; do
+      local pw pr
+      pw=$(cost "$f" "$p" 3); pr=$(cost "$f" "$p" 6)
+      row+=" $pw ($(ratio "$pw" "$fw") [$(ratio "$pw" "$bw")]) |"
+      cpus+=" / $(cost "$f" "$p" 5)"; rsss+=" / $(mib "$pr")"; dbs+=" / $(cost "$f" "$p" 8)"
+      fails+=" / $(cost "$f" "$p" 9)"
+      le "$(ratio "$pw" "$fw")" "$limit" ||
+        FAILS+=("$p, $cmd ($2): wall $(ratio "$pw" "$fw")x its floor, target <= ${limit}x")
+      le "$pr" "$((fr + 4096))" ||
+        FAILS+=("$p, $cmd ($2): peak memory $(mib "$pr") MiB against the floor's $(mib "$fr") MiB + 4 MiB")
+      [ "$(cost "$f" "$p" 9)" = 0 ] || FAILS+=("$p, $cmd ($2): $(cost "$f" "$p" 9) failed runs")
+    done
+    [ "$where" = srv ] && [ "$cmd" != test ] || dbs="-"
+    echo "$row $cpus | $rsss | $dbs | $fails |"
   done
   echo
 }
 cost_table srv "through the server on 127.0.0.1"
 cost_table emb "embedded engine"
 
+if [ -s "$RAW/instructions.tsv" ]; then
+  echo "## Instructions per process (callgrind, client side, through the server)"
+  echo
+  echo "Every instruction the process executes, the dynamic linker and the client"
+  echo "library included; the database server's work is not counted. Stable where"
+  echo "times on a shared machine are not. Ratio to floor_full (floor for test)."
+  echo
+  head="| Command | floor | floor_full |" line="|---|---|---|"
+  for p in $PROGS; do head+=" $p (ratio) |"; line+="---|"; done
+  echo "$head"
+  echo "$line"
+  ins() { awk -F'\t' -v c="$1" -v w="$2" '$1 == c && $2 == w { print $3 }' "$RAW/instructions.tsv"; }
+  fmt() { [ -n "$1" ] && printf "%'d" "$1" 2>/dev/null || echo "-"; }
+  for cmd in $COMMANDS; do
+    ref=$(ins "$cmd" floor_full); [ -n "$ref" ] || ref=$(ins "$cmd" floor)
+    row="| $cmd | $(fmt "$(ins "$cmd" floor)") | $(fmt "$(ins "$cmd" floor_full)") |"
+    for p in $PROGS; do row+=" $(fmt "$(ins "$cmd" "$p")") ($(ratio "$(ins "$cmd" "$p")" "$ref")) |"; done
+    echo "$row"
+  done
+  echo
+fi
+
 echo "## Throughput and latency under lighttpd (wrk, one connection per thread)"
 echo
-echo "Requests per second and latency percentiles; \"bad\" counts answers that are not"
-echo "the expected status and document (or \"ok\"), \"errors\" wrk's socket errors and"
-echo "time-outs, \"left\" CGI processes still alive a second after the run."
+echo "Per point, each variant ran $ROUNDS times for ${DURATION} s, in turn: requests per second"
+echo "are the mean over the runs, p50 and p99 the median of the runs' percentiles;"
+echo "\"bad+errors\" counts answers that are not the expected status and document (or"
+echo "\"ok\") plus wrk's socket errors and time-outs; \"left\" counts CGI processes still"
+echo "alive a second after the last run."
 echo
-echo "| Command | Conns | Program req/s | Floor req/s | Ratio | Program p50 ms | Floor p50 ms | Program p99 ms | Floor p99 ms | Bad / errors program | Bad / errors floor | Left |"
-echo "|---|---|---|---|---|---|---|---|---|---|---|---|"
+head="| Command | Conns | floor req/s |" line="|---|---|---|"
+for p in $PROGS; do head+=" $p req/s (ratio) |"; line+="---|"; done
+head+=" p50 ms floor / $(echo $PROGS | sed 's/ / \/ /g') | p99 ms floor / $(echo $PROGS | sed 's/ / \/ /g') | bad+errors | left |"
+line+="---|---|---|---|"
+echo "$head"
+echo "$line"
 WRK=$RAW/wrk.tsv
 val() { awk -F'\t' -v c="$1" -v n="$2" -v w="$3" -v k="$4" '$1 == c && $2 == n && $3 == w { print $k }' "$WRK"; }
 for cmd in $COMMANDS; do
   for c in 1 2 4 8; do
-    prps=$(val "$cmd" "$c" program 4); frps=$(val "$cmd" "$c" floor 4)
-    [ -n "$prps" ] || continue
-    r=$(ratio "$prps" "$frps")
-    left=$(( $(val "$cmd" "$c" program 10) + $(val "$cmd" "$c" floor 10) ))
-    echo "| $cmd | $c | $prps | $frps | $r | $(val "$cmd" "$c" program 5) | $(val "$cmd" "$c" floor 5) | $(val "$cmd" "$c" program 6) | $(val "$cmd" "$c" floor 6) | $(val "$cmd" "$c" program 8) / $(val "$cmd" "$c" program 9) | $(val "$cmd" "$c" floor 8) / $(val "$cmd" "$c" floor 9) | $left |"
-    le 0.9 "$r" || FAILS+=("$cmd at $c connections: $r x the floor's requests per second, target >= 0.9x")
-    [ "$(val "$cmd" "$c" program 8)" = 0 ] && [ "$(val "$cmd" "$c" program 9)" = 0 ] ||
-      FAILS+=("$cmd at $c connections: the program had bad answers or errors")
-    [ "$left" = 0 ] || FAILS+=("$cmd at $c connections: $left CGI processes left alive")
+    frps=$(val "$cmd" "$c" floor 4)
+    [ -n "$frps" ] || continue
+    row="| $cmd | $c | $frps |"
+    p50s=$(val "$cmd" "$c" floor 5); p99s=$(val "$cmd" "$c" floor 6)
+    errs=$(( $(val "$cmd" "$c" floor 8) + $(val "$cmd" "$c" floor 9) ))
+    left=$(val "$cmd" "$c" floor 10)
+    for p in $PROGS; do
+      prps=$(val "$cmd" "$c" "$p" 4)
+      r=$(ratio "$prps" "$frps")
+      row+=" $prps ($r) |"
+      p50s+=" / $(val "$cmd" "$c" "$p" 5)"; p99s+=" / $(val "$cmd" "$c" "$p" 6)"
+      e=$(( $(val "$cmd" "$c" "$p" 8) + $(val "$cmd" "$c" "$p" 9) ))
+      l=$(val "$cmd" "$c" "$p" 10)
+      errs+=" / $e"; left+=" / $l"
+      le 0.9 "$r" || FAILS+=("$p, $cmd at $c connections: ${r}x the floor's requests per second, target >= 0.9x")
+      [ "$e" = 0 ] || FAILS+=("$p, $cmd at $c connections: $e bad answers or socket errors")
+      [ "$l" = 0 ] || FAILS+=("$p, $cmd at $c connections: $l CGI processes left alive")
+    done
+    echo "$row $p50s | $p99s | $errs | $left |"
   done
 done
 echo

@@ -1,6 +1,7 @@
 # Requests per second (top) and p50 latency (bottom) against connections, per
-# command, program against floor. gnuplot -e "datafile='...'; outfile='...'"
-set terminal pngcairo size 1800,720 font ",10"
+# command, programs against floor.
+# gnuplot -e "datafile='...'; outfile='...'; progs='program program_static'"
+set terminal pngcairo noenhanced size 1800,720 font ",10"
 set output outfile
 set datafile separator "\t"
 set key top left
@@ -17,15 +18,13 @@ do for [i = 1:5] {
   set title cmd
   set xlabel "connections"
   set ylabel "requests per second"
-  plot series(cmd, "program") using 2:4 with linespoints lw 2 title "program", \
-       series(cmd, "floor") using 2:4 with linespoints lw 2 dt 2 title "floor"
+  plot for [w in progs." floor"] series(cmd, w) using 2:4 with linespoints lw 2 title w
 }
 do for [i = 1:5] {
   cmd = word(commands, i)
   set title cmd
   set xlabel "connections"
   set ylabel "p50 latency, ms"
-  plot series(cmd, "program") using 2:5 with linespoints lw 2 title "program", \
-       series(cmd, "floor") using 2:5 with linespoints lw 2 dt 2 title "floor"
+  plot for [w in progs." floor"] series(cmd, w) using 2:5 with linespoints lw 2 title w
 }
 unset multiplot
