@@ -203,6 +203,60 @@ TEST_F(Module, StatementFailuresBecomeTheErrorPage) {
   EXPECT_EQ(0u, answer.find("Status: 500")) << answer;
 }
 
+// Another restaurant's database, with nothing but the objects the program names,
+// of other column types and with other logic.
+TEST_F(Module, NeedsOnlyTheNamedObjects) {
+  const std::string db = (FDir / "other.fdb").string();
+  std::ofstream("other.sql") << "set sql dialect 1;\ncreate database '" << db
+                             << "' user SYSDBA default character set WIN1251;\n" << R"(
+create table RESTAURANT_PRICEGROUPS (Id integer, Name varchar(30), nOrder integer);
+create table RESTAURANT_WAITERS (name varchar(30), Status integer, IdCard integer);
+create table RESTAURANT_CARDS (id integer, code varchar(10));
+create table Restaurant_ImportedOrders (id integer, guid varchar(40), DEVICEID varchar(20),
+  WAITERCARDCODE varchar(20), TABLENUMBER integer);
+create table Restaurant_ImportedOrderRows (id integer, guidOrder varchar(40), IDPRICE integer,
+  Quantity integer, Volume integer, isModificator integer);
+create generator Restaurant_ImportedOrders;
+create generator Restaurant_ImportedOrderRows;
+create exception EX_RESTAURANT_BAD 'bad';
+set term ^;
+create procedure RESTAURANT_GETPRICEFORMOBILE (C varchar(10), S varchar(10))
+returns (Fullname varchar(30), Id integer, IdGroup integer, DefaultQuantity double precision,
+  PRICE double precision, ISINPUTPRICE integer, EdVolume varchar(5), ISINPUTVOLUME integer)
+as begin
+  if (C = 'k') then begin
+    Fullname = 'Tea'; Id = 7; IdGroup = 1; DefaultQuantity = 1.5; PRICE = 3.005;
+    ISINPUTPRICE = 0; EdVolume = 'cup'; ISINPUTVOLUME = 0; suspend;
+  end
+end^
+create procedure restaurant_importorders (g varchar(40)) as begin
+  if (exists(select 1 from Restaurant_ImportedOrderRows where guidOrder = :g and IDPRICE = 0)) then
+    exception EX_RESTAURANT_BAD 'Row with id 0';
+end^
+set term ;^
+insert into RESTAURANT_PRICEGROUPS values (1, 'Drinks', 1);
+insert into RESTAURANT_CARDS values (1, 'k');
+insert into RESTAURANT_WAITERS values ('Ann', 0, 1);
+commit;
+)";
+  ASSERT_EQ(0, std::system("isql-fb -q -b -i other.sql >/dev/null 2>&1"));
+  Settings("SERVER NAME=" + db + "\r\nUSER NAME=SYSDBA\r\n");
+
+  EXPECT_EQ(std::string(kDecl) +
+                "\r<foods>\r<food>Tea\r<ID>7</ID>\r<IDGROUP>1</IDGROUP>\r<DEFQ>1.5</DEFQ>\r"
+                "<PRICE>3</PRICE>\r<INPUTP>0</INPUTP>\r<VOL>cup</VOL>\r<WGHT>0</WGHT>\r</food>\r"
+                "</foods>",
+            Body(Serve("q=getsprfood&user=k")));
+  EXPECT_EQ(std::string(kDecl) + "\r<foodgroups>\r<foodgroup>Drinks\r<ID>1</ID>\r</foodgroup>\r</foodgroups>",
+            Body(Serve("q=getsprfoodgroup&user=k")));
+  EXPECT_EQ(std::string(kDecl) + "\r<stewards>\r<steward><pin>k</pin>Ann</steward>\r</stewards>",
+            Body(Serve("q=getsprstewards")));
+  const std::string order =
+      "<o><GUID>g</GUID><DEVICEID>d</DEVICEID><PIN>k</PIN><TABLE>1</TABLE><FOODS><r>0<count>1"
+      "</count><weight>0</weight><isModificator>n</isModificator></r></FOODS></o>";
+  EXPECT_EQ("Row with id 0.", Body(Serve("q=addorder", order)));
+}
+
 std::string Order(const std::string& guid, const std::string& table, const std::string& rows) {
   return "<ORDER>\n<GUID>" + guid + "</GUID>\n<DEVICEID>HALL-1</DEVICEID>\n<PIN>1001</PIN>\n<TABLE>" +
          table + "</TABLE>\n<FOODS>\n" + rows + "</FOODS>\n</ORDER>\n";
