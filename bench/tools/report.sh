@@ -24,6 +24,9 @@ fbver=$(dpkg-query -W -f '${Version}' firebird3.0-server-core 2>/dev/null || ech
 ltver=$( (lighttpd -v 2>/dev/null || true) | head -1 | awk '{ print $1 }')
 wrkver=$( (wrk -v 2>&1 || true) | head -1 | awk '{ print $2 }')
 commit=$(git -C "$ROOT" rev-parse --short HEAD 2>/dev/null || echo "?")
+if [ -n "$(git -C "$ROOT" status --porcelain -- main.cpp runtime platform cgi fb xml soap service 2>/dev/null)" ]; then
+  commit+=" plus uncommitted changes in the working tree"
+fi
 
 # Value of column COL (1-based) of LABEL in a cost file.
 cost() { awk -F'\t' -v l="$2" -v c="$3" '$1 == l { print $c }' "$1"; }
