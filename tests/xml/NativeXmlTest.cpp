@@ -130,6 +130,15 @@ TEST(NativeXmlLoad, NodeKindsNamesAndValues) {
       {"<!something else>", nkOtherMarkup, "Special", "something else"},
       {"<?php echo 1 ?>", nkOtherInstruction, "Special", "php echo 1 "},
       {"<item/>", nkElement, "item", ""},
+      // The longest marker wins, markers match in their exact letter case, and bytes
+      // read ahead for a longer marker start what follows the shorter one.
+      {"<?xml-style x='1'?>", nkDeclaration, "xml", ""},
+      {"<?xml-stylesheetx?>", nkStyleSheet, "xml-stylesheet", "x"},
+      {"<!-x->", nkOtherMarkup, "Special", "-x-"},
+      {"<![CDATA x>", nkOtherMarkup, "Special", "[CDATA x"},
+      {"<!doctype r>", nkOtherMarkup, "Special", "doctype r"},
+      {"<!ENTITYe 'v'>", nkEntityDecl, "e", "'v'"},
+      {"<?XML a?>", nkOtherInstruction, "Special", "XML a"},
   };
   for (const auto& c : kCases) {
     TNativeXml doc;
@@ -192,7 +201,7 @@ TEST(NativeXmlLoad, StartTagsQuotesAndAttributes) {
 
 TEST(NativeXmlLoad, CloseTagsIgnoreCaseAndSurroundingBlanks) {
   const char* kCloses[] = {"</GUID>",    "</guid >", "</ Guid\r\n>",
-                           "</GUID\t>", "< /GUID>", "<\r\n/guid>"};
+                           "</GUID\t>", "< /GUID>", "<\r\n/guid>", "</\x01GUID\x1F>"};
   for (const char* close : kCloses) {
     EXPECT_EQ("abc", RawOf(std::string("<GUID>abc") + close)) << close;
   }
