@@ -81,7 +81,7 @@ class TXmlNode {
   // Exception "Cannot convert value to bool" for anything else.
   bool BooleanValue() const;
 
- // No name, value, children or attributes: what stray text between nodes yields.
+  // No name, value, children or attributes: what stray text between nodes yields.
   bool IsEmpty() const;
 
  private:
