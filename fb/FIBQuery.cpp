@@ -600,7 +600,7 @@ double TFIBXSQLVAR::AsReal() const { return NumberValue(); }
 int32_t TFIBXSQLVAR::AsInt32() const {
   if (IsNull()) return 0;
   const char* p = FXSQLVAR->sqldata;
-  int64_t v;
+  int64_t v = 0;
   switch (SQLType()) {
     case SQL_TEXT:
     case SQL_VARYING: {

@@ -97,9 +97,19 @@ void CapitalizeFirst(std::string& s) {
   if (!s.empty() && s[0] >= 'a' && s[0] <= 'z') s[0] = static_cast<char>(s[0] - 'a' + 'A');
 }
 
-// The client library writes "\n" as two characters in some texts.
+// The client library writes "\n" as two characters in some texts. One pass: what
+// the removal joins is not looked at again.
 void RemoveEscapedLineBreaks(std::string& s) {
-  for (size_t at; (at = s.find("\\n")) != std::string::npos;) s.erase(at, 2);
+  std::string out;
+  out.reserve(s.size());
+  for (size_t i = 0; i < s.size(); ++i) {
+    if (s[i] == '\\' && i + 1 < s.size() && s[i + 1] == 'n') {
+      ++i;
+      continue;
+    }
+    out += s[i];
+  }
+  s = std::move(out);
 }
 
 [[noreturn]] void ThrowClientError(int number, std::string message) {

@@ -66,6 +66,8 @@ TEST_F(ServerErrorTest, LinesAreCapitalisedAndEndWithAFullStop) {
       // Escaped line breaks go; a real one inside a text stays.
       {"lock conflict\\n on no wait", {"line one\r\nline two"},
        "DorvanaWebInterface.Database:\r\nLock conflict on no wait.\r\nLine one\r\nline two.\r\n"},
+      // One pass: a backslash left before "n" by the removal stays.
+      {"a\\\\nn", {}, "DorvanaWebInterface.Database:\r\nA\\n.\r\n"},
       {"", {}, "DorvanaWebInterface.Database:\r\n"},
   };
   for (const auto& c : kCases) {
