@@ -21,6 +21,9 @@ const char kSchemaInstance2000[] = "http://www.w3.org/2000/10/XMLSchema-instance
 const char kSchemaInstance1999[] = "http://www.w3.org/1999/XMLSchema-instance";
 // Hops along href chains before a reference counts as circular.
 const int kMaxReferenceHops = 32;
+// The longest array a request may carry; offsets, positions and declared lengths
+// beyond it would make a short message allocate without bound.
+const size_t kMaxArrayItems = 1 << 20;
 
 // ---- Text --------------------------------------------------------------------
 
@@ -73,6 +76,23 @@ std::string Escape(const std::string& text, bool attribute) {
 }
 
 // ---- Reading -----------------------------------------------------------------
+
+// The value a parameter, or an array item, takes when the request leaves it out.
+TSoapValue EmptyValue(const TSoapType& type) {
+  switch (type.Kind) {
+    case TSoapTypeKind::tkDouble:
+      return TSoapValue::Double(0);
+    case TSoapTypeKind::tkString:
+      return TSoapValue::Text("");
+    case TSoapTypeKind::tkEnumeration:
+      return TSoapValue::Ordinal(0);
+    case TSoapTypeKind::tkDynArray:
+      return TSoapValue::Array({});
+    case TSoapTypeKind::tkClass:
+      return TSoapValue::Object(nullptr);
+  }
+  return TSoapValue();
+}
 
 struct TDocFree {
   void operator()(xmlDoc* d) const { xmlFreeDoc(d); }
@@ -155,13 +175,8 @@ class TEnvelopeReader {
           if (type.EnumNames[i] == text) return TSoapValue::Ordinal(static_cast<int32_t>(i));
         throw ESoapReadError(what + ": '" + text + "' is not a member of " + type.Name);
       }
-      case TSoapTypeKind::tkDynArray: {
-        TSoapValue::TArray items;
-        int index = 0;
-        for (xmlNode* c = FirstElement(n->children); c; c = FirstElement(c->next))
-          items.push_back(Read(c, *type.ElementType, what + "[" + IntToStr(index++) + "]"));
-        return TSoapValue::Array(std::move(items));
-      }
+      case TSoapTypeKind::tkDynArray:
+        return TSoapValue::Array(ReadArray(n, *type.ElementType, what));
       case TSoapTypeKind::tkClass: {
         std::shared_ptr<TRemotable> object = type.Create();
         for (const auto& p : type.Properties)
@@ -170,6 +185,33 @@ class TEnvelopeReader {
       }
     }
     throw ESoapReadError(what + ": unsupported type " + type.Name);
+  }
+
+  // The items in order. A partly sent array starts at its SOAP-ENC:offset, an item
+  // with a SOAP-ENC:position goes there; when either is used the array has its
+  // declared length, and items not sent keep their empty value.
+  TSoapValue::TArray ReadArray(xmlNode* n, const TSoapType& itemType, const std::string& what) {
+    TSoapValue::TArray items;
+    std::string text;
+    bool placed = EncodingAttribute(n, "offset", text);
+    size_t next = placed ? ArrayPosition(text, what) : 0;
+    int sent = 0;
+    for (xmlNode* c = FirstElement(n->children); c; c = FirstElement(c->next), ++sent) {
+      if (EncodingAttribute(c, "position", text)) {
+        next = ArrayPosition(text, what + "[" + IntToStr(sent) + "]");
+        placed = true;
+      }
+      CheckLength(next + 1, what);
+      if (items.size() <= next) items.resize(next + 1, EmptyValue(itemType));
+      items[next] = Read(c, itemType, what + "[" + IntToStr(static_cast<int64_t>(next)) + "]");
+      ++next;
+    }
+    size_t declared = 0;
+    if (placed && DeclaredLength(n, declared) && declared > items.size()) {
+      CheckLength(declared, what);
+      items.resize(declared, EmptyValue(itemType));
+    }
+    return items;
   }
 
   static xmlNode* Child(xmlNode* n, const std::string& name) {
@@ -196,6 +238,49 @@ class TEnvelopeReader {
       n = it->second;
     }
     return n;
+  }
+
+  static bool EncodingAttribute(const xmlNode* n, const char* name, std::string& value) {
+    xmlChar* v = xmlGetNsProp(n, X(name), X(kSoapEncodingNS));
+    if (!v) return false;
+    value = Str(v);
+    xmlFree(v);
+    return true;
+  }
+
+  // "[k]" of one dimension, k a non-negative decimal.
+  static size_t ArrayPosition(const std::string& text, const std::string& what) {
+    std::string t = XmlTrim(text);
+    size_t value = 0;
+    bool ok = t.size() > 2 && t.front() == '[' && t.back() == ']';
+    for (size_t i = 1; ok && i + 1 < t.size(); ++i) {
+      ok = t[i] >= '0' && t[i] <= '9' && value <= 0x7FFFFFFF;
+      value = value * 10 + static_cast<size_t>(t[i] - '0');
+    }
+    if (!ok || value > 0x7FFFFFFF)
+      throw ESoapReadError(what + ": '" + text + "' is not a valid array position");
+    return value;
+  }
+
+  // The length in SOAP-ENC:arrayType, as in "xsd:double[5]"; none for "[]" or
+  // more than one dimension.
+  static bool DeclaredLength(const xmlNode* n, size_t& length) {
+    std::string type;
+    if (!EncodingAttribute(n, "arrayType", type)) return false;
+    size_t open = type.rfind('[');
+    if (open == std::string::npos || type.back() != ']' || open + 2 >= type.size()) return false;
+    length = 0;
+    for (size_t i = open + 1; i + 1 < type.size(); ++i) {
+      if (type[i] < '0' || type[i] > '9' || length > kMaxArrayItems) return false;
+      length = length * 10 + static_cast<size_t>(type[i] - '0');
+    }
+    return true;
+  }
+
+  static void CheckLength(size_t length, const std::string& what) {
+    if (length > kMaxArrayItems)
+      throw ESoapReadError(what + ": an array of " + IntToStr(static_cast<int64_t>(length)) +
+                           " items is too long");
   }
 
   bool IsNil(const xmlNode* n) const {
@@ -394,27 +479,7 @@ TSoapCall ReadSoapRequest(const std::string& envelope, const TSoapInterface& int
   TEnvelopeReader reader(body, options);
   for (const auto& p : result.Method->Params) {
     xmlNode* arg = TEnvelopeReader::Child(call, p.Name);
-    if (arg) {
-      result.Args.push_back(reader.Read(arg, *p.Type, p.Name));
-      continue;
-    }
-    switch (p.Type->Kind) {
-      case TSoapTypeKind::tkDouble:
-        result.Args.push_back(TSoapValue::Double(0));
-        break;
-      case TSoapTypeKind::tkString:
-        result.Args.push_back(TSoapValue::Text(""));
-        break;
-      case TSoapTypeKind::tkEnumeration:
-        result.Args.push_back(TSoapValue::Ordinal(0));
-        break;
-      case TSoapTypeKind::tkDynArray:
-        result.Args.push_back(TSoapValue::Array({}));
-        break;
-      case TSoapTypeKind::tkClass:
-        result.Args.push_back(TSoapValue::Object(nullptr));
-        break;
-    }
+    result.Args.push_back(arg ? reader.Read(arg, *p.Type, p.Name) : EmptyValue(*p.Type));
   }
   return result;
 }

@@ -135,6 +135,18 @@ TEST(SoapRead, ArraysInlineEmptyAndReferenced) {
        "<SOAP-ENC:Array id=\"a\"><x>4</x><x href=\"#b\"/></SOAP-ENC:Array>"
        "<d id=\"b\">5</d>",
        {4, 5}},
+      // A partly sent array starts at its offset; a sparse one places each item by
+      // its position. Items not sent are 0, up to the declared length.
+      {"<ns1:echoDoubleArray><Value SOAP-ENC:arrayType=\"xsd:double[5]\" "
+       "SOAP-ENC:offset=\"[2]\"><i>3</i><i>4</i></Value></ns1:echoDoubleArray>",
+       {0, 0, 3, 4, 0}},
+      {"<ns1:echoDoubleArray><Value SOAP-ENC:arrayType=\"xsd:double[4]\">"
+       "<i SOAP-ENC:position=\"[3]\">7</i><i SOAP-ENC:position=\" [1] \">6</i>"
+       "</Value></ns1:echoDoubleArray>",
+       {0, 6, 0, 7}},
+      {"<ns1:echoDoubleArray><Value SOAP-ENC:offset=\"[1]\"><i>1</i>"
+       "<i SOAP-ENC:position=\"[0]\">2</i></Value></ns1:echoDoubleArray>",
+       {2, 1}},
   };
   for (const auto& c : kCases) {
     std::vector<double> got;
@@ -180,6 +192,18 @@ TEST(SoapRead, FailuresNameTheirCause) {
        "Value: nil is not a valid double"},
       {Envelope("<ns1:echoDoubleArray><Value><i>1</i><i>x</i></Value></ns1:echoDoubleArray>"),
        "Value[1]: 'x' is not a valid double"},
+      {Envelope("<ns1:echoDoubleArray><Value SOAP-ENC:offset=\"[-1]\"><i>1</i></Value>"
+                "</ns1:echoDoubleArray>"),
+       "Value: '[-1]' is not a valid array position"},
+      {Envelope("<ns1:echoDoubleArray><Value><i SOAP-ENC:position=\"[1,2]\">1</i></Value>"
+                "</ns1:echoDoubleArray>"),
+       "Value[0]: '[1,2]' is not a valid array position"},
+      {Envelope("<ns1:echoDoubleArray><Value><i SOAP-ENC:position=\"[99999999999]\">1</i>"
+                "</Value></ns1:echoDoubleArray>"),
+       "Value[0]: '[99999999999]' is not a valid array position"},
+      {Envelope("<ns1:echoDoubleArray><Value SOAP-ENC:arrayType=\"xsd:double[2000000]\">"
+                "<i SOAP-ENC:position=\"[1]\">1</i></Value></ns1:echoDoubleArray>"),
+       "Value: an array of 2000000 items is too long"},
       {Envelope("<ns1:echoMyEmployee><Value><Salary>lots</Salary></Value></ns1:echoMyEmployee>"),
        "Value.Salary: 'lots' is not a valid double"},
       {"<!DOCTYPE e [<!ENTITY x \"xx\">]>" + Envelope("<ns1:echoDouble/>").substr(22),
