@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <mutex>
 
+#include "fb/FIBQuery.h"
 #include "fb/fib.h"
 #include "platform/Platform.h"
 #include "runtime/Format.h"
@@ -466,7 +467,9 @@ void TFIBDatabase::OpenConnectionBase(bool raiseOnError) {
 }
 
 void TFIBDatabase::SynchronizeClock() {
-  if (!ServerClockQuery) return;
+  // A program that has not created a statement yet gets the statement layer's
+  // query all the same.
+  if (!ServerClockQuery) InstallServerClockQuery();
   const std::string sql = FSQLDialect < 2 ? "SELECT CAST('NOW' AS DATE) from RDB$DATABASE"
                                           : "SELECT CAST('NOW' AS TIMESTAMP) from RDB$DATABASE";
   TFIBTransaction& t = *FInternalTransaction;

@@ -202,8 +202,8 @@ class TFIBDatabase : public TComponent {
   // The server-clock query run after each connect when SynchronizeTime is set:
   // runs sql ("SELECT CAST('NOW' AS ...) from RDB$DATABASE") on the database in
   // transaction (already started) and returns the server's date and time as days
-  // since 1899-12-30. Installed by the statement layer; while empty, the query is
-  // skipped and the clock offset stays 0.
+  // since 1899-12-30. The statement layer's query is installed on first need;
+  // tests may put another in its place.
   static std::function<double(TFIBDatabase& database, TFIBTransaction& transaction,
                               const std::string& sql)>
       ServerClockQuery;

@@ -34,8 +34,15 @@ std::string EmbeddedSessionTest::path_;
 
 TEST_F(EmbeddedSessionTest, ConnectReadsTheDatabaseFacts) {
   TSession s(path_, "SYSDBA", "");
+  // No statement has been made in this process yet as far as the connection can
+  // tell: the clock query runs all the same.
+  TFIBDatabase::ServerClockQuery = nullptr;
+  const uint64_t prepares =
+      AcquireClientLibrary("fbclient.dll")->CallCount(TIBEntry::isc_dsql_prepare);
   s.db->SetConnected(true);
   EXPECT_TRUE(s.db->Connected());
+  EXPECT_EQ(prepares + 1, s.db->ClientLibrary()->CallCount(TIBEntry::isc_dsql_prepare));
+  EXPECT_FALSE(s.db->InternalTransaction()->Active());
   EXPECT_GT(s.db->AttachmentID(), 0);
   EXPECT_TRUE(s.db->IsFirebird());
   EXPECT_GE(s.db->ServerMajorVersion(), 3);
