@@ -144,6 +144,18 @@ TEST_F(Module, OnlyTheFirst1024BytesCount) {
   EXPECT_EQ("", module.ApplySettingsAndConnect());
 }
 
+// A key on the file's last line, ending at its 1024th byte, is read to its end.
+TEST_F(Module, A1024ByteFileIsReadWhole) {
+  std::string text = "USER NAME=SYSDBA\r\n";
+  const std::string last = "SERVER NAME=" + DemoDatabase::File();
+  text += std::string(1024 - text.size() - last.size() - 1, '#') + "\n" + last;
+  ASSERT_EQ(1024u, text.size());
+  Settings(text);
+  TDorvanaWebInterface module;
+  EXPECT_EQ("", module.ApplySettingsAndConnect());
+  EXPECT_TRUE(module.Database->Connected());
+}
+
 TEST_F(Module, ListsReplyInTheirLayout) {
   Settings(GoodSettings());
   Sql("insert into RESTAURANT_PRICELISTS (Id, Name) values (91, 'unit');"
@@ -286,6 +298,8 @@ TEST_F(Module, ImportFailuresAnswerOneLine) {
       {Order("unit-4", "5", Row(301, "1")), "Cannot convert value to bool"},
       {Order("unit-5", "5", "<f>301<count>1</count><isModificator>N</isModificator></f>"),
        "The order has no weight element."},
+      // Every node inside FOODS is a row, a comment too.
+      {Order("unit-6", "5", Row(301) + "<!-- note -->"), "' note ' is not a valid integer value"},
   };
   for (const auto& c : kCases) EXPECT_EQ(c.reply, Body(Serve("q=addorder", c.order))) << c.order;
   // Nothing of them stays in the database: a fixed post of one goes through.
