@@ -19,9 +19,9 @@ void Pad(std::string& out, const std::string& text, int width, bool left) {
   if (fill > 0 && left) out.append(fill, ' ');
 }
 
-std::string Printf(const char* spec, double v) {
+std::string Printf(const char* pattern, double v) {
   char buf[512];
-  std::snprintf(buf, sizeof buf, spec, v);
+  std::snprintf(buf, sizeof buf, pattern, v);
   return buf;
 }
 
@@ -121,8 +121,8 @@ std::string Format(std::string_view format, std::initializer_list<TFormatArg> ar
         else if (const int64_t* iv = std::get_if<int64_t>(&arg)) d = static_cast<double>(*iv);
         else Invalid(format);
         const int p = precision < 0 ? (type == 'g' ? 15 : 2) : precision;
-        const std::string spec = "%." + std::to_string(p) + (type == 'n' ? 'f' : type);
-        text = Printf(spec.c_str(), d);
+        const std::string pattern = "%." + std::to_string(p) + (type == 'n' ? 'f' : type);
+        text = Printf(pattern.c_str(), d);
         break;
       }
       default:
