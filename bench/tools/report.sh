@@ -145,28 +145,35 @@ echo "Per point, each variant ran $ROUNDS times for ${DURATION} s, in turn: requ
 echo "are the mean over the runs, p50 and p99 the median of the runs' percentiles;"
 echo "\"bad+errors\" counts answers that are not the expected status and document (or"
 echo "\"ok\") plus wrk's socket errors and time-outs; \"left\" counts CGI processes still"
-echo "alive a second after the last run."
+echo "alive a second after the last run (floors first, then the programs). Ratios are"
+echo "to floor_full, which does the connect's follow-up as the program does (floor_test"
+echo "for test), and in brackets to the bare floor."
 echo
-head="| Command | Conns | floor req/s |" line="|---|---|---|"
-for p in $PROGS; do head+=" $p req/s (ratio) |"; line+="---|"; done
-head+=" p50 ms floor / $(echo $PROGS | sed 's/ / \/ /g') | p99 ms floor / $(echo $PROGS | sed 's/ / \/ /g') | bad+errors | left |"
+head="| Command | Conns | floor req/s | floor_full req/s |" line="|---|---|---|---|"
+for p in $PROGS; do head+=" $p req/s (ratio [to floor]) |"; line+="---|"; done
+head+=" p50 ms floor / floor_full / $(echo $PROGS | sed 's/ / \/ /g') | p99 ms, same order | bad+errors | left |"
 line+="---|---|---|---|"
 echo "$head"
 echo "$line"
 WRK=$RAW/wrk.tsv
 val() { awk -F'\t' -v c="$1" -v n="$2" -v w="$3" -v k="$4" '$1 == c && $2 == n && $3 == w { print $k }' "$WRK"; }
+orzero() { [ -n "$1" ] && echo "$1" || echo 0; }
+dash() { [ -n "$1" ] && echo "$1" || echo "-"; }
 for cmd in $COMMANDS; do
   for c in 1 2 4 8; do
     frps=$(val "$cmd" "$c" floor 4)
     [ -n "$frps" ] || continue
-    row="| $cmd | $c | $frps |"
-    p50s=$(val "$cmd" "$c" floor 5); p99s=$(val "$cmd" "$c" floor 6)
-    errs=$(( $(val "$cmd" "$c" floor 8) + $(val "$cmd" "$c" floor 9) ))
-    left=$(val "$cmd" "$c" floor 10)
+    ffrps=$(val "$cmd" "$c" floor_full 4)
+    ref=$ffrps; [ -n "$ref" ] || ref=$frps
+    row="| $cmd | $c | $frps | ${ffrps:--} |"
+    p50s="$(val "$cmd" "$c" floor 5) / $(dash "$(val "$cmd" "$c" floor_full 5)")"
+    p99s="$(val "$cmd" "$c" floor 6) / $(dash "$(val "$cmd" "$c" floor_full 6)")"
+    errs=$(( $(val "$cmd" "$c" floor 8) + $(val "$cmd" "$c" floor 9) + $(orzero "$(val "$cmd" "$c" floor_full 8)") + $(orzero "$(val "$cmd" "$c" floor_full 9)") ))
+    left=$(( $(val "$cmd" "$c" floor 10) + $(orzero "$(val "$cmd" "$c" floor_full 10)") ))
     for p in $PROGS; do
       prps=$(val "$cmd" "$c" "$p" 4)
-      r=$(ratio "$prps" "$frps")
-      row+=" $prps ($r) |"
+      r=$(ratio "$prps" "$ref")
+      row+=" $prps ($r [$(ratio "$prps" "$frps")]) |"
       p50s+=" / $(val "$cmd" "$c" "$p" 5)"; p99s+=" / $(val "$cmd" "$c" "$p" 6)"
       e=$(( $(val "$cmd" "$c" "$p" 8) + $(val "$cmd" "$c" "$p" 9) ))
       l=$(val "$cmd" "$c" "$p" 10)
