@@ -83,8 +83,25 @@ direct() {
   check "$name" "$E2E_OUT/$name"
 }
 
+# A free port below the kernel's ephemeral range, so that no outgoing
+# connection takes it between the check and the moment a server binds it again
+# (the relay of the order tests is stopped and restarted on the same port).
 free_port() {
-  python3 -c 'import socket; s=socket.socket(); s.bind(("127.0.0.1", 0)); print(s.getsockname()[1]); s.close()'
+  python3 -c '
+import random, socket
+low = int(open("/proc/sys/net/ipv4/ip_local_port_range").read().split()[0])
+for _ in range(200):
+    port = random.randrange(10000, max(low, 10001))
+    s = socket.socket()
+    try:
+        s.bind(("127.0.0.1", port))
+    except OSError:
+        continue
+    finally:
+        s.close()
+    print(port)
+    break
+'
 }
 
 serve() {
