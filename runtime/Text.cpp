@@ -74,7 +74,14 @@ std::string TrimRight(std::string_view s) {
   return std::string(s.substr(0, e));
 }
 
-std::string Trim(std::string_view s) { return TrimLeft(TrimRight(s)); }
+std::string_view TrimView(std::string_view s) {
+  size_t b = 0, e = s.size();
+  while (b < e && Trimmed(s[b])) ++b;
+  while (e > b && Trimmed(s[e - 1])) --e;
+  return s.substr(b, e - b);
+}
+
+std::string Trim(std::string_view s) { return std::string(TrimView(s)); }
 
 std::string IntToStr(int64_t value) { return std::to_string(value); }
 
@@ -96,10 +103,14 @@ bool TryStrToInt(std::string_view s, int32_t& value) {
   for (; i < s.size(); ++i) {
     const char c = s[i];
     int d;
-    if (c >= '0' && c <= '9') d = c - '0';
-    else if (base == 16 && c >= 'a' && c <= 'f') d = c - 'a' + 10;
-    else if (base == 16 && c >= 'A' && c <= 'F') d = c - 'A' + 10;
-    else return false;
+    if (c >= '0' && c <= '9')
+      d = c - '0';
+    else if (base == 16 && c >= 'a' && c <= 'f')
+      d = c - 'a' + 10;
+    else if (base == 16 && c >= 'A' && c <= 'F')
+      d = c - 'A' + 10;
+    else
+      return false;
     v = v * base + d;
     if (v > int64_t{1} << 32) return false;
   }
@@ -126,21 +137,29 @@ int32_t StrToIntDef(std::string_view s, int32_t def) {
 
 std::string Cp1251ToUtf8(std::string_view s) {
   std::string r;
-  r.reserve(s.size() * 2);
+  AppendCp1251ToUtf8(r, s);
+  return r;
+}
+
+void AppendCp1251ToUtf8(std::string& out, std::string_view s, bool escapeMarkup) {
+  out.reserve(out.size() + s.size() * 2);
   for (char ch : s) {
     const uint16_t u = Cp1251Char(static_cast<unsigned char>(ch));
     if (u < 0x80) {
-      r += static_cast<char>(u);
+      if (escapeMarkup && (u == '&' || u == '<' || u == '>')) {
+        out += u == '&' ? "&amp;" : u == '<' ? "&lt;" : "&gt;";
+      } else {
+        out += static_cast<char>(u);
+      }
     } else if (u < 0x800) {
-      r += static_cast<char>(0xC0 | (u >> 6));
-      r += static_cast<char>(0x80 | (u & 0x3F));
+      out += static_cast<char>(0xC0 | (u >> 6));
+      out += static_cast<char>(0x80 | (u & 0x3F));
     } else {
-      r += static_cast<char>(0xE0 | (u >> 12));
-      r += static_cast<char>(0x80 | ((u >> 6) & 0x3F));
-      r += static_cast<char>(0x80 | (u & 0x3F));
+      out += static_cast<char>(0xE0 | (u >> 12));
+      out += static_cast<char>(0x80 | ((u >> 6) & 0x3F));
+      out += static_cast<char>(0x80 | (u & 0x3F));
     }
   }
-  return r;
 }
 
 std::string Utf8ToCp1251(std::string_view s) {
@@ -151,15 +170,24 @@ std::string Utf8ToCp1251(std::string_view s) {
     const auto b = static_cast<unsigned char>(s[i]);
     uint32_t u;
     size_t len;
-    if (b < 0x80) u = b, len = 1;
-    else if ((b & 0xE0) == 0xC0) u = b & 0x1F, len = 2;
-    else if ((b & 0xF0) == 0xE0) u = b & 0x0F, len = 3;
-    else if ((b & 0xF8) == 0xF0) u = b & 0x07, len = 4;
-    else u = 0xFFFF, len = 1;
+    if (b < 0x80)
+      u = b, len = 1;
+    else if ((b & 0xE0) == 0xC0)
+      u = b & 0x1F, len = 2;
+    else if ((b & 0xF0) == 0xE0)
+      u = b & 0x0F, len = 3;
+    else if ((b & 0xF8) == 0xF0)
+      u = b & 0x07, len = 4;
+    else
+      u = 0xFFFF, len = 1;
     if (i + len > s.size()) len = s.size() - i, u = 0xFFFF;
     for (size_t k = 1; k < len; ++k) {
       const auto c = static_cast<unsigned char>(s[i + k]);
-      if ((c & 0xC0) != 0x80) { u = 0xFFFF; len = k; break; }
+      if ((c & 0xC0) != 0x80) {
+        u = 0xFFFF;
+        len = k;
+        break;
+      }
       u = (u << 6) | (c & 0x3F);
     }
     i += len;
@@ -180,14 +208,25 @@ std::string Utf8ToCp1251(std::string_view s) {
 
 std::string EscapeMarkup(std::string_view s) {
   std::string r;
-  r.reserve(s.size());
+  AppendEscapedMarkup(r, s);
+  return r;
+}
+
+void AppendEscapedMarkup(std::string& out, std::string_view s) {
+  out.reserve(out.size() + s.size());
   for (char c : s) {
     switch (c) {
-      case '&': r += "&amp;"; break;
-      case '<': r += "&lt;"; break;
-      case '>': r += "&gt;"; break;
-      default: r += c;
+      case '&':
+        out += "&amp;";
+        break;
+      case '<':
+        out += "&lt;";
+        break;
+      case '>':
+        out += "&gt;";
+        break;
+      default:
+        out += c;
     }
   }
-  return r;
 }

@@ -6,8 +6,8 @@
 #include <string>
 #include <string_view>
 
-std::string UpperCase(std::string_view s);  // ASCII letters only
-std::string LowerCase(std::string_view s);  // ASCII letters only
+std::string UpperCase(std::string_view s);              // ASCII letters only
+std::string LowerCase(std::string_view s);              // ASCII letters only
 bool SameText(std::string_view a, std::string_view b);  // ASCII case-insensitive
 int CompareText(std::string_view a, std::string_view b);
 bool StartsText(std::string_view prefix, std::string_view s);
@@ -15,6 +15,7 @@ bool StartsText(std::string_view prefix, std::string_view s);
 // Removes every leading and trailing byte of value 0x20 or less (blank, control
 // characters, NUL); bytes from 0x80 up are never removed.
 std::string Trim(std::string_view s);
+std::string_view TrimView(std::string_view s);
 std::string TrimLeft(std::string_view s);
 std::string TrimRight(std::string_view s);
 
@@ -30,8 +31,12 @@ int32_t StrToIntDef(std::string_view s, int32_t def);
 // Each Windows-1251 byte as its Unicode character in UTF-8. The one byte the code
 // page leaves undefined (0x98) becomes U+FFFD.
 std::string Cp1251ToUtf8(std::string_view s);
+// Appends the UTF-8 form of `s`; with `escapeMarkup`, "&", "<" and ">" go out
+// as their entities (one pass for values written into markup).
+void AppendCp1251ToUtf8(std::string& out, std::string_view s, bool escapeMarkup = false);
 // The reverse for characters the code page has; others become "?".
 std::string Utf8ToCp1251(std::string_view s);
 
 // Replaces "&", "<" and ">" by "&amp;", "&lt;" and "&gt;".
 std::string EscapeMarkup(std::string_view s);
+void AppendEscapedMarkup(std::string& out, std::string_view s);

@@ -1,13 +1,14 @@
-#include "service/Unit1.h"
-
+#include <array>
 #include <functional>
 #include <initializer_list>
+#include <iterator>
 
 #include "fb/pFIBDatabase.h"
 #include "fb/pFIBQuery.h"
 #include "platform/Platform.h"
 #include "runtime/Text.h"
 #include "service/Service.h"
+#include "service/Unit1.h"
 
 namespace {
 
@@ -16,19 +17,27 @@ const char kCR[] = "\r";
 
 // A name as the terminals show it: trimmed, in UTF-8 and safe inside markup (a
 // menu item may well be called "Fish & Chips").
-std::string NameValue(const TFIBXSQLVAR& column) {
-  return EscapeMarkup(Cp1251ToUtf8(Trim(column.AsText())));
+void AppendName(std::string& out, const TFIBXSQLVAR& column) {
+  AppendCp1251ToUtf8(out, TrimView(column.AsText()), true);
 }
 
-std::string TextValue(const TFIBXSQLVAR& column) { return EscapeMarkup(column.AsText()); }
+void AppendText(std::string& out, const TFIBXSQLVAR& column) {
+  AppendEscapedMarkup(out, column.AsText());
+}
 
-// Runs a list's statement in its own read transaction and appends one piece per
+// An element holding a column's text: CR <tag>value</tag>.
+void AppendElement(std::string& out, const char* tag, const TFIBXSQLVAR& column) {
+  out.append(kCR).append("<").append(tag).append(">");
+  AppendText(out, column);
+  out.append("</").append(tag).append(">");
+}
+
+// Runs a list's statement in its own read transaction and calls `row` for each
 // row. A failure leaves the transaction active; destroying the module rolls it
 // back.
-void RunList(TFIBTransaction& transaction, TFIBQuery& query,
-             std::initializer_list<const char*> sql, const std::string* cardCode,
-             const std::string* station, const std::function<std::string()>& row,
-             std::string& reply) {
+void RunList(TFIBTransaction& transaction, TFIBQuery& query, std::initializer_list<const char*> sql,
+             const std::string* cardCode, const std::string* station,
+             const std::function<void()>& row) {
   transaction.StartTransaction();
   query.CloseResult();
   query.SQL().Clear();
@@ -37,7 +46,7 @@ void RunList(TFIBTransaction& transaction, TFIBQuery& query,
   if (station) query.ParamNamed("STATION").SetAsText(*station);
   query.ExecQuery();
   while (!query.AtEnd()) {
-    reply += row();
+    row();
     query.FetchNext();
   }
   query.CloseResult();
@@ -57,28 +66,33 @@ void TDorvanaWebInterface::GetSprFood(TWebRequest* Request, TWebResponse* Respon
   }
   const char decimalMark = platform::RegionalDecimalMark();
   std::string reply = std::string(kDeclaration) + kCR + "<foods>";
-  RunList(*TransactionRead, *Query,
-          {"select * from RESTAURANT_GETPRICEFORMOBILE(:CARDCODE,:STATION)"}, &cardCode, &station,
-          [&] {
-            std::string r;
-            r += std::string(kCR) + "<food>" + NameValue(Query->ColumnNamed("Fullname"));
-            r += std::string(kCR) + "<ID>" + TextValue(Query->ColumnNamed("Id")) + "</ID>";
-            r += std::string(kCR) + "<IDGROUP>" + TextValue(Query->ColumnNamed("IdGroup")) +
-                 "</IDGROUP>";
-            r += std::string(kCR) + "<DEFQ>" + TextValue(Query->ColumnNamed("DefaultQuantity")) +
-                 "</DEFQ>";
-            r += std::string(kCR) + "<PRICE>" +
-                 service::FormatPrice(Query->ColumnNamed("PRICE").AsReal(), decimalMark) +
-                 "</PRICE>";
-            r += std::string(kCR) + "<INPUTP>" + TextValue(Query->ColumnNamed("ISINPUTPRICE")) +
-                 "</INPUTP>";
-            r += std::string(kCR) + "<VOL>" + NameValue(Query->ColumnNamed("EdVolume")) + "</VOL>";
-            r += std::string(kCR) + "<WGHT>" + TextValue(Query->ColumnNamed("ISINPUTVOLUME")) +
-                 "</WGHT>";
-            r += std::string(kCR) + "</food>";
-            return r;
-          },
-          reply);
+  std::array<TFIBXSQLVAR*, 8> columns{};
+  RunList(
+      *TransactionRead, *Query, {"select * from RESTAURANT_GETPRICEFORMOBILE(:CARDCODE,:STATION)"},
+      &cardCode, &station, [&] {
+        // The columns are looked up once, at the first row, in the order
+        // the reply names them.
+        if (!columns[0]) {
+          const char* const kNames[] = {"Fullname", "Id",           "IdGroup",  "DefaultQuantity",
+                                        "PRICE",    "ISINPUTPRICE", "EdVolume", "ISINPUTVOLUME"};
+          for (size_t i = 0; i < std::size(kNames); ++i)
+            columns[i] = &Query->ColumnNamed(kNames[i]);
+        }
+        reply.append(kCR).append("<food>");
+        AppendName(reply, *columns[0]);
+        AppendElement(reply, "ID", *columns[1]);
+        AppendElement(reply, "IDGROUP", *columns[2]);
+        AppendElement(reply, "DEFQ", *columns[3]);
+        reply.append(kCR).append("<PRICE>");
+        reply += service::FormatPrice(columns[4]->AsReal(), decimalMark);
+        reply.append("</PRICE>");
+        AppendElement(reply, "INPUTP", *columns[5]);
+        reply.append(kCR).append("<VOL>");
+        AppendName(reply, *columns[6]);
+        reply.append("</VOL>");
+        AppendElement(reply, "WGHT", *columns[7]);
+        reply.append(kCR).append("</food>");
+      });
   reply += std::string(kCR) + "</foods>";
   Response->SetContentType("text/xml");
   Response->SetContent(reply);
@@ -95,14 +109,15 @@ void TDorvanaWebInterface::GetSprFoodGroup(TWebRequest* Request, TWebResponse* R
   }
   std::string reply = std::string(kDeclaration) + kCR + "<foodgroups>";
   RunList(*TransactionRead, *Query,
-          {"select Distinct g.Id,g.Name,g.nOrder  from RESTAURANT_GETPRICEFORMOBILE(:CARDCODE,:STATION) p",
+          {"select Distinct g.Id,g.Name,g.nOrder  from "
+           "RESTAURANT_GETPRICEFORMOBILE(:CARDCODE,:STATION) p",
            "left outer join RESTAURANT_PRICEGROUPS g on p.IdGroup = g.Id", "Order by g.nOrder"},
-          &cardCode, &station,
-          [&] {
-            return std::string(kCR) + "<foodgroup>" + NameValue(Query->ColumnNamed("name")) + kCR +
-                   "<ID>" + TextValue(Query->ColumnNamed("Id")) + "</ID>" + kCR + "</foodgroup>";
-          },
-          reply);
+          &cardCode, &station, [&] {
+            reply.append(kCR).append("<foodgroup>");
+            AppendName(reply, Query->ColumnNamed("name"));
+            AppendElement(reply, "ID", Query->ColumnNamed("Id"));
+            reply.append(kCR).append("</foodgroup>");
+          });
   reply += std::string(kCR) + "</foodgroups>";
   Response->SetContentType("text/xml");
   Response->SetContent(reply);
@@ -121,14 +136,14 @@ void TDorvanaWebInterface::GetSprStewards(TWebRequest*, TWebResponse* Response) 
           {"select c.code, w.name from RESTAURANT_WAITERS W ",
            "left outer join RESTAURANT_CARDS c on c.id = w.IdCard",
            "where w.Status >=0 Order by W.Name"},
-          nullptr, nullptr,
-          [&] {
+          nullptr, nullptr, [&] {
             // The card code goes out as it is stored, without conversion.
-            return std::string(kCR) + "<steward><pin>" +
-                   EscapeMarkup(Trim(Query->ColumnNamed("code").AsText())) + "</pin>" +
-                   NameValue(Query->ColumnNamed("name")) + "</steward>";
-          },
-          reply);
+            reply.append(kCR).append("<steward><pin>");
+            AppendEscapedMarkup(reply, TrimView(Query->ColumnNamed("code").AsText()));
+            reply.append("</pin>");
+            AppendName(reply, Query->ColumnNamed("name"));
+            reply.append("</steward>");
+          });
   reply += std::string(kCR) + "</stewards>";
   Response->SetContentType("text/xml");
   Response->SetContent(reply);

@@ -58,3 +58,18 @@ TEST(Cp1251ToUtf8, MapsEveryByteThroughTheCodePage) {
 TEST(EscapeMarkup, EscapesTheThreeMarkupCharacters) {
   EXPECT_EQ("Fish &amp; Chips &lt;b&gt; \"q\"", EscapeMarkup("Fish & Chips <b> \"q\""));
 }
+
+TEST(AppendCp1251ToUtf8, AppendsAndEscapesMarkupInOnePass) {
+  std::string out = "<a>";
+  AppendCp1251ToUtf8(out, "\xD0\xFB\xE1\xE0 & <\xF7\xE8\xEF\xF1>", true);
+  EXPECT_EQ("<a>\xD0\xA0\xD1\x8B\xD0\xB1\xD0\xB0 &amp; &lt;\xD1\x87\xD0\xB8\xD0\xBF\xD1\x81&gt;", out);
+  AppendCp1251ToUtf8(out, "&");
+  EXPECT_EQ('&', out.back());
+}
+
+TEST(TrimView, DropsControlBytesAndBlanksAtBothEnds) {
+  using namespace std::string_view_literals;
+  EXPECT_EQ("a \x01 b", TrimView("\x00\t a \x01 b\r\n"sv));
+  EXPECT_EQ("\xA0", TrimView(" \xA0 "));
+  EXPECT_EQ("", TrimView(" \x1F "));
+}
