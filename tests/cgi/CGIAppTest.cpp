@@ -124,6 +124,16 @@ TEST_F(CGIAppTest, ResponseSentByTheHandlerIsNotSentAgain) {
   EXPECT_EQ(out.find("Status:"), out.rfind("Status:"));
 }
 
+TEST_F(CGIAppTest, HandlerThatSentAndThenRaisedIsNotAnsweredTwice) {
+  gAction = [](TWebRequest*, TWebResponse* r, bool&) {
+    r->SetContent("x");
+    r->Send();
+    throw Exception("late");
+  };
+  EXPECT_EQ("Status: 200 OK\r\nContent-Type: text/html\r\nContent-Length: 1\r\nContent:\r\n\r\nx",
+            Serve(&kProbe));
+}
+
 TEST_F(CGIAppTest, UnhandledRequestWritesNothing) {
   gAction = [](TWebRequest*, TWebResponse*, bool& handled) { handled = false; };
   EXPECT_EQ("", Serve(&kProbe));

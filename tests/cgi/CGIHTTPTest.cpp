@@ -134,6 +134,15 @@ TEST_F(CGIRequestTest, ShortBodyAndForgedLengthCostOnlyWhatArrives) {
   EXPECT_EQ("a=1\r\n", request.ContentFieldList().Text());
 }
 
+TEST_F(CGIRequestTest, FailedReadEndsTheBodyWithWhatArrived) {
+  channel.Input = "a=1&b";
+  channel.FailAtEnd = true;
+  channel.Env["CONTENT_LENGTH"] = "40";
+  TCGIRequest request(channel);
+  EXPECT_EQ("a=1&b", request.Content());
+  EXPECT_EQ("a=1\r\nb\r\n", request.ContentFieldList().Text());
+}
+
 TEST_F(CGIRequestTest, NoOrBadContentLengthReadsNothing) {
   for (const char* length : {"", "0", "-3", "12 ", "abc"}) {
     TFakeChannel ch;

@@ -55,7 +55,8 @@ TEST(DefaultHandler, TestEchoesTheRequest) {
 }
 
 TEST(DefaultHandler, NoCommandGivesAnEmptyHtmlAnswer) {
-  for (const char* query : {"", "q=", "q=TEST", "q=Test", "qq=test", "q=test2", "q=getSprFood"})
+  for (const char* query :
+       {"", "q=", "q=TEST", "q=Test", "qq=test", "q=test2", "q=getSprFood", "q=&q=test", "q"})
     EXPECT_EQ(kHead + "Content:\r\n\r\n", Serve("GET", query)) << query;
 }
 
