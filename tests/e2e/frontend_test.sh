@@ -14,6 +14,13 @@ direct direct_decode_error SERVER_PROTOCOL=HTTP/1.1 REQUEST_METHOD=POST \
   PATH_INFO=/x 'QUERY_STRING=q=test' CONTENT_LENGTH=5 < <(printf 'a=%%zz')
 direct direct_test_post SERVER_PROTOCOL=HTTP/1.1 REQUEST_METHOD=POST 'QUERY_STRING=Q=test' \
   CONTENT_LENGTH=19 < <(printf 'x=1\r\n\r\ny=2&z=%%41+b\nrest-not-read')
+# The "HTTP_" names stand in for unset plain ones, and HTTP_CONTENT_LENGTH (here
+# in hexadecimal) wins over CONTENT_LENGTH.
+direct direct_env_fallbacks HTTP_SERVER_PROTOCOL=HTTP/1.0 HTTP_REQUEST_METHOD=put \
+  'HTTP_QUERY_STRING=q=test' CONTENT_LENGTH=2 'HTTP_CONTENT_LENGTH=$4' < <(printf 'k=v&rest')
+# Without a server protocol only the page goes out; the path is escaped in it.
+direct direct_decode_error_no_protocol REQUEST_METHOD=GET 'QUERY_STRING=q=test&a=%4' \
+  'PATH_INFO=/<i>&'
 
 # Through lighttpd: what the terminal receives.
 serve
