@@ -3,7 +3,12 @@
 #include <string>
 
 #include "cgi/CGIApp.h"
+#include "cgi/Masks.h"
+#include "fb/pFIBDatabase.h"
+#include "fb/pFIBQuery.h"
 #include "service/Unit1.h"
+#include "soap/WSDLPub.h"
+#include "soap/WebBrokerSOAP.h"
 #include "tests/cgi/FakeChannel.h"
 
 namespace {
@@ -81,6 +86,51 @@ TEST(DorvanaWebInterface, FormBuildsTheModule) {
   for (int i = 0; i < module.ComponentCount(); ++i)
     EXPECT_EQ("DorvanaWebInterface." + module.Components(i)->Name(),
               module.Components(i)->FullName());
+}
+
+TEST(DorvanaWebInterface, ComponentsCarryTheirFixedSettings) {
+  TDorvanaWebInterface m;
+  using Lines = std::vector<std::string>;
+  ASSERT_TRUE(m.Database && m.TransactionRead && m.TransactionRW && m.Query && m.QueryOrder &&
+              m.HTTPSoapDispatcher1 && m.HTTPSoapPascalInvoker1 && m.WSDLHTMLPublish1);
+  EXPECT_EQ(Lines{"lc_ctype=WIN1251"}, m.Database->DBParams().Lines());
+  EXPECT_EQ(1, m.Database->SQLDialect());
+  EXPECT_EQ("fbclient.dll", m.Database->LibraryName());
+  EXPECT_EQ("", m.Database->DBName());
+  EXPECT_FALSE(m.Database->Connected());
+  EXPECT_EQ(m.TransactionRead, m.Database->DefaultTransaction());
+  EXPECT_EQ(m.TransactionRW, m.Database->DefaultUpdateTransaction());
+  const struct {
+    TpFIBTransaction* transaction;
+    Lines params;
+  } kTransactions[] = {
+      {m.TransactionRead, {"read", "nowait", "rec_version", "read_committed"}},
+      {m.TransactionRW, {"write", "nowait", "rec_version", "read_committed"}},
+  };
+  for (const auto& t : kTransactions) {
+    EXPECT_EQ(t.params, t.transaction->TRParams().Lines()) << t.transaction->Name();
+    EXPECT_EQ(m.Database, t.transaction->DefaultDatabase()) << t.transaction->Name();
+    EXPECT_EQ(TARollback, t.transaction->TimeoutAction()) << t.transaction->Name();
+  }
+  EXPECT_EQ(m.Database, m.Query->Database());
+  EXPECT_EQ(m.TransactionRead, m.Query->Transaction());
+  EXPECT_EQ(m.Database, m.QueryOrder->Database());
+  EXPECT_EQ(m.TransactionRW, m.QueryOrder->Transaction());
+  EXPECT_EQ(m.HTTPSoapPascalInvoker1, m.HTTPSoapDispatcher1->Dispatcher());
+  EXPECT_EQ(TSOAPConvertOptions({soSendMultiRefObj, soTryAllSchema}),
+            m.HTTPSoapPascalInvoker1->Converter().Options());
+  // The SOAP dispatcher takes POSTs under /soap, the publisher any method under /wsdl,
+  // and the SOAP dispatcher is asked first.
+  EXPECT_EQ(mtPost, m.HTTPSoapDispatcher1->WebDispatch().MethodType());
+  EXPECT_TRUE(m.HTTPSoapDispatcher1->WebDispatch().Mask().Matches("/SOAP/ISoapTest"));
+  EXPECT_EQ(mtAny, m.WSDLHTMLPublish1->WebDispatch().MethodType());
+  EXPECT_TRUE(m.WSDLHTMLPublish1->WebDispatch().Mask().Matches("/wsdl"));
+  EXPECT_FALSE(m.WSDLHTMLPublish1->AdminEnabled());
+  EXPECT_FALSE(m.WSDLHTMLPublish1->TargetNamespace().empty());
+  const std::vector<IWebAutoDispatch*> autoDispatch = m.AutoDispatchList();
+  ASSERT_EQ(2u, autoDispatch.size());
+  EXPECT_EQ(dynamic_cast<IWebAutoDispatch*>(m.HTTPSoapDispatcher1), autoDispatch[0]);
+  EXPECT_EQ(dynamic_cast<IWebAutoDispatch*>(m.WSDLHTMLPublish1), autoDispatch[1]);
 }
 
 }  // namespace
