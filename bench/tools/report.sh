@@ -34,6 +34,19 @@ ratio() { awk -v a="$1" -v b="$2" 'BEGIN { if (b > 0) printf "%.2f", a / b; else
 le() { awk -v a="$1" -v b="$2" 'BEGIN { exit !(a <= b) }'; }
 mib() { awk -v k="$1" 'BEGIN { printf "%.1f", k / 1024 }'; }
 
+shared_note=""
+case " $PROGS " in
+  *" program_shared "*) shared_note="; \`program_shared\` the same sources with those
+  libraries shared (\`--shared\`, -DDORVANA_STATIC_DEPS=OFF, build-bench/shared)" ;;
+esac
+# bench/run samples the load average while it runs; without samples, the present one.
+if [ -s "$RAW/load.txt" ]; then
+  load_note=$(awk '{ n++; s += $2; if ($2 > m) m = $2 } NR == 1 { f = $2 " " $3 " " $4 } END {
+    printf "%s at the start, %s %s %s at the end; 1-min mean %.2f, max %.2f over %d samples", f, $2, $3, $4, s / n, m, n }' "$RAW/load.txt")
+else
+  load_note="$(cut -d' ' -f1-3 /proc/loadavg) when the report was written"
+fi
+
 cat <<EOF
 # Benchmark results
 
@@ -47,9 +60,10 @@ the analysis at the end is kept by hand in bench/ANALYSIS.md.
 - Machine: $cpu, $(nproc) cores, $mem, $os, kernel $(uname -r)
 - Firebird $fbver (server on 127.0.0.1:3050, database linger 60 s; embedded engine
   for the single-request figures marked so), lighttpd $ltver (mod_cgi), wrk $wrkver
-- Program: Release builds at commit $commit: \`program\` as CMake links it by default
-  (libxml2 and the C++ runtime shared), \`program_static\` with libxml2 and its ICU,
-  zlib and lzma libraries and the C++ runtime linked in statically (build-bench/static)
+- Program: Release build at commit $commit: \`program\` as CMake links it by default
+  (libxml2 and its ICU, zlib and lzma libraries and the C++ runtime linked in
+  statically)$shared_note
+- Load average (1/5/15 min) of the machine, shared with other users: $load_note
 - Command: \`bench/run${ARGS:+ $ARGS}\` ($REPS interleaved rounds per command
   through the server, $EREPS on the embedded engine; per wrk point $ROUNDS runs of
   ${DURATION} s for each variant in turn;

@@ -1,6 +1,6 @@
 # Requests per second (top) and p50 latency (bottom) against connections, per
 # command, programs against floor.
-# gnuplot -e "datafile='...'; outfile='...'; progs='program program_static'"
+# gnuplot -e "datafile='...'; outfile='...'; progs='program program_shared'"
 set terminal pngcairo noenhanced size 1800,720 font ",10"
 set output outfile
 set datafile separator "\t"
