@@ -34,13 +34,25 @@ trap cleanup EXIT
 # shellcheck disable=SC2086
 "$ROOT/scripts/demo-db.sh" "$DB" ${E2E_EXTRA_SQL:-} >/dev/null
 
-# A port nobody listens on.
+# A free port below the kernel's ephemeral range, so that no outgoing
+# connection takes it between this check and the moment a server binds it (the
+# relay of the order fault test is stopped and restarted on the same port).
 free_port() {
-  local port
-  while :; do
-    port=$((20000 + RANDOM % 20000))
-    ss -ltn | grep -q ":$port " || { echo "$port"; return; }
-  done
+  python3 -c '
+import random, socket
+low = int(open("/proc/sys/net/ipv4/ip_local_port_range").read().split()[0])
+for _ in range(200):
+    port = random.randrange(10000, max(low, 10001))
+    s = socket.socket()
+    try:
+        s.bind(("127.0.0.1", port))
+    except OSError:
+        continue
+    finally:
+        s.close()
+    print(port)
+    break
+'
 }
 
 # new_site NAME [settings text]: a program folder with the settings file and a
@@ -49,8 +61,12 @@ new_site() {
   local name=$1 dir=$WORK/$1 port
   mkdir -p "$dir"
   if [ $# -ge 2 ]; then printf '%s' "$2" > "$dir/dorvana.def"; fi
-  port=$(free_port)
-  DORVANA_BIN=$PROGRAM "$ROOT/scripts/lighttpd.sh" start "$dir" "$port" >/dev/null
+  local tries
+  for tries in 1 2 3; do
+    port=$(free_port)
+    if DORVANA_BIN=$PROGRAM "$ROOT/scripts/lighttpd.sh" start "$dir" "$port" >/dev/null; then break; fi
+    [ "$tries" = 3 ] && { echo "could not start lighttpd for $name"; exit 1; }
+  done
   SERVERS+=("$dir")
   eval "URL_$name=http://127.0.0.1:$port/dorvana"
 }
