@@ -13,6 +13,7 @@
 #include "fb/pFIBDatabase.h"
 #include "service/Unit1.h"
 #include "tests/cgi/FakeChannel.h"
+#include "tests/service/ServeModule.h"
 
 namespace {
 
@@ -79,19 +80,7 @@ class Module : public ::testing::Test {
 
   // Serves one request; the whole CGI answer.
   static std::string Serve(const std::string& query, const std::string& body = "") {
-    TFakeChannel channel;
-    channel.ReadLimit = 1 << 20;
-    channel.Env = {{"SERVER_PROTOCOL", "HTTP/1.1"},
-                   {"REQUEST_METHOD", body.empty() ? "GET" : "POST"},
-                   {"QUERY_STRING", query}};
-    if (!body.empty()) channel.Env["CONTENT_LENGTH"] = std::to_string(body.size());
-    channel.Input = body;
-    {
-      TCGIApplication app(channel);
-      app.RegisterModuleClass(WebModuleClass<TDorvanaWebInterface>("TDorvanaWebInterface"));
-      app.Run();
-    }
-    return channel.Output;
+    return ServeModule(body.empty() ? "GET" : "POST", query, body, "", 1 << 20);
   }
   static std::string Body(const std::string& answer) {
     const size_t at = answer.find("\r\n\r\n");

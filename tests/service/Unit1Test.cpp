@@ -10,27 +10,15 @@
 #include "soap/WSDLPub.h"
 #include "soap/WebBrokerSOAP.h"
 #include "tests/cgi/FakeChannel.h"
+#include "tests/service/ServeModule.h"
 
 namespace {
 
 const std::string kHead = "Status: 200 OK\r\nContent-Type: text/html\r\n";
 
-// Serves one request with the service module; returns what the program writes.
 std::string Serve(const std::string& method, const std::string& query, const std::string& body = "",
                   const std::string& pathInfo = "") {
-  TFakeChannel channel;
-  channel.Env = {{"SERVER_PROTOCOL", "HTTP/1.1"},
-                 {"REQUEST_METHOD", method},
-                 {"QUERY_STRING", query},
-                 {"PATH_INFO", pathInfo}};
-  if (!body.empty()) channel.Env["CONTENT_LENGTH"] = std::to_string(body.size());
-  channel.Input = body;
-  {
-    TCGIApplication app(channel);
-    app.RegisterModuleClass(WebModuleClass<TDorvanaWebInterface>("TDorvanaWebInterface"));
-    app.Run();
-  }
-  return channel.Output;
+  return ServeModule(method, query, body, pathInfo);
 }
 
 std::string Answer(const std::string& content) {
