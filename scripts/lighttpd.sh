@@ -49,14 +49,21 @@ start() {
   mkdir -p "$dir/.lighttpd/htdocs"
   conf=$dir/.lighttpd/lighttpd.conf
   cat >"$conf" <<CONF
-server.modules = ("mod_alias", "mod_cgi")
+server.modules = ("mod_access", "mod_alias", "mod_cgi")
 server.bind = "127.0.0.1"
 server.port = $port
 server.document-root = "$dir/.lighttpd/htdocs"
 server.errorlog = "$dir/.lighttpd/error.log"
 server.max-request-size = 1048576
-alias.url = ("/dorvana" => "$dir/dorvana")
-cgi.assign = ("/dorvana" => "")
+# Only the program's own path, matched whole (after lighttpd has decoded and
+# normalised it), runs the program: alias.url alone matches by prefix and would
+# map /dorvana.def to the settings file beside the program.
+\$HTTP["url"] =~ "^/dorvana(/|\$)" {
+  alias.url = ("/dorvana" => "$dir/dorvana")
+  cgi.assign = ("/dorvana" => "")
+} else {
+  url.access-deny = ("")
+}
 CONF
   "$lighttpd" -t -f "$conf" >/dev/null
   # Kept in the foreground as a child of this script, so its pid is known from

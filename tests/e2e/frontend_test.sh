@@ -24,12 +24,25 @@ direct direct_decode_error_no_protocol REQUEST_METHOD=GET 'QUERY_STRING=q=test&a
 
 # Through lighttpd: what the terminal receives.
 serve
-echo "SERVER NAME=never served" >"$E2E_DIR/secret.def"
 fetch http_test_get "$E2E_URL?q=test&a=1"
 fetch http_unknown_q "$E2E_URL?q=nothing"
 fetch http_soap_get "$E2E_URL/soap?q=test"
 fetch http_decode_error --data-binary 'a=%zz' "$E2E_URL/x?q=test"
 fetch http_test_post --data-binary $'x=1\r\n\r\ny=2' "$E2E_URL?q=test"
-fetch_status http_settings_not_served "$E2E_BASE/secret.def"
+
+# Nothing in the working folder but the program's own path is reachable: not
+# the settings file by any spelling, not the archive, not the program file.
+printf 'SERVER NAME=never served\r\nPASSWORD=never served\r\n' >"$E2E_DIR/dorvana.def"
+mkdir -p "$E2E_DIR/Orders"
+echo '<ORDER><GUID>archived-never-served</GUID></ORDER>' >"$E2E_DIR/Orders/order 1.xml"
+SECRETS=('never served' 'archived-never-served' $'\x7fELF')
+for path in /dorvana.def /dorvana%2edef /dorvana%2Edef /dorvana/../dorvana.def \
+  /dorvana/x/../../dorvana.def /dorvana/./../dorvana.def /dorvana%2f..%2fdorvana.def \
+  /DORVANA.DEF /Dorvana.def /dorvana.DEF /dorvana.Def /./dorvana.def //dorvana.def \
+  /Orders/ /Orders '/Orders/order%201.xml' '/dorvana/../Orders/order%201.xml' \
+  /dorvanaOrders/ /dorvana.new /.lighttpd/lighttpd.conf; do
+  not_served "$path" "${SECRETS[@]}"
+done
+rm -f "$E2E_DIR/dorvana.def"
 
 finish

@@ -17,6 +17,9 @@
 #   fetch_status NAME CURL-ARGS...
 #       as fetch, but compares only the status line (for the web server's own
 #       pages, whose text depends on its version).
+#   not_served PATH MARKER...
+#       asks for PATH exactly as written and expects a 4xx answer carrying
+#       none of the markers.
 #   check NAME ACTUAL-FILE      compares any file with golden/NAME.
 #   finish                      prints the summary and exits 1 if a check failed.
 #
@@ -124,6 +127,26 @@ fetch_status() {
   fi
   head -n 1 "$E2E_OUT/$name.head" >"$E2E_OUT/$name"
   check "$name" "$E2E_OUT/$name"
+}
+
+# not_served PATH MARKER...: asks for PATH as sent (curl --path-as-is) and
+# fails when the answer is a success or carries any of the marker texts (the
+# settings file's, an archived order's, the program file's own bytes).
+not_served() {
+  local path=$1 code marker
+  shift
+  code=$(curl -s --path-as-is -o "$E2E_OUT/served.body" -w '%{http_code}' "$E2E_BASE$path") || code=curl-failed
+  for marker in "$@"; do
+    if grep -a -q -F -- "$marker" "$E2E_OUT/served.body"; then code="$code with '$marker'"; fi
+  done
+  case $code in
+    4[0-9][0-9])
+      echo "ok   not served: $path ($code)"
+      E2E_PASSED=$((E2E_PASSED + 1)) ;;
+    *)
+      echo "FAIL served: $path ($code)"
+      E2E_FAILED=$((E2E_FAILED + 1)) ;;
+  esac
 }
 
 finish() {
