@@ -1,4 +1,4 @@
-#!/bin/sh
+#!/usr/bin/env bash
 # Creates the demo restaurant database.
 #
 #   scripts/demo-db.sh PATH              a local database file, for the embedded engine
@@ -10,7 +10,7 @@
 # An existing database of that name is replaced. The account comes from
 # DORVANA_DB_USER and DORVANA_DB_PASSWORD (default DORVANA / dorvana on a server,
 # SYSDBA for a local file). Extra SQL scripts named after the database run last.
-set -eu
+set -euo pipefail
 here=$(cd "$(dirname "$0")/.." && pwd)
 db=${1:?usage: demo-db.sh PATH or HOST:PATH [extra.sql ...]}
 shift

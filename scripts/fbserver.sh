@@ -1,4 +1,4 @@
-#!/bin/bash
+#!/usr/bin/env bash
 # A Firebird server on 127.0.0.1:3050 for tests and measurements that run several
 # processes against one database (every CGI request is a process of its own).
 #
@@ -23,7 +23,7 @@
 # holds such a database must be reachable and writable by it: create it with
 # mode 0777 (mktemp -d gives 0700) below a path every user may enter, e.g.
 #   dir=$(mktemp -d /tmp/dorvana-XXXXXX) && chmod 0777 "$dir"
-set -u
+set -euo pipefail
 
 PORT=3050
 HOST=127.0.0.1
@@ -79,7 +79,7 @@ ensure_account() {
   # right to create databases lives in the security database, which takes no
   # remote attachments: the server reaches it for us. The SQL goes to isql-fb on
   # standard input, so the password never shows on a command line.
-  local out
+  local out rc=0
   out=$(isql_as_sysdba "$dir" <<'EOF' 2>&1
 CREATE DATABASE '127.0.0.1/3050:__DIR__/scratch.fdb';
 CREATE OR ALTER USER DORVANA PASSWORD 'dorvana';
@@ -93,8 +93,7 @@ SET TERM ;^
 COMMIT;
 DROP DATABASE;
 EOF
-)
-  local rc=$?
+) || rc=$?
   rm -rf "$dir"
   if [ $rc -ne 0 ] || [ -n "$out" ]; then
     echo "fbserver.sh: could not create the account DORVANA:" >&2
@@ -107,9 +106,11 @@ start() {
   mkdir -p "$RUN_DIR"
   if ! port_answers; then
     [ -x "$SERVER" ] || { echo "fbserver.sh: $SERVER not found" >&2; return 1; }
-    # setpriv execs the server itself, so the pid recorded is the server's.
-    setsid setpriv --reuid=firebird --regid=firebird --init-groups "$SERVER" \
-      </dev/null >>"$LOG_FILE" 2>&1 &
+    # setpriv execs the server itself, so the pid recorded is the server's. It
+    # starts in /, which user firebird can always enter (a checkout may be in a
+    # home folder closed to others).
+    (cd / && exec setsid setpriv --reuid=firebird --regid=firebird --init-groups "$SERVER" \
+      </dev/null >>"$LOG_FILE" 2>&1) &
     echo $! >"$PID_FILE"
     local i
     for i in $(seq 1 100); do
