@@ -15,46 +15,47 @@
 #   http://127.0.0.1:PORT/dorvana?q=test
 #   http://127.0.0.1:PORT/dorvana/soap/...      (path info /soap/...)
 #   http://127.0.0.1:PORT/dorvana/wsdl
-# lighttpd runs each request's process with DIR as its working directory.
+# lighttpd runs each request's process with DIR as its working directory;
+# started as root, it runs them as www-data (see weblib.sh).
 set -euo pipefail
 
-ROOT=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
+# shellcheck source=weblib.sh
+source "$(dirname "${BASH_SOURCE[0]}")/weblib.sh"
 
 usage() {
   echo "usage: $0 start DIR PORT | stop DIR" >&2
   exit 2
 }
 
-find_lighttpd() {
-  local p
-  for p in "$(command -v lighttpd 2>/dev/null || true)" /usr/sbin/lighttpd /usr/local/sbin/lighttpd; do
-    if [ -n "$p" ] && [ -x "$p" ]; then echo "$p"; return 0; fi
-  done
-  echo "lighttpd not found (apt-get install lighttpd)" >&2
-  exit 1
-}
-
 start() {
-  local dir port bin conf lighttpd i pid
+  local dir port conf lighttpd pid user=
   dir=$(mkdir -p "$1" && cd "$1" && pwd)
   port=$2
-  bin=${DORVANA_BIN:-$ROOT/build/dorvana}
-  [ -x "$bin" ] || { echo "no program at $bin (build it first)" >&2; exit 1; }
-  lighttpd=$(find_lighttpd)
+  lighttpd=$(web_find lighttpd lighttpd)
   # A server left over from an earlier start over the same folder goes first.
-  stop "$dir" >/dev/null 2>&1 || true
-  # Replace, not overwrite: a process may still run the old copy.
-  cp "$bin" "$dir/dorvana.new" && mv -f "$dir/dorvana.new" "$dir/dorvana"
-  chmod 755 "$dir/dorvana"
+  stop "$dir"
+  web_prepare "$dir"
   mkdir -p "$dir/.lighttpd/htdocs"
+  # lighttpd opens its error log after it has switched to that user.
+  touch "$dir/.lighttpd/error.log"
+  if [ -n "$WEB_USER" ]; then chown "$WEB_USER" "$dir/.lighttpd/error.log"; fi
+  if [ -n "$WEB_USER" ]; then
+    user="server.username = \"$WEB_USER\"
+server.groupname = \"$WEB_USER\""
+  fi
   conf=$dir/.lighttpd/lighttpd.conf
   cat >"$conf" <<CONF
 server.modules = ("mod_access", "mod_alias", "mod_cgi")
 server.bind = "127.0.0.1"
 server.port = $port
+$user
 server.document-root = "$dir/.lighttpd/htdocs"
 server.errorlog = "$dir/.lighttpd/error.log"
-server.max-request-size = 1048576
+# Request bodies up to 16 MiB (the size is in KiB).
+server.max-request-size = 16384
+# A request's process may wait long for the database (an order posted twice at
+# once waits for the first): give it 300 s of silence before giving up on it.
+cgi.limits = ("read-timeout" => 300, "write-timeout" => 300)
 # Only the program's own path, matched whole (after lighttpd has decoded and
 # normalised it), runs the program: alias.url alone matches by prefix and would
 # map /dorvana.def to the settings file beside the program.
@@ -65,40 +66,22 @@ server.max-request-size = 1048576
   url.access-deny = ("")
 }
 CONF
-  "$lighttpd" -t -f "$conf" >/dev/null
+  "$lighttpd" -tt -f "$conf" >/dev/null
   # Kept in the foreground as a child of this script, so its pid is known from
   # the start: a server that is slow to answer can always be stopped again.
   "$lighttpd" -D -f "$conf" </dev/null >>"$dir/.lighttpd/error.log" 2>&1 &
   pid=$!
   echo "$pid" >"$dir/.lighttpd/lighttpd.pid"
-  for i in $(seq 1 600); do
-    if ! kill -0 "$pid" 2>/dev/null; then
-      echo "lighttpd ended at start on 127.0.0.1:$port; see $dir/.lighttpd/error.log" >&2
-      rm -f "$dir/.lighttpd/lighttpd.pid"
-      exit 1
-    fi
-    if curl -s -o /dev/null "http://127.0.0.1:$port/" 2>/dev/null; then return 0; fi
-    sleep 0.05
-  done
-  echo "lighttpd did not answer on 127.0.0.1:$port; see $dir/.lighttpd/error.log" >&2
-  stop "$dir" || true
-  exit 1
+  if ! web_wait lighttpd "$pid" "$port" "$dir/.lighttpd/error.log"; then
+    stop "$dir"
+    exit 1
+  fi
 }
 
 stop() {
-  local dir pidfile pid i
+  local dir
   dir=$(cd "$1" 2>/dev/null && pwd) || return 0
-  pidfile=$dir/.lighttpd/lighttpd.pid
-  [ -s "$pidfile" ] || return 0
-  pid=$(cat "$pidfile")
-  if kill "$pid" 2>/dev/null; then
-    for i in $(seq 1 100); do
-      kill -0 "$pid" 2>/dev/null || break
-      sleep 0.05
-    done
-    kill -KILL "$pid" 2>/dev/null || true
-  fi
-  rm -f "$pidfile"
+  web_stop_pid "$dir/.lighttpd/lighttpd.pid"
 }
 
 case "${1:-}" in
