@@ -1,0 +1,95 @@
+#!/usr/bin/env bash
+# Serves the program under Apache httpd 2.4 (mod_cgid) on 127.0.0.1 for tests
+# and for local use; the same interface as scripts/lighttpd.sh.
+#
+#   scripts/apache.sh start DIR PORT   start httpd; returns once it answers
+#                                      (fails if it does not within 30 s)
+#   scripts/apache.sh stop DIR         stop the httpd started over DIR
+#
+# DIR is the program's working folder: the program is copied into it (from
+# $DORVANA_BIN, else build/dorvana), and the settings file (*.def) and the Orders
+# archive belong there too. The generated configuration (its own, none of the
+# system's), the pid file, the CGI daemon's socket and the error log go to
+# DIR/.apache; the document root is the empty folder DIR/.apache/htdocs.
+#
+# The program answers at /dorvana on 127.0.0.1:PORT, with the path after it as
+# path info (/dorvana/soap/... -> /soap/...). httpd runs each request's process
+# with DIR as its working directory; started as root, as www-data.
+set -euo pipefail
+
+# shellcheck source=weblib.sh
+source "$(dirname "${BASH_SOURCE[0]}")/weblib.sh"
+
+MODULES=/usr/lib/apache2/modules
+
+usage() {
+  echo "usage: $0 start DIR PORT | stop DIR" >&2
+  exit 2
+}
+
+start() {
+  local dir port conf httpd pid user= state out
+  dir=$(mkdir -p "$1" && cd "$1" && pwd)
+  port=$2
+  httpd=$(web_find apache2 apache2)
+  stop "$dir"
+  web_prepare "$dir"
+  state=$dir/.apache
+  mkdir -p "$state/htdocs"
+  if [ -n "$WEB_USER" ]; then
+    user="User $WEB_USER
+Group $WEB_USER"
+  fi
+  conf=$state/httpd.conf
+  cat >"$conf" <<CONF
+ServerRoot "$state"
+DefaultRuntimeDir "$state"
+PidFile "$state/httpd.pid"
+ErrorLog "$state/error.log"
+LogLevel warn
+Listen 127.0.0.1:$port
+ServerName 127.0.0.1
+$user
+LoadModule mpm_event_module $MODULES/mod_mpm_event.so
+LoadModule authz_core_module $MODULES/mod_authz_core.so
+LoadModule alias_module $MODULES/mod_alias.so
+LoadModule cgid_module $MODULES/mod_cgid.so
+ScriptSock "$state/cgid.sock"
+# Request bodies up to 16 MiB; a request's process may wait long for the
+# database (an order posted twice at once waits for the first).
+LimitRequestBody 16777216
+Timeout 300
+CGIDScriptTimeout 300
+DocumentRoot "$state/htdocs"
+<Directory />
+  AllowOverride None
+  Require all denied
+</Directory>
+# Only the program's own path, matched whole, runs the program; the rest of
+# the URL becomes its path info.
+ScriptAliasMatch "^/dorvana(/.*)?\$" "$dir/dorvana\$1"
+<Directory "$dir">
+  Require all granted
+</Directory>
+CONF
+  if ! out=$("$httpd" -t -f "$conf" 2>&1); then echo "$out" >&2; exit 1; fi
+  "$httpd" -f "$conf" -DFOREGROUND </dev/null >>"$state/error.log" 2>&1 &
+  pid=$!
+  echo "$pid" >"$state/httpd.pid.started"
+  if ! web_wait httpd "$pid" "$port" "$state/error.log"; then
+    stop "$dir"
+    exit 1
+  fi
+}
+
+stop() {
+  local dir
+  dir=$(cd "$1" 2>/dev/null && pwd) || return 0
+  web_stop_pid "$dir/.apache/httpd.pid.started"
+}
+
+case "${1:-}" in
+  start) [ $# -eq 3 ] || usage; start "$2" "$3" ;;
+  stop) [ $# -eq 2 ] || usage; stop "$2" ;;
+  *) usage ;;
+esac

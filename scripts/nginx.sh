@@ -1,0 +1,124 @@
+#!/usr/bin/env bash
+# Serves the program under nginx on 127.0.0.1 for tests and for local use.
+# nginx has no CGI of its own: it passes each request to fcgiwrap over FastCGI,
+# and fcgiwrap starts the program. The same interface as scripts/lighttpd.sh.
+#
+#   scripts/nginx.sh start DIR PORT   start fcgiwrap and nginx; returns once
+#                                     nginx answers (fails if not within 30 s)
+#   scripts/nginx.sh stop DIR         stop the nginx and fcgiwrap started over DIR
+#
+# DIR is the program's working folder: the program is copied into it (from
+# $DORVANA_BIN, else build/dorvana), and the settings file (*.def) and the Orders
+# archive belong there too. The generated configuration, the pid files, the
+# error log, nginx's temporary files and fcgiwrap's socket go to DIR/.nginx;
+# the document root is the empty folder DIR/.nginx/htdocs.
+#
+# The program answers at /dorvana on 127.0.0.1:PORT, with the path after it as
+# path info (/dorvana/soap/... -> /soap/...). fcgiwrap runs each request's
+# process with DIR as its working directory; started as root, nginx's workers
+# and fcgiwrap run as www-data.
+set -euo pipefail
+
+# shellcheck source=weblib.sh
+source "$(dirname "${BASH_SOURCE[0]}")/weblib.sh"
+
+# Processes fcgiwrap keeps ready: the most requests the program runs at once.
+FCGI_PROCESSES=${FCGI_PROCESSES:-8}
+
+usage() {
+  echo "usage: $0 start DIR PORT | stop DIR" >&2
+  exit 2
+}
+
+start() {
+  local dir port conf nginx fcgiwrap pid user= state out
+  dir=$(mkdir -p "$1" && cd "$1" && pwd)
+  port=$2
+  nginx=$(web_find nginx nginx)
+  fcgiwrap=$(web_find fcgiwrap fcgiwrap)
+  stop "$dir"
+  web_prepare "$dir"
+  state=$dir/.nginx
+  mkdir -p "$state/htdocs" "$state/tmp" "$state/run"
+  local as=()
+  if [ -n "$WEB_USER" ]; then
+    user="user $WEB_USER;"
+    chown "$WEB_USER" "$state/run"
+    as=(setpriv --reuid="$WEB_USER" --regid="$WEB_USER" --init-groups)
+  fi
+  conf=$state/nginx.conf
+  cat >"$conf" <<CONF
+$user
+daemon off;
+pid $state/nginx.pid;
+error_log $state/error.log;
+worker_processes 1;
+events { worker_connections 256; }
+http {
+  access_log off;
+  client_body_temp_path $state/tmp/body;
+  fastcgi_temp_path $state/tmp/fastcgi;
+  proxy_temp_path $state/tmp/proxy;
+  uwsgi_temp_path $state/tmp/uwsgi;
+  scgi_temp_path $state/tmp/scgi;
+  # Request bodies up to 16 MiB; a request's process may wait long for the
+  # database (an order posted twice at once waits for the first).
+  client_max_body_size 16m;
+  server {
+    listen 127.0.0.1:$port;
+    root $state/htdocs;
+    # Only the program's own path, matched whole, runs the program.
+    location ~ ^/dorvana(/|\$) {
+      # SCRIPT_NAME is /dorvana and PATH_INFO the rest (/soap/ISoapTest): the
+      # WSDL's address is built from them.
+      fastcgi_split_path_info ^(/dorvana)(.*)\$;
+      include /etc/nginx/fastcgi_params;
+      fastcgi_param SCRIPT_FILENAME $dir/dorvana;
+      fastcgi_param PATH_INFO \$fastcgi_path_info;
+      fastcgi_pass unix:$state/run/fcgiwrap.sock;
+      fastcgi_read_timeout 300s;
+      fastcgi_send_timeout 300s;
+      send_timeout 300s;
+    }
+    location / {
+      deny all;
+    }
+  }
+}
+CONF
+  if ! out=$("$nginx" -t -q -p "$state" -e "$state/error.log" -c "$conf" 2>&1); then
+    echo "$out" >&2
+    exit 1
+  fi
+  # fcgiwrap leads a process group of its own (its preforked children with it),
+  # so that stop ends them all.
+  (cd "$dir" && exec setsid "${as[@]}" "$fcgiwrap" -c "$FCGI_PROCESSES" \
+    -s "unix:$state/run/fcgiwrap.sock") </dev/null >>"$state/error.log" 2>&1 &
+  echo $! >"$state/fcgiwrap.pid.started"
+  local i
+  for i in $(seq 1 200); do
+    [ -S "$state/run/fcgiwrap.sock" ] && break
+    sleep 0.05
+  done
+  "$nginx" -p "$state" -e "$state/error.log" -c "$conf" </dev/null >>"$state/error.log" 2>&1 &
+  pid=$!
+  echo "$pid" >"$state/nginx.pid.started"
+  if ! web_wait nginx "$pid" "$port" "$state/error.log"; then
+    stop "$dir"
+    exit 1
+  fi
+}
+
+stop() {
+  local dir
+  dir=$(cd "$1" 2>/dev/null && pwd) || return 0
+  web_stop_pid "$dir/.nginx/nginx.pid.started"
+  web_stop_pid "$dir/.nginx/fcgiwrap.pid.started" group
+  rm -f "$dir/.nginx/run/fcgiwrap.sock"
+}
+
+case "${1:-}" in
+  start) [ $# -eq 3 ] || usage; start "$2" "$3" ;;
+  stop) [ $# -eq 2 ] || usage; stop "$2" ;;
+  *) usage ;;
+esac
