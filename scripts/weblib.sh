@@ -10,7 +10,8 @@
 #                           when the process PID ends first or after 30 s
 #   web_stop_pid PIDFILE [group]
 #                           stop the process whose pid PIDFILE holds (with
-#                           "group": its whole process group, which it leads),
+#                           "group": its whole process group and session, which
+#                           it leads),
 #                           TERM then KILL after 5 s, and remove PIDFILE
 #
 # WEB_USER is the user the program runs as: www-data when started as root, else
@@ -66,6 +67,17 @@ web_wait() {
   return 1
 }
 
+# Whether a process (or, with "group", any process of the session it leads) is
+# alive: one that has ended but is not reaped yet does not count.
+web_alive() {
+  local pid=$1 group=${2:-}
+  if [ "$group" = group ]; then
+    ps -o stat= -s "$pid" 2>/dev/null | grep -q -v '^Z'
+  else
+    ps -o stat= -p "$pid" 2>/dev/null | grep -q -v '^Z'
+  fi
+}
+
 web_stop_pid() {
   local pidfile=$1 group=${2:-} pid target i
   [ -s "$pidfile" ] || return 0
@@ -74,10 +86,10 @@ web_stop_pid() {
   if [ "$group" = group ]; then target=-$pid; fi
   if kill -TERM -- "$target" 2>/dev/null; then
     for i in $(seq 1 100); do
-      kill -0 -- "$target" 2>/dev/null || break
+      web_alive "$pid" "$group" || break
       sleep 0.05
     done
-    kill -KILL -- "$target" 2>/dev/null || true
+    if web_alive "$pid" "$group"; then kill -KILL -- "$target" 2>/dev/null || true; fi
   fi
   rm -f "$pidfile"
 }
