@@ -1,6 +1,8 @@
 #!/usr/bin/env bash
 # The front end end to end: the program's raw answers when run directly as a CGI
-# process, and what a client receives through lighttpd.
+# process, and what a client receives through the web server $WEB (lighttpd,
+# apache or nginx; each passes the answer on in its own way, so the answers
+# through it have golden files of their own).
 source "$(dirname "$0")/harness.sh" "$1"
 
 GET=(SERVER_PROTOCOL=HTTP/1.1 REQUEST_METHOD=GET)
@@ -22,9 +24,12 @@ direct direct_env_fallbacks HTTP_SERVER_PROTOCOL=HTTP/1.0 HTTP_REQUEST_METHOD=pu
 direct direct_decode_error_no_protocol REQUEST_METHOD=GET 'QUERY_STRING=q=test&a=%4' \
   'PATH_INFO=/<i>&'
 
-# Through lighttpd: what the terminal receives.
+# Through the web server: what the terminal receives.
 serve
 fetch http_test_get "$E2E_URL?q=test&a=1"
+# An invalid %-escape in the query: lighttpd passes it on as "%25" followed by
+# the rest, the others as sent (and the program then answers its 500 page).
+fetch http_test_bad_escape "$E2E_URL?q=test&a=%zz"
 fetch http_unknown_q "$E2E_URL?q=nothing"
 fetch http_soap_get "$E2E_URL/soap?q=test"
 fetch http_decode_error --data-binary 'a=%zz' "$E2E_URL/x?q=test"
@@ -40,7 +45,8 @@ for path in /dorvana.def /dorvana%2edef /dorvana%2Edef /dorvana/../dorvana.def \
   /dorvana/x/../../dorvana.def /dorvana/./../dorvana.def /dorvana%2f..%2fdorvana.def \
   /DORVANA.DEF /Dorvana.def /dorvana.DEF /dorvana.Def /./dorvana.def //dorvana.def \
   /Orders/ /Orders '/Orders/order%201.xml' '/dorvana/../Orders/order%201.xml' \
-  /dorvanaOrders/ /dorvana.new /.lighttpd/lighttpd.conf; do
+  /dorvanaOrders/ /dorvana.new /dorvana/.. /.lighttpd/lighttpd.conf /.apache/httpd.conf \
+  /.nginx/nginx.conf /.nginx/run/fcgiwrap.sock; do
   not_served "$path" "${SECRETS[@]}"
 done
 rm -f "$E2E_DIR/dorvana.def"

@@ -8,12 +8,18 @@
 #       standard input, if any) in a scratch working folder, and compares its
 #       standard output byte for byte with golden/NAME; the exit code must be 0.
 #   serve
-#       starts lighttpd (scripts/lighttpd.sh) on a free port over the scratch
-#       folder $E2E_DIR; the program is then at $E2E_URL (http://127.0.0.1:PORT/dorvana).
+#       starts the web server named by $WEB (lighttpd, the default, apache or
+#       nginx: scripts/$WEB.sh) on a free port over the scratch folder $E2E_DIR;
+#       the program is then at $E2E_URL (http://127.0.0.1:PORT/dorvana).
 #   fetch NAME CURL-ARGS...
-#       sends one request with curl and compares the answer with golden/NAME:
-#       the status line and headers as received, minus the Date and Server
-#       lines, then the empty line and the body, byte for byte.
+#       sends one request with curl and compares the answer with
+#       golden/NAME.$WEB (each server passes the program's answer on in its own
+#       way): the status line and headers as received, minus the Date and
+#       Server lines, then the empty line and the body, byte for byte. Apache
+#       frames the body as the program's output happens to arrive, with a
+#       Content-Length of its own or chunked, and closes the connection or not:
+#       through it the Content-Length, Transfer-Encoding and Connection lines
+#       are left out too.
 #   fetch_status NAME CURL-ARGS...
 #       as fetch, but compares only the status line (for the web server's own
 #       pages, whose text depends on its version).
@@ -33,6 +39,11 @@
 set -u
 
 E2E_ROOT=$(cd "$(dirname "${BASH_SOURCE[0]}")/../.." && pwd)
+E2E_WEB=${WEB:-lighttpd}
+case $E2E_WEB in
+  lighttpd | apache | nginx) ;;
+  *) echo "FAIL WEB=$E2E_WEB: no such web server (lighttpd, apache, nginx)"; exit 1 ;;
+esac
 E2E_GOLDEN=$E2E_ROOT/tests/e2e/golden
 E2E_PROGRAM=$(cd "$(dirname "$1")" && pwd)/$(basename "$1")
 E2E_DIR=$(mktemp -d /tmp/dorvana-e2e.XXXXXX)
@@ -44,7 +55,7 @@ E2E_PASSED=0
 E2E_SERVING=0
 
 e2e_cleanup() {
-  if [ "$E2E_SERVING" = 1 ]; then "$E2E_ROOT/scripts/lighttpd.sh" stop "$E2E_DIR" >/dev/null 2>&1 || true; fi
+  if [ "$E2E_SERVING" = 1 ]; then "$E2E_ROOT/scripts/$E2E_WEB.sh" stop "$E2E_DIR" >/dev/null 2>&1 || true; fi
   rm -rf "$E2E_DIR" "$E2E_OUT"
 }
 trap e2e_cleanup EXIT
@@ -93,14 +104,14 @@ serve() {
   local port tries
   for tries in 1 2 3; do
     port=$(free_port)
-    if DORVANA_BIN=$E2E_PROGRAM "$E2E_ROOT/scripts/lighttpd.sh" start "$E2E_DIR" "$port"; then
+    if DORVANA_BIN=$E2E_PROGRAM "$E2E_ROOT/scripts/$E2E_WEB.sh" start "$E2E_DIR" "$port"; then
       E2E_SERVING=1
       E2E_URL=http://127.0.0.1:$port/dorvana
       E2E_BASE=http://127.0.0.1:$port
       return 0
     fi
   done
-  echo "FAIL could not start lighttpd"
+  echo "FAIL could not start $E2E_WEB"
   exit 1
 }
 
@@ -112,9 +123,11 @@ fetch() {
     E2E_FAILED=$((E2E_FAILED + 1))
     return 0
   fi
-  grep -a -v -i -E '^(date|server):' "$E2E_OUT/$name.head" >"$E2E_OUT/$name"
+  local drop='date|server'
+  if [ "$E2E_WEB" = apache ]; then drop='date|server|content-length|transfer-encoding|connection'; fi
+  grep -a -v -i -E "^($drop):" "$E2E_OUT/$name.head" >"$E2E_OUT/$name"
   cat "$E2E_OUT/$name.body" >>"$E2E_OUT/$name"
-  check "$name" "$E2E_OUT/$name"
+  check "$name.$E2E_WEB" "$E2E_OUT/$name"
 }
 
 fetch_status() {
@@ -126,7 +139,7 @@ fetch_status() {
     return 0
   fi
   head -n 1 "$E2E_OUT/$name.head" >"$E2E_OUT/$name"
-  check "$name" "$E2E_OUT/$name"
+  check "$name.$E2E_WEB" "$E2E_OUT/$name"
 }
 
 # not_served PATH MARKER...: asks for PATH as sent (curl --path-as-is) and

@@ -1,5 +1,5 @@
 #!/bin/bash
-# The terminal lists through lighttpd against a fresh demo database: exact reply
+# The terminal lists through the web server $WEB against a fresh demo database: exact reply
 # bytes, well-formed XML, the failure replies and concurrent requests.
 . "$(dirname "$0")/service_env.sh" "$1"
 

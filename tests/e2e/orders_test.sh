@@ -1,5 +1,5 @@
 #!/bin/bash
-# Order intake through lighttpd against a fresh demo database, each result
+# Order intake through the web server $WEB against a fresh demo database, each result
 # verified from a second connection: replies, the archive, duplicates, failures
 # and concurrent posts.
 . "$(dirname "$0")/service_env.sh" "$1"

@@ -2,12 +2,19 @@
 #
 #   service_env.sh is sourced with the program path in $1. It starts the local
 #   Firebird server when none runs, creates a fresh demo database on it (plus the
-#   SQL files in $E2E_EXTRA_SQL), and offers helpers to start lighttpd over a
-#   folder, to query the database from a second connection and to report results.
+#   SQL files in $E2E_EXTRA_SQL), and offers helpers to start a web server
+#   (the one $WEB names: lighttpd, the default, apache or nginx) over a
+#   folder, to query the database from a second connection and to report
+#   results.
 #   Everything it starts is stopped when the test exits.
 set -eu
 
 ROOT=$(cd "$(dirname "${BASH_SOURCE[0]}")/../.." && pwd)
+WEB=${WEB:-lighttpd}
+case $WEB in
+  lighttpd | apache | nginx) ;;
+  *) echo "WEB=$WEB: no such web server (lighttpd, apache, nginx)"; exit 1 ;;
+esac
 PROGRAM=$(cd "$(dirname "$1")" && pwd)/$(basename "$1")
 WORK=$(mktemp -d /tmp/dorvana-svc-e2e.XXXXXX)
 chmod 755 "$WORK"
@@ -21,7 +28,7 @@ FAILURES=0
 
 cleanup() {
   local dir
-  for dir in "${SERVERS[@]}"; do "$ROOT/scripts/lighttpd.sh" stop "$dir" >/dev/null 2>&1 || true; done
+  for dir in "${SERVERS[@]}"; do "$ROOT/scripts/$WEB.sh" stop "$dir" >/dev/null 2>&1 || true; done
   if [ -e "$DBFILE" ]; then
     printf "connect '%s';\ndrop database;\n" "$DB" |
       isql-fb -q -user "$DB_USER" -password "$DB_PASSWORD" >/dev/null 2>&1 || true
@@ -38,7 +45,7 @@ trap cleanup EXIT
 source "$ROOT/tests/e2e/free_port.sh"
 
 # new_site NAME [settings text]: a program folder with the settings file and a
-# lighttpd over it; sets URL_<NAME> to the program's address.
+# web server over it; sets URL_<NAME> to the program's address.
 new_site() {
   local name=$1 dir=$WORK/$1 port
   mkdir -p "$dir"
@@ -46,8 +53,8 @@ new_site() {
   local tries
   for tries in 1 2 3; do
     port=$(free_port)
-    if DORVANA_BIN=$PROGRAM "$ROOT/scripts/lighttpd.sh" start "$dir" "$port" >/dev/null; then break; fi
-    [ "$tries" = 3 ] && { echo "could not start lighttpd for $name"; exit 1; }
+    if DORVANA_BIN=$PROGRAM "$ROOT/scripts/$WEB.sh" start "$dir" "$port" >/dev/null; then break; fi
+    [ "$tries" = 3 ] && { echo "could not start $WEB for $name"; exit 1; }
   done
   SERVERS+=("$dir")
   eval "URL_$name=http://127.0.0.1:$port/dorvana"

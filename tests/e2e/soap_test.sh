@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
 # The SOAP service and its WSDL end to end: the program's raw answers run
-# directly, then through lighttpd the listing, the WSDL as a client reads it, and
+# directly, then through the web server $WEB the listing, the WSDL as a client reads it, and
 # every operation called by PHP's SoapClient.
 source "$(dirname "$0")/harness.sh" "$1"
 
@@ -32,7 +32,7 @@ printf '%s' "$ECHO" | direct soap_unregistered_action "${AT[@]}" REQUEST_METHOD=
 printf '<e:Envelope' | direct soap_broken_envelope "${AT[@]}" REQUEST_METHOD=POST \
   PATH_INFO=/soap/isoaptest CONTENT_LENGTH=11
 
-# Through lighttpd.
+# Through the web server.
 serve
 curl -s -D "$E2E_OUT/listing.head" -o "$E2E_OUT/listing" "$E2E_URL/wsdl"
 curl -s -o "$E2E_OUT/listing2" "$E2E_URL/wsdl/"
