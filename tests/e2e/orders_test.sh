@@ -41,6 +41,10 @@ check "order: placed by the procedure" "$(placed o-1)" 1
 check "order: row values" "$(sql "select IDPRICE, Quantity, Volume, isModificator from Restaurant_ImportedOrderRows where guidOrder = 'o-1' order by id;" | tr -s ' ' | tr '\n' '|')" \
   "301 2 0 0|1401 1 0 1|1101 1 500 0|"
 check "order: archive file" "$(archived)" 1
+# Started as root, the web server runs the program as www-data, never as root.
+if [ "$(id -u)" = 0 ]; then
+  check "order: archived by www-data" "$(stat -c %U "$ORDERS"/order*.xml)" www-data
+fi
 check "order: archive holds the posted text" "$(cat "$ORDERS"/order*.xml | tr -d '\r')" "$(cat "$WORK/o1.xml")"
 post "$WORK/o1.xml" >/dev/null
 check "repeated order: reply" "$(reply)" "ok"
