@@ -44,7 +44,8 @@ web_prepare() {
   # which hold a password: readable by the server's group, not by everyone.
   chown "$WEB_USER" "$dir"
   if [ -d "$dir/Orders" ]; then chown "$WEB_USER" "$dir/Orders"; fi
-  for f in "$dir"/*.def; do
+  # The program takes a name ending in .def in any letter case.
+  for f in "$dir"/*.[dD][eE][fF]; do
     if [ -f "$f" ]; then chgrp "$WEB_USER" "$f" && chmod g+r "$f"; fi
   done
   if ! setpriv --reuid="$WEB_USER" --regid="$WEB_USER" --init-groups test -w "$dir" -a -x "$dir/dorvana"; then
