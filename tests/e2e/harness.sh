@@ -33,9 +33,10 @@
 # after a deliberate change, run the test with E2E_UPDATE=1 and review the diff.
 #
 # To add a test: write tests/e2e/NAME_test.sh that sources this file, and add
-# dorvana_e2e_test(NAME NAME_test.sh) to tests/e2e/CMakeLists.txt; it then runs
-# under ctest with the label "e2e". Servers and folders started here are
-# stopped and removed when the script exits.
+# dorvana_e2e_web_test(NAME NAME_test.sh) to tests/e2e/CMakeLists.txt (or
+# dorvana_e2e_test for a test that needs no web server); it then runs under
+# ctest with the label "e2e", once per web server. Servers and folders started
+# here are stopped and removed when the script exits.
 set -u
 
 E2E_ROOT=$(cd "$(dirname "${BASH_SOURCE[0]}")/../.." && pwd)
