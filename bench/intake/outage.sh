@@ -19,6 +19,7 @@ RATE=${3:-8}
 WORK=$(mktemp -d /tmp/dorvana-outage.XXXXXX)
 chmod 755 "$WORK"
 LISTENER=
+SAMPLER=
 SITE=
 cleanup() {
   # The listener goes first: its connections close, and every waiting process
@@ -52,29 +53,30 @@ DORVANA_BIN=$PROGRAM "$ROOT/scripts/lighttpd.sh" start "$SITE" "$port" >/dev/nul
 url="http://127.0.0.1:$port/dorvana?q=getsprfood&user=1001&device=HALL-1"
 
 alive() { pgrep -c -f "^$SITE/dorvana" || true; }
-max=0
-echo "| Second | Requests sent | Program processes alive |"
-echo "|---|---|---|"
-interval=$(echo "scale=4; 1 / $RATE" | bc)
-start=$(date +%s)
-sent=0
-next_sample=1
-while :; do
-  now=$(date +%s)
-  elapsed=$((now - start))
-  [ "$elapsed" -ge "$DURATION" ] && break
-  curl -s -o /dev/null --max-time 10 "$url" &
-  sent=$((sent + 1))
-  if [ "$elapsed" -ge "$next_sample" ]; then
+# The sampler: about one line a second, "elapsed-seconds count", by the clock.
+t0=$EPOCHREALTIME
+(
+  while :; do
+    sleep 1
     n=$(alive)
-    [ "$n" -gt "$max" ] && max=$n
-    [ $((elapsed % 5)) = 0 ] && echo "| $elapsed | $sent | $n |"
-    next_sample=$((elapsed + 1))
-  fi
-  sleep "$interval"
+    elapsed=$(awk -v s="$t0" -v now="$EPOCHREALTIME" 'BEGIN { printf "%.1f", now - s }')
+    echo "$elapsed $n"
+    awk -v e="$elapsed" -v d="$DURATION" 'BEGIN { exit !(e >= d) }' && break
+  done
+) > "$WORK/samples" &
+SAMPLER=$!
+# The load, by the clock: request i leaves at i / RATE seconds.
+start=$t0
+total=$((DURATION * RATE))
+for i in $(seq 0 $((total - 1))); do
+  wait_s=$(awk -v s="$start" -v now="$EPOCHREALTIME" -v i="$i" -v r="$RATE" 'BEGIN { d = s + i / r - now; printf "%.3f", (d > 0 ? d : 0) }')
+  sleep "$wait_s"
+  curl -s -o /dev/null --max-time 10 "$url" &
 done
-n=$(alive)
-[ "$n" -gt "$max" ] && max=$n
-echo "| $DURATION | $sent | $n |"
+wait "$SAMPLER"
+echo "| Second | Requests sent by then | Program processes alive |"
+echo "|---|---|---|"
+awk -v r="$RATE" 'int($1) >= next5 { printf "| %.1f | %d | %d |\n", $1, $1 * r, $2; next5 = int($1 / 5) * 5 + 5 }' "$WORK/samples"
+max=$(awk '$2 > m { m = $2 } END { print m + 0 }' "$WORK/samples")
 echo
-echo "Largest count: $max processes after ${DURATION} s at $RATE requests/s."
+echo "Largest count: $max program processes during ${DURATION} s at $RATE requests/s ($total requests)."
