@@ -7,6 +7,9 @@ int main() {
   // A termination request must not cut a request short, nor let a library's own
   // handler shut the client library down under it.
   platform::BlockTerminationSignal();
+  // A write past the file-size limit must fail like any other failed write (the
+  // archive copy is then removed and the post refused), not kill the process.
+  platform::IgnoreFileSizeSignal();
   {
     TCGIApplication application;
     try {

@@ -34,13 +34,15 @@ const char* const kDPBNames[] = {
 constexpr int kDPBNameCount = sizeof kDPBNames / sizeof kDPBNames[0];
 static_assert(kDPBNameCount == 83);
 
-// TPB parameter names; a name's code is its position counting from 1.
+// TPB parameter names; a name's code is its position counting from 1. The last,
+// lock_timeout, takes a number of seconds: how long a "wait" transaction waits
+// for a lock before it fails.
 const char* const kTPBNames[] = {
     "consistency",   "concurrency",   "shared",          "protected",  "exclusive",
     "wait",          "nowait",        "read",            "write",      "lock_read",
     "lock_write",    "verb_time",     "commit_time",     "ignore_limbo", "read_committed",
     "autocommit",    "rec_version",   "no_rec_version",  "restart_requests", "no_auto_undo",
-    "no_savepoint",
+    "lock_timeout",
 };
 constexpr int kTPBNameCount = sizeof kTPBNames / sizeof kTPBNames[0];
 static_assert(kTPBNameCount == 21);
@@ -716,6 +718,16 @@ void TFIBTransaction::BuildTPB() {
         tpb += static_cast<char>(value.size());
         tpb += value;
         break;
+      case 21: {
+        int32_t seconds = 0;
+        if (!TryStrToInt(value, seconds) || seconds < 1)
+          RaiseClientErrorText(Format("TPB Constant (isc_tpb_lock_timeout) needs a number of seconds "
+                                      "from 1 up, not '%s'.", {value}));
+        tpb += static_cast<char>(code);
+        tpb += '\4';
+        for (int b = 0; b < 4; ++b) tpb += static_cast<char>((static_cast<uint32_t>(seconds) >> (8 * b)) & 0xFF);
+        break;
+      }
       case 12:
       case 13:
       case 16:

@@ -5,6 +5,7 @@
 
 #include <cstdint>
 #include <string>
+#include <string_view>
 #include <vector>
 
 namespace platform {
@@ -13,6 +14,10 @@ namespace platform {
 // Blocks the termination signal for the life of the process, so that a request in
 // flight is never cut short by the web server or by a library's own handler.
 void BlockTerminationSignal();
+// Ignores the signal that a write beyond the process's file-size limit raises, so
+// that such a write fails with an error the caller sees instead of killing the
+// process with the file half written.
+void IgnoreFileSizeSignal();
 // Flushes standard output and ends the process at once with code, running no
 // exit-time handlers of loaded libraries.
 [[noreturn]] void ExitNow(int code);
@@ -26,6 +31,13 @@ void SetBinaryStdio();
 long ReadStdin(void* buffer, long count);
 // One write to standard output: bytes written, -1 on failure.
 long WriteStdout(const void* buffer, long count);
+// Writes a whole line to standard error in one call where the system allows, so
+// that lines of processes sharing the web server's log do not interleave. Errors
+// are ignored: there is nowhere left to report them.
+void WriteStderr(const std::string& line);
+// Writes one line in the program's standard-error form (runtime/LogLine.h), with
+// the current UTC time: "<time> <command>: <text>".
+void WriteLogLine(std::string_view command, std::string_view text);
 
 // ---- Files and folders ---------------------------------------------------------
 std::string CurrentDir();
@@ -84,6 +96,8 @@ int LastOSError();
 std::string SysErrorMessage(int code);
 
 // ---- Clocks --------------------------------------------------------------------
+// Seconds since 1970-01-01 00:00:00 UTC.
+int64_t UnixTimeNow();
 // A high-resolution counter; false when the system has none.
 bool HighResolutionCounter(int64_t& value);
 // Milliseconds since system start (wraps at 2^32).

@@ -20,6 +20,7 @@
 
 #include "platform/Platform.h"
 #include "runtime/Exception.h"
+#include "runtime/LogLine.h"
 
 namespace platform {
 namespace {
@@ -99,6 +100,13 @@ void BlockTerminationSignal() {
   sigprocmask(SIG_BLOCK, &set, nullptr);
 }
 
+void IgnoreFileSizeSignal() {
+  struct sigaction action {};
+  action.sa_handler = SIG_IGN;
+  sigemptyset(&action.sa_mask);
+  sigaction(SIGXFSZ, &action, nullptr);
+}
+
 void ExitNow(int code) {
   std::fflush(stdout);
   _exit(code);
@@ -129,6 +137,20 @@ long WriteStdout(const void* buffer, long count) {
     done += n;
   }
   return done;
+}
+
+void WriteStderr(const std::string& line) {
+  size_t done = 0;
+  while (done < line.size()) {
+    const ssize_t n = ::write(2, line.data() + done, line.size() - done);
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) return;
+    done += static_cast<size_t>(n);
+  }
+}
+
+void WriteLogLine(std::string_view command, std::string_view text) {
+  WriteStderr(FormatLogLine(UnixTimeNow(), command, text));
 }
 
 std::string CurrentDir() {
@@ -304,6 +326,12 @@ bool HighResolutionCounter(int64_t& value) {
   if (clock_gettime(CLOCK_MONOTONIC, &ts) != 0) return false;
   value = static_cast<int64_t>(ts.tv_sec) * 1000000000 + ts.tv_nsec;
   return true;
+}
+
+int64_t UnixTimeNow() {
+  timespec ts;
+  clock_gettime(CLOCK_REALTIME, &ts);
+  return static_cast<int64_t>(ts.tv_sec);
 }
 
 uint32_t TickCount() {

@@ -67,7 +67,8 @@ TConnectionSettings ParseSettings(std::string_view text) {
   } kKeys[] = {{"SERVER NAME=", &TConnectionSettings::ServerName},
                {"USER NAME=", &TConnectionSettings::UserName},
                {"PASSWORD=", &TConnectionSettings::Password},
-               {"ROLE NAME=", &TConnectionSettings::RoleName}};
+               {"ROLE NAME=", &TConnectionSettings::RoleName},
+               {"CONNECT TIMEOUT=", &TConnectionSettings::ConnectTimeout}};
 
   size_t pos = 0;
   while (pos < text.size()) {
@@ -85,6 +86,24 @@ TConnectionSettings ParseSettings(std::string_view text) {
     if (pos < text.size() && text[pos] == '\n') ++pos;
   }
   return result;
+}
+
+std::optional<int> ConnectTimeoutSeconds(std::string_view value) {
+  if (value.empty() || value.size() > 9) return std::nullopt;
+  int seconds = 0;
+  for (const char c : value) {
+    if (c < '0' || c > '9') return std::nullopt;
+    seconds = seconds * 10 + (c - '0');
+  }
+  if (seconds < 1 || seconds > 255) return std::nullopt;
+  return seconds;
+}
+
+std::string ChooseSettingsFile(std::vector<std::string> names) {
+  std::string chosen;
+  for (std::string& name : names)
+    if (IsSettingsFileName(name) && (chosen.empty() || name < chosen)) chosen = std::move(name);
+  return chosen;
 }
 
 bool IsSettingsFileName(std::string_view name) {

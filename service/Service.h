@@ -8,6 +8,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "runtime/Exception.h"
 
@@ -26,7 +27,21 @@ struct TConnectionSettings {
   std::optional<std::string> UserName;    // "USER NAME="
   std::optional<std::string> Password;    // "PASSWORD="
   std::optional<std::string> RoleName;    // "ROLE NAME="
+  std::optional<std::string> ConnectTimeout;  // "CONNECT TIMEOUT=", checked by ConnectTimeoutSeconds
 };
+
+// The longest a connect may take, in seconds, when the settings file does not say:
+// a database host that accepts and never answers must not hold a process (and
+// the waiter's terminal) for the client library's own minutes.
+inline constexpr int kDefaultConnectTimeout = 15;
+// The seconds of a "CONNECT TIMEOUT=" value: decimal digits only, 1 to 255 (the
+// attach item holds one byte); nullopt for anything else.
+std::optional<int> ConnectTimeoutSeconds(std::string_view value);
+
+// The settings file among the working folder's regular files named "*.def": the
+// first in byte order of the names, so the choice never depends on the folder's
+// listing order. Empty when there is none.
+std::string ChooseSettingsFile(std::vector<std::string> names);
 
 // The settings in a file's text. A NUL byte ends the text; lines end at CR LF,
 // CR or LF; a line that begins with a key (exact, case-sensitive) sets it to the

@@ -1,22 +1,35 @@
 #include "service/Unit1.h"
 
+#include <algorithm>
 #include <exception>
 
 #include "fb/pFIBDatabase.h"
 #include "platform/Platform.h"
+#include "runtime/Format.h"
+#include "runtime/Text.h"
 #include "service/Service.h"
 
-// The settings file is whichever "*.def" file the working directory lists first;
-// installations keep exactly one. A folder of that name is no settings file.
+// The settings file is the first "*.def" file of the working directory in byte
+// order of the names; installations keep exactly one, and every request that
+// finds more says so on standard error. A folder of that name is no settings file.
 std::string TDorvanaWebInterface::ApplySettingsAndConnect() {
-  std::string settingsFile;
-  for (const std::string& name : platform::ListFiles("", "*")) {
-    if (service::IsSettingsFileName(name)) {
-      settingsFile = name;
-      break;
-    }
-  }
+  std::vector<std::string> names;
+  for (std::string& name : platform::ListFiles("", "*"))
+    if (service::IsSettingsFileName(name)) names.push_back(std::move(name));
+  const std::string settingsFile = service::ChooseSettingsFile(names);
   if (settingsFile.empty()) return "";
+  if (names.size() > 1) {
+    std::sort(names.begin(), names.end());
+    std::string ignored;
+    for (const std::string& name : names) {
+      if (name == settingsFile) continue;
+      if (!ignored.empty()) ignored += ", ";
+      ignored += "\"" + name + "\"";
+    }
+    platform::WriteLogLine(FCommand, Format("warning: %d settings files in the working folder; "
+                                            "using \"%s\", ignoring %s. Keep exactly one.",
+                                            {static_cast<int>(names.size()), settingsFile, ignored}));
+  }
 
   // A file that cannot be read counts as an empty one: the connect then fails
   // with the module's own (empty) settings and says why.
@@ -27,10 +40,22 @@ std::string TDorvanaWebInterface::ApplySettingsAndConnect() {
   }
 
   const service::TConnectionSettings settings = service::ParseSettings(text);
+  int connectTimeout = service::kDefaultConnectTimeout;
+  if (settings.ConnectTimeout) {
+    const std::optional<int> seconds = service::ConnectTimeoutSeconds(*settings.ConnectTimeout);
+    if (!seconds)
+      return Format("Settings file \"%s\": the line \"CONNECT TIMEOUT=%s\" is not a whole number "
+                    "of seconds from 1 to 255. Nothing was sent to the database.",
+                    {settingsFile, *settings.ConnectTimeout});
+    connectTimeout = *seconds;
+  }
   if (settings.ServerName) Database->SetDBName(*settings.ServerName);
   if (settings.UserName) Database->ConnectParams().SetUserName(*settings.UserName);
   if (settings.Password) Database->ConnectParams().SetPassword(*settings.Password);
   if (settings.RoleName) Database->ConnectParams().SetRoleName(*settings.RoleName);
+  // After the file's own entries: a host that accepts and never answers fails
+  // the connect after this many seconds.
+  Database->AddDBParam("connect_timeout=" + IntToStr(connectTimeout));
 
   try {
     Database->SetConnected(true);

@@ -117,12 +117,15 @@ void TDorvanaWebInterface::WebModule1DefaultHandlerAction(TComponent*, TWebReque
                                                           TWebResponse* Response, bool&) {
   // Command names compare case-sensitively; the field name does not.
   const std::string command = Request->QueryFieldList().Values("q");
+  FCommand = command;
   if (command == "test") {
+    // The reply goes out as text/html: every echoed byte of the request's fields
+    // is escaped, so that a field cannot carry markup or script into the page.
     std::string reply = "type: " + IntToStr(Request->MethodType()) + kEchoBreak;
-    reply += Request->ContentFieldList().Text();
+    AppendEscapedMarkup(reply, Request->ContentFieldList().Text());
     reply += "param_count=" + IntToStr(Request->QueryFieldList().Count()) + kEchoBreak;
     reply += std::string("params: ") + kEchoBreak;
-    reply += Request->QueryFieldList().Text();
+    AppendEscapedMarkup(reply, Request->QueryFieldList().Text());
     Response->SetContent(reply);
   } else if (command == "getsprfood") {
     GetSprFood(Request, Response);

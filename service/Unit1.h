@@ -49,4 +49,7 @@ class TDorvanaWebInterface : public TWebModule {
   void GetSprFoodGroup(TWebRequest* Request, TWebResponse* Response);
   void GetSprStewards(TWebRequest* Request, TWebResponse* Response);
   void AddOrder(TWebRequest* Request, TWebResponse* Response);
+
+  // The command being served ("q"), named in the lines written to standard error.
+  std::string FCommand;
 };

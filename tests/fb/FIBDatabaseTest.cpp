@@ -123,6 +123,10 @@ TEST(TransactionParams, BuildsTheBytesOfEachLine) {
       {{}, ""},
       {{"nowait ", "ISC_TPB_NOWAIT", "NoWait", ""}, "03 07 07 07"},
       {{"lock_write=ORDERS", "lock_read="}, "03 0B 06 4F 52 44 45 52 53 0A 00"},
+      // A waiting read that gives up after 90 (0x5A) or 300 (0x012C) seconds.
+      {{"read", "wait", "no_rec_version", "read_committed", "lock_timeout=90"},
+       "03 08 06 12 0F 15 04 5A 00 00 00"},
+      {{"isc_tpb_lock_timeout=300"}, "03 15 04 2C 01 00 00"},
   };
   for (const auto& c : kCases) {
     TFIBTransaction t;
@@ -146,6 +150,10 @@ TEST(TransactionParams, RefusesWhatItCannotEncode) {
       {"Verb_Time", "EFIBClientError: TPB Constant (isc_tpb_verb_time) is unsupported."},
       {"lock_read=" + std::string(256, 'T'),
        "EFIBClientError: TPB Constant (isc_tpb_lock_read) value is longer than 255 bytes."},
+      {"lock_timeout=0",
+       "EFIBClientError: TPB Constant (isc_tpb_lock_timeout) needs a number of seconds from 1 up, not '0'."},
+      {"lock_timeout=",
+       "EFIBClientError: TPB Constant (isc_tpb_lock_timeout) needs a number of seconds from 1 up, not ''."},
   };
   for (const auto& c : kCases) {
     TFIBTransaction t;

@@ -8,6 +8,8 @@
 #include <filesystem>
 #include <fstream>
 #include <string>
+#include <vector>
+#include <algorithm>
 
 #include "cgi/CGIApp.h"
 #include "fb/pFIBDatabase.h"
@@ -265,6 +267,99 @@ std::string Order(const std::string& guid, const std::string& table, const std::
 std::string Row(int id, const std::string& mod = "no") {
   return "<f>" + std::to_string(id) + "<count>1</count><weight>0</weight><isModificator>" + mod +
          "</isModificator></f>\n";
+}
+
+TEST_F(Module, TheFirstSettingsFileByNameIsUsedAndTheOthersNamed) {
+  // Ten files that would fail the connect around the one that works: whatever
+  // order the folder lists them in, the first name in byte order is used.
+  for (const char* name : {"b.def", "c.def", "d.def", "e.def", "f.def", "g.def", "h.def",
+                           "test.def", "x.def", "z.def"})
+    Settings("SERVER NAME=" + (FDir / "missing.fdb").string() + "\nUSER NAME=SYSDBA\n", name);
+  Settings(GoodSettings(), "a.def");
+  for (int i = 0; i < 3; ++i) {
+    ::testing::internal::CaptureStderr();
+    const std::string answer = Serve("q=getsprstewards");
+    const std::string log = ::testing::internal::GetCapturedStderr();
+    EXPECT_EQ(0u, answer.find("Status: 200")) << answer;
+    // One line a request, in the program's form: time, command, text.
+    EXPECT_EQ(1, std::count(log.begin(), log.end(), '\n')) << log;
+    EXPECT_EQ(20u, log.find(" getsprstewards: warning: 11 settings files in the working folder; "
+                            "using \"a.def\", ignoring \"b.def\", ")) << log;
+    EXPECT_EQ('Z', log[19]) << log;
+    EXPECT_NE(std::string::npos, log.find("\"z.def\". Keep exactly one.\n")) << log;
+  }
+  // One file: nothing written.
+  for (const char* name : {"b.def", "c.def", "d.def", "e.def", "f.def", "g.def", "h.def",
+                           "test.def", "x.def", "z.def"})
+    fs::remove(name);
+  ::testing::internal::CaptureStderr();
+  Serve("q=getsprstewards");
+  EXPECT_EQ("", ::testing::internal::GetCapturedStderr());
+}
+
+TEST_F(Module, TheConnectTimeoutGoesLastInTheAttachItems) {
+  using Lines = std::vector<std::string>;
+  const struct { std::string settings; Lines params; } kCases[] = {
+      {GoodSettings(), {"lc_ctype=WIN1251", "user_name=SYSDBA", "connect_timeout=15"}},
+      {"CONNECT TIMEOUT=5\r\nROLE NAME=R\r\n" + GoodSettings(),
+       {"lc_ctype=WIN1251", "user_name=SYSDBA", "sql_role_name=R", "connect_timeout=5"}},
+      {GoodSettings() + "CONNECT TIMEOUT=255\r\n",
+       {"lc_ctype=WIN1251", "user_name=SYSDBA", "connect_timeout=255"}},
+  };
+  for (const auto& c : kCases) {
+    Settings(c.settings);
+    TDorvanaWebInterface module;
+    EXPECT_EQ("", module.ApplySettingsAndConnect()) << c.settings;
+    EXPECT_EQ(c.params, module.Database->DBParams().Lines()) << c.settings;
+    // The attach item itself: code 57, one byte of seconds, at the end.
+    const std::string& dpb = module.Database->DPB();
+    ASSERT_GE(dpb.size(), 3u);
+    EXPECT_EQ(57, dpb[dpb.size() - 3]);
+    EXPECT_EQ(1, dpb[dpb.size() - 2]);
+    EXPECT_EQ(std::stoi(c.params.back().substr(16)), static_cast<unsigned char>(dpb.back()));
+  }
+}
+
+TEST_F(Module, ABadConnectTimeoutFailsLikeAConnect) {
+  for (const char* value : {"0", "256", "abc", "", " 15", "1.5"}) {
+    Settings(GoodSettings() + "CONNECT TIMEOUT=" + value + "\r\n");
+    const std::string message = "Settings file \"dorvana.def\": the line \"CONNECT TIMEOUT=" +
+                                std::string(value) +
+                                "\" is not a whole number of seconds from 1 to 255. Nothing was "
+                                "sent to the database.";
+    {
+      TDorvanaWebInterface module;
+      EXPECT_EQ(message, module.ApplySettingsAndConnect()) << value;
+      EXPECT_FALSE(module.Database->Connected());
+    }
+    const std::string answer = Serve("q=getsprfood&user=1001&device=HALL-1");
+    EXPECT_EQ("text/plain", ContentType(answer)) << value;
+    EXPECT_EQ(message, Body(answer)) << value;
+    EXPECT_EQ(message, Body(Serve("q=addorder", Order("unit-to", "5", Row(301))))) << value;
+  }
+}
+
+TEST_F(Module, ABlankGuidIsRefusedAndNothingImported) {
+  Settings(GoodSettings());
+  // The first blank order would otherwise be stored and every later one answered
+  // "ok" as its duplicate, and lost.
+  for (const char* guid : {"", " ", " \t\r\n "}) {
+    const std::string answer = Serve("q=addorder", Order(guid, "5", Row(301)));
+    EXPECT_EQ(0u, answer.find("Status: 500")) << guid << answer;
+    EXPECT_NE(std::string::npos, answer.find("The order's GUID is empty: nothing was imported."))
+        << answer;
+  }
+  EXPECT_EQ("ok", Body(Serve("q=addorder", Order("unit-blank", "5", Row(301)))));
+}
+
+TEST_F(Module, ARequestWithoutABodyLeavesNoCopy) {
+  Settings(GoodSettings());
+  for (const char* method : {"GET", "POST"}) {
+    const std::string answer = ServeModule(method, "q=addorder", "", "", 1 << 20);
+    EXPECT_EQ(0u, answer.find("Status: 500")) << answer;
+    EXPECT_NE(std::string::npos, answer.find("No root element found in xml")) << answer;
+  }
+  EXPECT_FALSE(fs::exists("Orders") && !fs::is_empty("Orders"));
 }
 
 TEST_F(Module, ImportsAnOrderOnce) {

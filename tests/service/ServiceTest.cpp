@@ -10,7 +10,9 @@
 #include <filesystem>
 #include <fstream>
 #include <limits>
+#include <optional>
 #include <set>
+#include <vector>
 
 using service::FormatPrice;
 using service::OrderErrorLine;
@@ -58,6 +60,30 @@ TEST(Settings, FileNames) {
       {"dorvana.def", true}, {"X.DEF", true}, {".def", true}, {"a.Def", true},
       {"a.def.bak", false}, {"def", false}, {"a.de", false}, {"adef", false}};
   for (const auto& c : kCases) EXPECT_EQ(c.is, service::IsSettingsFileName(c.name)) << c.name;
+}
+
+TEST(Settings, ConnectTimeoutLine) {
+  EXPECT_EQ("5", ParseSettings("SERVER NAME=a\r\nCONNECT TIMEOUT=5\r\n").ConnectTimeout.value_or("?"));
+  EXPECT_FALSE(ParseSettings("SERVER NAME=a\r\n").ConnectTimeout.has_value());  // older files
+  const struct { const char* value; std::optional<int> seconds; } kCases[] = {
+      {"1", 1}, {"15", 15}, {"255", 255}, {"007", 7},
+      {"0", std::nullopt}, {"256", std::nullopt}, {"", std::nullopt}, {"-5", std::nullopt},
+      {"+5", std::nullopt}, {" 5", std::nullopt}, {"5 ", std::nullopt}, {"5s", std::nullopt},
+      {"0x10", std::nullopt}, {"99999999999", std::nullopt}, {"1.5", std::nullopt}};
+  for (const auto& c : kCases)
+    EXPECT_EQ(c.seconds, service::ConnectTimeoutSeconds(c.value)) << "'" << c.value << "'";
+}
+
+TEST(Settings, TheFirstSettingsFileInByteOrderIsChosen) {
+  const struct { std::vector<std::string> names; const char* chosen; } kCases[] = {
+      {{"test.def", "dorvana.def"}, "dorvana.def"},
+      {{"z.def", "a.def", "B.def"}, "B.def"},        // bytes, not letters: "B" before "a"
+      {{"\xC0.def", "z.def"}, "z.def"},              // bytes from 0x80 sort last
+      {{"a.txt", "b.DEF", "a.def.bak"}, "b.DEF"},
+      {{"a.txt"}, ""},
+      {{}, ""},
+  };
+  for (const auto& c : kCases) EXPECT_EQ(c.chosen, service::ChooseSettingsFile(c.names));
 }
 
 TEST(FormatPrice, Examples) {

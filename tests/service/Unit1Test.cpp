@@ -47,6 +47,28 @@ TEST(DefaultHandler, TestEchoesTheRequest) {
     EXPECT_EQ(Answer(c.reply), Serve(c.method, c.query, c.body, c.path)) << c.query;
 }
 
+// The echo goes out as text/html: no byte of a field may open markup in it.
+TEST(DefaultHandler, TestEscapesEveryEchoedField) {
+  const struct {
+    const char* method;
+    const char* query;
+    const char* body;
+    std::string reply;
+  } kCases[] = {
+      {"GET", "q=test&a=<script>alert(1)</script>", "",
+       "type: 1\n\rparam_count=2\n\rparams: \n\rq=test\r\na=&lt;script&gt;alert(1)&lt;/script&gt;\r\n"},
+      // Names as well as values, decoded from "%" sequences first.
+      {"GET", "q=test&%3Cb%3E=x%26y%3E", "",
+       "type: 1\n\rparam_count=2\n\rparams: \n\rq=test\r\n&lt;b&gt;=x&amp;y&gt;\r\n"},
+      {"POST", "q=test", "<img src=x onerror=alert(1)>=%3C%26%3E",
+       "type: 3\n\r&lt;img src=x onerror=alert(1)&gt;=&lt;&amp;&gt;\r\nparam_count=1\n\rparams: "
+       "\n\rq=test\r\n"},
+      // An entity already written stays visible as the text it was.
+      {"GET", "q=test&a=%26lt%3B", "", "type: 1\n\rparam_count=2\n\rparams: \n\rq=test\r\na=&amp;lt;\r\n"},
+  };
+  for (const auto& c : kCases) EXPECT_EQ(Answer(c.reply), Serve(c.method, c.query, c.body)) << c.query;
+}
+
 TEST(DefaultHandler, NoCommandGivesAnEmptyHtmlAnswer) {
   for (const char* query :
        {"", "q=", "q=TEST", "q=Test", "qq=test", "q=test2", "q=getSprFood", "q=&q=test", "q"})
