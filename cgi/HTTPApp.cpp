@@ -302,6 +302,7 @@ std::string StatusString(int code) {
                       {410, "Gone"},
                       {411, "Length Required"},
                       {412, "Unless True"},
+                      {413, "Request Entity Too Large"},
                       {500, "Internal Server Error"},
                       {501, "Not Implemented"},
                       {502, "Bad Gateway"},

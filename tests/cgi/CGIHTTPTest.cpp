@@ -127,11 +127,21 @@ TEST_F(CGIRequestTest, BodyIsReadUpToContentLengthInPieces) {
 
 TEST_F(CGIRequestTest, ShortBodyAndForgedLengthCostOnlyWhatArrives) {
   channel.Input = "a=1";
-  channel.Env["CONTENT_LENGTH"] = "2000000000";
+  channel.Env["CONTENT_LENGTH"] = "16777216";
   TCGIRequest request(channel);
   EXPECT_EQ("a=1", request.Content());
   EXPECT_LE(channel.LargestRead, 64u * 1024u);
   EXPECT_EQ("a=1\r\n", request.ContentFieldList().Text());
+}
+
+TEST_F(CGIRequestTest, LengthOverTheLimitReadsNothing) {
+  channel.Input = "a=1";
+  channel.Env["CONTENT_LENGTH"] = "16777217";
+  TCGIRequest request(channel);
+  EXPECT_EQ("16777217", request.RefusedContentLength());
+  EXPECT_EQ("", request.Content());
+  EXPECT_EQ(0, request.ContentFieldList().Count());
+  EXPECT_EQ(0u, channel.Reads);
 }
 
 TEST_F(CGIRequestTest, FailedReadEndsTheBodyWithWhatArrived) {
@@ -255,6 +265,7 @@ TEST_F(CGIResponseTest, StatusTextFromTheTable) {
     const char* line;
   } kCases[] = {{500, "Status: 500 Internal Server Error"},
                 {412, "Status: 412 Unless True"},
+                {413, "Status: 413 Request Entity Too Large"},
                 {406, "Status: 406 None Acceptable"},
                 {302, "Status: 302 Moved Temporarily"},
                 {299, "Status: 200 OK"},
