@@ -23,6 +23,8 @@ std::string_view TrimWhitespace(std::string_view s) {
 // a word holding "=": `a = "b c"` is the one word `a="b c"`.
 std::vector<std::string> SplitWords(std::string_view text) {
   std::vector<std::string> words;
+  // Whether the last word holds "=": kept as words grow, never searched again.
+  bool lastHasEquals = false;
   text = TrimWhitespace(text);
   size_t i = 0;
   while (i < text.size()) {
@@ -41,12 +43,13 @@ std::vector<std::string> SplitWords(std::string_view text) {
       }
     }
     std::string_view word = text.substr(start, i - start);
-    if (!words.empty() &&
-        (word.front() == '=' ||
-         (IsQuote(word.front()) && words.back().find('=') != std::string::npos))) {
+    const bool hasEquals = word.find('=') != std::string_view::npos;
+    if (!words.empty() && (word.front() == '=' || (IsQuote(word.front()) && lastHasEquals))) {
       words.back() += word;
+      lastHasEquals = lastHasEquals || hasEquals;
     } else {
       words.emplace_back(word);
+      lastHasEquals = hasEquals;
     }
   }
   return words;
