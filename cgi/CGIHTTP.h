@@ -54,6 +54,7 @@ class TCGIRequest : public TWebRequest {
   // The variable's value; when it is empty, the same name with "HTTP_" taken
   // off or put in front.
   std::string EnvironmentField(const std::string& name) override;
+  const std::string& ContentBytes() override { return FContent; }
 
  private:
   ICGIChannel& FChannel;

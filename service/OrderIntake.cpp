@@ -73,7 +73,7 @@ bool OrderExists(TFIBTransaction& transaction, TFIBQuery& query, const std::stri
 }  // namespace
 
 void TDorvanaWebInterface::AddOrder(TWebRequest* Request, TWebResponse* Response) {
-  const std::string text = Request->ContentFieldList().Text();
+  const std::string& text = Request->ContentFieldList().Text();
   service::ArchiveOrder(text, service::ClockSeed());
   TNativeXml document;
   document.LoadFromText(text);

@@ -145,11 +145,13 @@ bool THTTPSoapDispatcher::TakeRequest(TComponent* /*sender*/, TWebRequest* reque
     std::string soapAction = request->EnvironmentField("SOAPAction");
     if (soapAction.empty()) soapAction = request->EnvironmentField("HTTP_SOAPACTION");
     std::string path = request->PathInfo();
-    std::string body = request->Content();
-    if (StartsText("multipart/related", request->ContentType()))
-      body = RootPart(request->ContentType(), body);
+    // The envelope is read where it lies; only a multipart body is cut apart.
+    const std::string& content = request->ContentBytes();
+    std::string part;
+    const bool multipart = StartsText("multipart/related", request->ContentType());
+    if (multipart) part = RootPart(request->ContentType(), content);
     std::string answer;
-    invoker->DispatchSOAP(path, soapAction, body, answer);
+    invoker->DispatchSOAP(path, soapAction, multipart ? part : content, answer);
     response->SetContentType("text/xml");
     response->SetContentStream(std::make_unique<TStringStream>(std::move(answer)));
     return true;
