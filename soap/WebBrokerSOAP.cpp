@@ -112,6 +112,8 @@ void THTTPSoapPascalInvoker::DispatchSOAP(const std::string& path, const std::st
     const TSOAPConvertOptions& options = FConverter.Options();
     TSoapCall call = ReadSoapRequest(request, *entry->Intf, options);
     TSoapValue result = call.Method->Call(*instance, call.Args);
+    // The arguments are done with: their memory goes before the answer is written.
+    std::vector<TSoapValue>().swap(call.Args);
     response = WriteSoapResponse(*call.Method, entry->Namespace, result, options);
   } catch (const Exception& e) {
     response = WriteSoapFault(e.Message());
