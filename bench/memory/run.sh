@@ -40,7 +40,7 @@ elif shape == 'elements':
 elif shape == 'lines':
     body = repeat('a\n')
 elif shape == 'soap-items':
-    body = repeat('<item>1</item>',
+    body = repeat('<item>12.25</item>',
                   env_head + '<NS1:echoDoubleArray xmlns:NS1="urn:SoapTestIntf-ISoapTest">'
                   '<Value SOAP-ENC:arrayType="xsd:double[]">',
                   '</Value></NS1:echoDoubleArray>' + env_tail)
