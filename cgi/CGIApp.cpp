@@ -59,10 +59,22 @@ void TCGIApplication::Run() {
     std::unique_ptr<TCGIRequest> request = CreateRequest();
     std::unique_ptr<TCGIResponse> response = CreateResponse(request.get());
     // The response goes before the request, also when serving raises.
+    if (!request->RefusedContentLength().empty()) {
+      RefuseContent(*request, *response);
+      return;
+    }
     ServeRequest(request.get(), response.get());
   } catch (...) {
     WriteServerError(std::current_exception());
   }
+}
+
+void TCGIApplication::RefuseContent(TCGIRequest& request, TCGIResponse& response) {
+  response.SetStatusCode(413);
+  response.SetContentType("text/plain");
+  response.SetContent(Format("Request body of %s bytes exceeds the limit of %d bytes",
+                             {request.RefusedContentLength(), kMaxContentLength}));
+  response.Send();
 }
 
 void TCGIApplication::WriteServerError(std::exception_ptr e) {

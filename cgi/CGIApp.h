@@ -41,8 +41,12 @@ class TCGIApplication : public TWebApplication {
   // Runs the start-up hook, if one is set.
   void Initialize();
   // Serves the one request. Never raises: a failure outside routing is
-  // answered by WriteServerError.
+  // answered by WriteServerError. A request whose body is too large is not
+  // served but answered by RefuseContent.
   void Run();
+  // The status-413 answer: one line of text naming the declared length and the
+  // limit.
+  void RefuseContent(TCGIRequest& request, TCGIResponse& response);
   // Writes the status-500 answer for e straight to the channel.
   void WriteServerError(std::exception_ptr e);
 

@@ -1,6 +1,7 @@
 #include "cgi/CGIHTTP.h"
 
 #include <algorithm>
+#include <cstdint>
 
 #include "platform/Platform.h"
 #include "runtime/Format.h"
@@ -43,6 +44,44 @@ constexpr int kVariableCount = sizeof kVariableNames / sizeof kVariableNames[0];
 // more memory than the bytes that really arrive.
 constexpr long kReadChunk = 64 * 1024;
 
+// The decimal digits of a length text that exceeds limit, in the syntax of
+// TryStrToInt (blanks, an optional "+", decimal or hexadecimal digits) but of any
+// size; empty for a text that is no such number or not above the limit.
+std::string LengthAbove(const std::string& text, int64_t limit) {
+  size_t i = 0;
+  while (i < text.size() && text[i] == ' ') ++i;
+  if (i < text.size() && text[i] == '+') ++i;
+  int base = 10;
+  if (i < text.size() && (text[i] == '$' || text[i] == 'x' || text[i] == 'X')) {
+    base = 16, ++i;
+  } else if (i + 1 < text.size() && text[i] == '0' && (text[i + 1] == 'x' || text[i + 1] == 'X')) {
+    base = 16, i += 2;
+  }
+  if (i >= text.size()) return "";
+  // Past the limit only the digits matter; the value saturates.
+  uint64_t value = 0;
+  bool huge = false;
+  for (; i < text.size(); ++i) {
+    const char c = text[i];
+    int d;
+    if (c >= '0' && c <= '9')
+      d = c - '0';
+    else if (base == 16 && c >= 'a' && c <= 'f')
+      d = c - 'a' + 10;
+    else if (base == 16 && c >= 'A' && c <= 'F')
+      d = c - 'A' + 10;
+    else
+      return "";
+    if (value > (UINT64_MAX - static_cast<uint64_t>(d)) / static_cast<uint64_t>(base))
+      huge = true;
+    else
+      value = value * static_cast<uint64_t>(base) + static_cast<uint64_t>(d);
+  }
+  if (huge) return "more than " + std::to_string(UINT64_MAX);
+  if (value <= static_cast<uint64_t>(limit)) return "";
+  return std::to_string(value);
+}
+
 class TStandardChannel : public ICGIChannel {
  public:
   std::string GetEnv(const std::string& name) override { return platform::GetEnv(name); }
@@ -71,7 +110,8 @@ TCGIRequest::TCGIRequest(ICGIChannel& channel) : FChannel(channel) {
     SetMethodType(mtPost);
   else if (SameText(method, "HEAD"))
     SetMethodType(mtHead);
-  FContent = ReadContent(IntegerVariable(kContentLength));
+  FRefusedContentLength = LengthAbove(StringVariable(kContentLength), kMaxContentLength);
+  if (FRefusedContentLength.empty()) FContent = ReadContent(IntegerVariable(kContentLength));
 }
 
 std::string TCGIRequest::StringVariable(int index) {
@@ -98,7 +138,7 @@ long TCGIRequest::ReadBytes(void* buffer, long count) { return FChannel.Read(buf
 
 std::string TCGIRequest::ReadContent(int32_t count) {
   std::string result;
-  if (count <= 0) return result;
+  if (count <= 0 || !FRefusedContentLength.empty()) return result;
   size_t remaining = static_cast<size_t>(count);
   while (remaining > 0) {
     const size_t chunk = std::min(remaining, static_cast<size_t>(kReadChunk));

@@ -23,11 +23,21 @@ class ICGIChannel {
 // The process's own environment and standard handles.
 ICGIChannel& StandardCGIChannel();
 
+// The largest body a request may declare. A larger CONTENT_LENGTH is refused
+// before a byte of the body is read: the request is answered with status 413
+// and never served, so nothing is archived or imported.
+inline constexpr int64_t kMaxContentLength = 16777216;
+
 // The one request of a CGI process. The constructor reads the method and the
-// whole body (CONTENT_LENGTH bytes at most, fewer when the input ends early).
+// whole body (CONTENT_LENGTH bytes at most, fewer when the input ends early);
+// a body declared longer than kMaxContentLength is not read at all.
 class TCGIRequest : public TWebRequest {
  public:
   explicit TCGIRequest(ICGIChannel& channel = StandardCGIChannel());
+
+  // The declared length when CONTENT_LENGTH exceeds kMaxContentLength (the body
+  // was then left unread), as its decimal digits; empty otherwise.
+  const std::string& RefusedContentLength() const { return FRefusedContentLength; }
 
   std::string StringVariable(int index) override;
   double DateVariable(int index) override;
@@ -44,10 +54,12 @@ class TCGIRequest : public TWebRequest {
   // The variable's value; when it is empty, the same name with "HTTP_" taken
   // off or put in front.
   std::string EnvironmentField(const std::string& name) override;
+  const std::string& ContentBytes() override { return FContent; }
 
  private:
   ICGIChannel& FChannel;
   std::string FContent;
+  std::string FRefusedContentLength;
 };
 
 // The answer of a CGI process: "Status:" line, headers in a fixed order, a

@@ -75,9 +75,7 @@ void TStringStream::SetPosition(int64_t position) {
 
 // ---- Fields ----------------------------------------------------------------------
 
-std::string DecodeField(const std::string& field) {
-  std::string result;
-  result.reserve(field.size());
+void AppendDecodedField(std::string_view field, std::string& result) {
   const size_t n = field.size();
   // Bytes past the end of the field read as NUL.
   auto at = [&](size_t i) { return i < n ? field[i] : '\0'; };
@@ -104,13 +102,23 @@ std::string DecodeField(const std::string& field) {
       result += c;
     }
   }
+}
+
+std::string DecodeField(std::string_view field) {
+  std::string result;
+  result.reserve(field.size());
+  AppendDecodedField(field, result);
   return result;
 }
 
-void ExtractHTTPFields(const std::string& separators, const std::string& blanks,
-                       const std::string& content, TStringList& list) {
+namespace {
+
+// Splits text into raw fields and hands each to add, in order.
+template <class F>
+void SplitFields(const std::string& separators, const std::string& blanks, std::string_view text,
+                 F add) {
   // Processing stops at the first NUL; past the end every byte reads as NUL.
-  const std::string text = content.substr(0, content.find('\0'));
+  text = text.substr(0, text.find('\0'));
   if (text.empty()) return;
   const size_t n = text.size();
   auto at = [&](size_t i) { return i < n ? text[i] : '\0'; };
@@ -155,10 +163,84 @@ void ExtractHTTPFields(const std::string& separators, const std::string& blanks,
     // The closing quote of a run that began inside the field belongs to it.
     if (!leadQuote && at(tail) == '"') ++tail;
     const bool atEnd = at(tail) == '\0';
-    if (at(head) != '\0') list.Add(DecodeField(text.substr(head, tail - head)));
+    if (at(head) != '\0') add(text.substr(head, std::min(tail, n) - head));
     ++tail;
     if (atEnd) break;
   }
+}
+
+}  // namespace
+
+void ExtractHTTPFields(const std::string& separators, const std::string& blanks,
+                       std::string_view text, TStringList& list) {
+  SplitFields(separators, blanks, text, [&](std::string_view raw) { list.Add(DecodeField(raw)); });
+}
+
+void ExtractHTTPFields(const std::string& separators, const std::string& blanks,
+                       std::string_view text, TFieldList& list) {
+  // A decoded field is never longer than its raw form: the first pass sizes the
+  // list, so its text and offsets are allocated once, to the byte.
+  size_t fields = 0, bytes = 0;
+  SplitFields(separators, blanks, text, [&](std::string_view raw) {
+    ++fields;
+    bytes += raw.size() + 2;
+  });
+  list.Reserve(fields, bytes);
+  SplitFields(separators, blanks, text, [&](std::string_view raw) { list.AddDecoded(raw); });
+}
+
+std::string_view TFieldList::operator[](int index) const {
+  const size_t i = static_cast<size_t>(index);
+  if (index < 0 || i >= FStarts.size()) throw std::out_of_range("TFieldList index");
+  const size_t end = i + 1 < FStarts.size() ? FStarts[i + 1] : FText.size();
+  return std::string_view(FText).substr(FStarts[i], end - 2 - FStarts[i]);
+}
+
+int TFieldList::IndexOfName(std::string_view name) const {
+  for (int i = 0; i < Count(); ++i) {
+    const std::string_view field = (*this)[i];
+    const size_t eq = field.find('=');
+    if (eq != std::string_view::npos && eq == name.size() && SameText(field.substr(0, eq), name))
+      return i;
+  }
+  return -1;
+}
+
+std::string TFieldList::Values(std::string_view name) const {
+  const int i = IndexOfName(name);
+  return i < 0 ? std::string() : std::string((*this)[i].substr(name.size() + 1));
+}
+
+std::vector<std::string> TFieldList::Lines() const {
+  std::vector<std::string> lines;
+  lines.reserve(FStarts.size());
+  for (int i = 0; i < Count(); ++i) lines.emplace_back((*this)[i]);
+  return lines;
+}
+
+void TFieldList::Reserve(size_t fields, size_t bytes) {
+  FStarts.reserve(FStarts.size() + fields);
+  FText.reserve(FText.size() + bytes);
+}
+
+void TFieldList::Add(std::string_view field) {
+  if (FText.size() + field.size() + 2 > UINT32_MAX) throw EOutOfMemory("Out of memory");
+  FStarts.push_back(static_cast<uint32_t>(FText.size()));
+  FText += field;
+  FText += "\r\n";
+}
+
+void TFieldList::AddDecoded(std::string_view raw) {
+  if (FText.size() + raw.size() + 2 > UINT32_MAX) throw EOutOfMemory("Out of memory");
+  const size_t start = FText.size();
+  try {
+    AppendDecodedField(raw, FText);
+  } catch (...) {
+    FText.resize(start);
+    throw;
+  }
+  FStarts.push_back(static_cast<uint32_t>(start));
+  FText += "\r\n";
 }
 
 std::string HTTPEncode(const std::string& text) {
@@ -246,23 +328,28 @@ std::string TCookie::HeaderValue() const {
 TWebRequest::TWebRequest() = default;
 TWebRequest::~TWebRequest() = default;
 
-const TStringList& TWebRequest::QueryFieldList() {
+const TFieldList& TWebRequest::QueryFieldList() {
   if (!FQueryFields) {
-    FQueryFields = std::make_unique<TStringList>();
+    FQueryFields = std::make_unique<TFieldList>();
     ExtractHTTPFields("&", "", QueryString(), *FQueryFields);
   }
   return *FQueryFields;
 }
 
-const TStringList& TWebRequest::ContentFieldList() {
+const TFieldList& TWebRequest::ContentFieldList() {
   if (!FContentFields) {
-    FContentFields = std::make_unique<TStringList>();
+    FContentFields = std::make_unique<TFieldList>();
     int32_t length = ContentLength();
     if (length > 0) {
-      std::string text = Content();
-      if (static_cast<int64_t>(text.size()) < length)
-        text += ReadContent(length - static_cast<int32_t>(text.size()));
-      ExtractHTTPFields("&", "", text, *FContentFields);
+      const std::string& content = ContentBytes();
+      if (static_cast<int64_t>(content.size()) < length) {
+        // The body is read at construction, so what is missing never arrives;
+        // the copy is made only for that case.
+        std::string text = content + ReadContent(length - static_cast<int32_t>(content.size()));
+        ExtractHTTPFields("&", "", text, *FContentFields);
+      } else {
+        ExtractHTTPFields("&", "", content, *FContentFields);
+      }
     }
   }
   return *FContentFields;
@@ -302,6 +389,7 @@ std::string StatusString(int code) {
                       {410, "Gone"},
                       {411, "Length Required"},
                       {412, "Unless True"},
+                      {413, "Request Entity Too Large"},
                       {500, "Internal Server Error"},
                       {501, "Not Implemented"},
                       {502, "Bad Gateway"},

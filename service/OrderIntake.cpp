@@ -88,7 +88,7 @@ bool OrderExistsAfterCompetingImport(TFIBDatabase& database, const std::string& 
 }  // namespace
 
 void TDorvanaWebInterface::AddOrder(TWebRequest* Request, TWebResponse* Response) {
-  const std::string text = Request->ContentFieldList().Text();
+  const std::string& text = Request->ContentFieldList().Text();
   // A request without a body (a GET, say) carries no order: there is nothing to
   // keep, and its copy would only use up the archive's names. It is refused by
   // the reader below as before.

@@ -30,9 +30,20 @@ struct TSoapCall {
   std::vector<TSoapValue> Args;  // one per parameter, in declared order
 };
 
+// The most attributes (namespace declarations included) one element of a request
+// may carry. The parser compares each attribute of a start tag with every earlier
+// one, so their cost grows with the square of their number; an envelope needs a
+// handful.
+inline constexpr int kMaxSoapAttributes = 256;
+// The most namespace declarations a request may have in scope at once: the
+// parser searches all of them for each prefix it resolves.
+inline constexpr int kMaxSoapNamespaces = 256;
+
 // Reads a request envelope: the method is the element inside the body, the
 // arguments its child elements by parameter name (missing ones take their empty
-// value). Raises ESoapReadError.
+// value). Raises ESoapReadError, also for a start tag with more than
+// kMaxSoapAttributes attributes and for more than kMaxSoapNamespaces namespace
+// declarations in scope, both found in one pass before parsing.
 TSoapCall ReadSoapRequest(const std::string& envelope, const TSoapInterface& intf,
                           const TSOAPConvertOptions& options);
 

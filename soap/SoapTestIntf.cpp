@@ -80,9 +80,12 @@ const TSoapInterface& ISoapTestInterface() {
            &TDoubleArrayType(),
            [](TInvokableClass& c, const TArgs& a) {
              TDoubleArray in;
+             in.reserve(a.at(0).AsArray().size());
              for (const auto& e : a.at(0).AsArray()) in.push_back(e.AsDouble());
+             const TDoubleArray result = Target(c).echoDoubleArray(in);
              TSoapValue::TArray out;
-             for (double d : Target(c).echoDoubleArray(in)) out.push_back(TSoapValue::Double(d));
+             out.reserve(result.size());
+             for (double d : result) out.push_back(TSoapValue::Double(d));
              return TSoapValue::Array(std::move(out));
            }},
           {"echoMyEmployee",

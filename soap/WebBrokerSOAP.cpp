@@ -112,6 +112,8 @@ void THTTPSoapPascalInvoker::DispatchSOAP(const std::string& path, const std::st
     const TSOAPConvertOptions& options = FConverter.Options();
     TSoapCall call = ReadSoapRequest(request, *entry->Intf, options);
     TSoapValue result = call.Method->Call(*instance, call.Args);
+    // The arguments are done with: their memory goes before the answer is written.
+    std::vector<TSoapValue>().swap(call.Args);
     response = WriteSoapResponse(*call.Method, entry->Namespace, result, options);
   } catch (const Exception& e) {
     response = WriteSoapFault(e.Message());
@@ -145,11 +147,13 @@ bool THTTPSoapDispatcher::TakeRequest(TComponent* /*sender*/, TWebRequest* reque
     std::string soapAction = request->EnvironmentField("SOAPAction");
     if (soapAction.empty()) soapAction = request->EnvironmentField("HTTP_SOAPACTION");
     std::string path = request->PathInfo();
-    std::string body = request->Content();
-    if (StartsText("multipart/related", request->ContentType()))
-      body = RootPart(request->ContentType(), body);
+    // The envelope is read where it lies; only a multipart body is cut apart.
+    const std::string& content = request->ContentBytes();
+    std::string part;
+    const bool multipart = StartsText("multipart/related", request->ContentType());
+    if (multipart) part = RootPart(request->ContentType(), content);
     std::string answer;
-    invoker->DispatchSOAP(path, soapAction, body, answer);
+    invoker->DispatchSOAP(path, soapAction, multipart ? part : content, answer);
     response->SetContentType("text/xml");
     response->SetContentStream(std::make_unique<TStringStream>(std::move(answer)));
     return true;

@@ -1,6 +1,7 @@
 #include "xml/NativeXml.h"
 
 #include <cstring>
+#include <stdexcept>
 
 #include "runtime/Format.h"
 #include "runtime/Text.h"
@@ -23,6 +24,8 @@ std::string_view TrimWhitespace(std::string_view s) {
 // a word holding "=": `a = "b c"` is the one word `a="b c"`.
 std::vector<std::string> SplitWords(std::string_view text) {
   std::vector<std::string> words;
+  // Whether the last word holds "=": kept as words grow, never searched again.
+  bool lastHasEquals = false;
   text = TrimWhitespace(text);
   size_t i = 0;
   while (i < text.size()) {
@@ -41,12 +44,13 @@ std::vector<std::string> SplitWords(std::string_view text) {
       }
     }
     std::string_view word = text.substr(start, i - start);
-    if (!words.empty() &&
-        (word.front() == '=' ||
-         (IsQuote(word.front()) && words.back().find('=') != std::string::npos))) {
+    const bool hasEquals = word.find('=') != std::string_view::npos;
+    if (!words.empty() && (word.front() == '=' || (IsQuote(word.front()) && lastHasEquals))) {
       words.back() += word;
+      lastHasEquals = lastHasEquals || hasEquals;
     } else {
       words.emplace_back(word);
+      lastHasEquals = hasEquals;
     }
   }
   return words;
@@ -71,6 +75,7 @@ constexpr TMarker kMarkers[] = {
 
 // Reads one text into a document's tree: a byte cursor over the text, moving
 // forward only, except for the step back to the "<" that starts a child node.
+// Nodes are numbered in the order they start; each knows its parent's number.
 class TXmlReader {
  public:
   explicit TXmlReader(TNativeXml* document, std::string_view text)
@@ -78,7 +83,12 @@ class TXmlReader {
 
   bool AtEnd() const { return FPos >= FText.size(); }
 
-  std::unique_ptr<TXmlNode> ReadNode(int depth);
+  // Reads one node at the cursor as a child of parent. Returns its number, or
+  // TXmlNode::kNone for stray text, which makes no node.
+  uint32_t ReadNode(int depth, uint32_t parent);
+  TXmlNode& Node(uint32_t number) { return FDocument->FNodes[number]; }
+  // Drops the newest node when it came out empty; true when it was dropped.
+  bool DropIfEmpty(uint32_t number);
 
  private:
   void SkipWhitespace() {
@@ -91,12 +101,21 @@ class TXmlReader {
   // ends first; the cursor is then at the end.
   bool ReadUpTo(std::string_view marker, bool quotesCount, std::string_view& result);
 
+  uint32_t NewNode(TXmlNodeKind kind, uint32_t parent);
+  void SetName(uint32_t node, std::string_view name);
+  void SetValue(uint32_t node, std::string_view value) {
+    Node(node).FValue = FDocument->StoreText(value);
+  }
+  std::string NameOf(uint32_t node) { return std::string(Node(node).Name()); }
+  void AddChild(uint32_t parent) { ++FDocument->ExtraOf(Node(parent)).ChildCount; }
+
   // Reads a start tag or a declaration; true when an element has content to read.
-  bool ReadTag(TXmlNode& node);
-  void ReadDeclarationBody(TXmlNode& node);
-  void ReadDocType(TXmlNode& node, int depth);
-  void ReadContent(TXmlNode& node, int depth);
-  static void Flush(TXmlNode& node, std::string& collected);
+  bool ReadTag(uint32_t node);
+  void ReadDeclarationBody(uint32_t node);
+  void ReadDocType(uint32_t node, int depth);
+  void ReadContent(uint32_t node, int depth);
+  // Character data collected inside node; false when it is only blanks.
+  bool Flush(uint32_t node, std::string_view collected, bool& valueFromText);
   [[noreturn]] static void Fail(const char* format, const std::string& name) {
     throw EFilerError(Format(format, {name}));
   }
@@ -104,6 +123,8 @@ class TXmlReader {
   TNativeXml* FDocument;
   std::string_view FText;
   size_t FPos = 0;
+  // The store's text of the last element name: repeated names are stored once.
+  uint32_t FLastName = 0;
 };
 
 bool TXmlReader::ReadUpTo(std::string_view marker, bool quotesCount, std::string_view& result) {
@@ -126,12 +147,36 @@ bool TXmlReader::ReadUpTo(std::string_view marker, bool quotesCount, std::string
   return false;
 }
 
-std::unique_ptr<TXmlNode> TXmlReader::ReadNode(int depth) {
+uint32_t TXmlReader::NewNode(TXmlNodeKind kind, uint32_t parent) {
+  if (FDocument->FNodes.size() >= TXmlNode::kNone)
+    throw EFilerError("Too many nodes in xml");
+  FDocument->FNodes.emplace_back(FDocument, kind, parent);
+  return static_cast<uint32_t>(FDocument->FNodes.size() - 1);
+}
+
+void TXmlReader::SetName(uint32_t node, std::string_view name) {
+  if (name.empty()) {
+    Node(node).FName = 0;
+  } else if (FLastName != 0 && FDocument->StoredText(FLastName) == name) {
+    Node(node).FName = FLastName;
+  } else {
+    FLastName = FDocument->StoreText(name);
+    Node(node).FName = FLastName;
+  }
+}
+
+bool TXmlReader::DropIfEmpty(uint32_t number) {
+  if (!Node(number).IsEmpty()) return false;
+  FDocument->FNodes.pop_back();  // an empty node has no descendants: it is the newest
+  return true;
+}
+
+uint32_t TXmlReader::ReadNode(int depth, uint32_t parent) {
   SkipWhitespace();
-  if (AtEnd()) return std::make_unique<TXmlNode>(FDocument, nkElement);
+  if (AtEnd()) return TXmlNode::kNone;
   if (FText[FPos] != '<') {
     ++FPos;
-    return std::make_unique<TXmlNode>(FDocument, nkElement);
+    return TXmlNode::kNone;
   }
   TXmlNodeKind kind = nkElement;
   for (const TMarker& m : kMarkers) {
@@ -141,38 +186,38 @@ std::unique_ptr<TXmlNode> TXmlReader::ReadNode(int depth) {
       break;
     }
   }
-  auto node = std::make_unique<TXmlNode>(FDocument, kind);
+  const uint32_t node = NewNode(kind, parent);
   std::string_view body;
   switch (kind) {
     case nkElement:
     case nkDeclaration:
     case nkStyleSheet:
-      if (ReadTag(*node) && kind == nkElement) ReadContent(*node, depth);
+      if (ReadTag(node) && kind == nkElement) ReadContent(node, depth);
       break;
     case nkComment:
-      node->FName = "Comment";
-      if (ReadUpTo("-->", false, body)) node->FRawValue = body;
+      Node(node).FName = FDocument->StoreText("Comment");
+      if (ReadUpTo("-->", false, body)) SetValue(node, body);
       break;
     case nkCData:
-      node->FName = "CData";
-      if (ReadUpTo("]]>", false, body)) node->FRawValue = body;
+      Node(node).FName = FDocument->StoreText("CData");
+      if (ReadUpTo("]]>", false, body)) SetValue(node, body);
       break;
     case nkOtherMarkup:
-      node->FName = "Special";
-      if (ReadUpTo(">", false, body)) node->FRawValue = body;
+      Node(node).FName = FDocument->StoreText("Special");
+      if (ReadUpTo(">", false, body)) SetValue(node, body);
       break;
     case nkOtherInstruction:
-      node->FName = "Special";
-      if (ReadUpTo("?>", false, body)) node->FRawValue = body;
+      Node(node).FName = FDocument->StoreText("Special");
+      if (ReadUpTo("?>", false, body)) SetValue(node, body);
       break;
     case nkElementDecl:
     case nkAttListDecl:
     case nkEntityDecl:
     case nkNotationDecl:
-      ReadDeclarationBody(*node);
+      ReadDeclarationBody(node);
       break;
     case nkDocType:
-      ReadDocType(*node, depth);
+      ReadDocType(node, depth);
       break;
     case nkCharData:
       break;
@@ -180,40 +225,45 @@ std::unique_ptr<TXmlNode> TXmlReader::ReadNode(int depth) {
   return node;
 }
 
-bool TXmlReader::ReadTag(TXmlNode& node) {
+bool TXmlReader::ReadTag(uint32_t node) {
+  const TXmlNodeKind kind = Node(node).NodeKind();
   std::string_view tag;
-  ReadUpTo(node.FNodeKind == nkElement ? ">" : "?>", true, tag);
+  ReadUpTo(kind == nkElement ? ">" : "?>", true, tag);
   bool hasContent = true;
-  if (node.FNodeKind == nkElement && tag.ends_with('/')) {
+  if (kind == nkElement && tag.ends_with('/')) {
     tag.remove_suffix(1);
     hasContent = false;
   }
   std::vector<std::string> words = SplitWords(tag);
   size_t first = 0;
-  switch (node.FNodeKind) {
+  switch (kind) {
     case nkElement:
       if (words.empty()) throw EFilerError("Missing element name");
-      node.FName = std::move(words[0]);
+      SetName(node, words[0]);
       first = 1;
       break;
     case nkDeclaration:
-      node.FName = "xml";
+      Node(node).FName = FDocument->StoreText("xml");
       hasContent = false;
       break;
     default:
-      node.FName = "xml-stylesheet";
-      node.FRawValue = Trim(tag);
+      Node(node).FName = FDocument->StoreText("xml-stylesheet");
+      SetValue(node, Trim(tag));
       hasContent = false;
       break;
   }
-  for (size_t i = first; i < words.size(); ++i) {
-    const std::string& w = words[i];
-    const size_t eq = w.find('=');
-    if (eq == std::string::npos) {
-      node.FAttributes.push_back({w, std::string()});
-    } else {
-      node.FAttributes.push_back({w.substr(0, eq), w.substr(eq + 1)});
+  if (first < words.size()) {
+    TNativeXml::TExtra& extra = FDocument->ExtraOf(Node(node));
+    extra.AttributeStart = static_cast<uint32_t>(FDocument->FAttributes.size());
+    for (size_t i = first; i < words.size(); ++i) {
+      const std::string_view w = words[i];
+      const size_t eq = w.find('=');
+      const uint32_t name = FDocument->StoreText(w.substr(0, eq));
+      const uint32_t value =
+          eq == std::string_view::npos ? 0 : FDocument->StoreText(w.substr(eq + 1));
+      FDocument->FAttributes.push_back({name, value});
     }
+    extra.AttributeCount = static_cast<uint32_t>(words.size() - first);
   }
   return hasContent;
 }
@@ -232,21 +282,21 @@ std::string JoinRest(const std::vector<std::string>& words) {
 
 }  // namespace
 
-void TXmlReader::ReadDeclarationBody(TXmlNode& node) {
+void TXmlReader::ReadDeclarationBody(uint32_t node) {
   std::string_view body;
   ReadUpTo(">", true, body);
   const std::vector<std::string> words = SplitWords(body);
-  if (!words.empty()) node.FName = words[0];
-  node.FRawValue = JoinRest(words);
+  if (!words.empty()) Node(node).FName = FDocument->StoreText(words[0]);
+  SetValue(node, JoinRest(words));
 }
 
-void TXmlReader::ReadDocType(TXmlNode& node, int depth) {
-  node.FName = "DTD";
+void TXmlReader::ReadDocType(uint32_t node, int depth) {
+  Node(node).FName = FDocument->StoreText("DTD");
   const size_t start = FPos;
   while (FPos < FText.size() && FText[FPos] != '>' && FText[FPos] != '[') ++FPos;
   const std::vector<std::string> words = SplitWords(FText.substr(start, FPos - start));
-  if (!words.empty()) node.FName = words[0];
-  node.FRawValue = JoinRest(words);
+  if (!words.empty()) Node(node).FName = FDocument->StoreText(words[0]);
+  SetValue(node, JoinRest(words));
   if (AtEnd()) return;
   if (FText[FPos++] == '>') return;
   // The internal subset: markup declarations up to "]", then the rest of the tag.
@@ -258,94 +308,145 @@ void TXmlReader::ReadDocType(TXmlNode& node, int depth) {
       break;
     }
     if (depth + 1 > TNativeXml::kMaxDepth)
-      Fail("Markup nested deeper than 1000 levels in element %s", node.FName);
-    std::unique_ptr<TXmlNode> child = ReadNode(depth + 1);
-    if (!child->IsEmpty()) node.FChildren.push_back(std::move(child));
+      Fail("Markup nested deeper than 1000 levels in element %s", NameOf(node));
+    const uint32_t child = ReadNode(depth + 1, node);
+    if (child != TXmlNode::kNone && !DropIfEmpty(child)) AddChild(node);
   }
   std::string_view rest;
   ReadUpTo(">", false, rest);
 }
 
-void TXmlReader::Flush(TXmlNode& node, std::string& collected) {
+bool TXmlReader::Flush(uint32_t node, std::string_view collected, bool& valueFromText) {
+  bool text = false;
   for (char c : collected) {
     if (IsAboveBlank(c)) {
-      auto text = std::make_unique<TXmlNode>(node.FDocument, nkCharData);
-      text->FRawValue = std::move(collected);
-      node.FChildren.push_back(std::move(text));
+      text = true;
       break;
     }
   }
-  collected.clear();
+  if (!text) return false;
+  // Character data ahead of every child node is the element's own value; it
+  // makes no node of its own.
+  const TNativeXml::TExtra* extra = FDocument->FindExtra(Node(node));
+  if (!valueFromText && (!extra || extra->ChildCount == 0)) {
+    SetValue(node, collected);
+    valueFromText = true;
+    return true;
+  }
+  const uint32_t child = NewNode(nkCharData, node);
+  SetValue(child, collected);
+  AddChild(node);
+  return true;
 }
 
-void TXmlReader::ReadContent(TXmlNode& node, int depth) {
-  std::string collected;
+void TXmlReader::ReadContent(uint32_t node, int depth) {
+  // The character data since the last markup: always one run of the input.
+  size_t collectedStart = FPos;
+  size_t collectedLength = 0;
+  bool valueFromText = false;
   bool childMark = false;
   bool crMark = false;  // a CR after the start of the last child node
   for (;;) {
-    if (AtEnd()) Fail("Missing close tag in element %s", node.FName);
+    if (AtEnd()) Fail("Missing close tag in element %s", NameOf(node));
     const char c = FText[FPos++];
     if (c != '<') {
-      collected += c;
+      ++collectedLength;
       if (c == '\r') crMark = true;
       continue;
     }
     const size_t lt = FPos - 1;
     SkipWhitespace();
-    if (AtEnd()) Fail("Missing data after \"<\" in element %s", node.FName);
+    if (AtEnd()) Fail("Missing data after \"<\" in element %s", NameOf(node));
     if (FText[FPos] == '/') {
       ++FPos;
       std::string_view closeName;
       if (!ReadUpTo(">", true, closeName))
-        Fail("Missing \">\" in close tag of element %s", node.FName);
-      if (!SameText(Trim(closeName), node.FName))
-        Fail("Incorrect close tag in element %s", node.FName);
+        Fail("Missing \">\" in close tag of element %s", NameOf(node));
+      if (!SameText(TrimView(closeName), Node(node).Name()))
+        Fail("Incorrect close tag in element %s", NameOf(node));
       break;
     }
     // Markup must follow "<" directly; anything else would be read out of step.
-    if (FPos != lt + 1) Fail("Unexpected whitespace after \"<\" in element %s", node.FName);
+    if (FPos != lt + 1) Fail("Unexpected whitespace after \"<\" in element %s", NameOf(node));
     if (depth + 1 > TNativeXml::kMaxDepth)
-      Fail("Elements nested deeper than 1000 levels in element %s", node.FName);
-    Flush(node, collected);
+      Fail("Elements nested deeper than 1000 levels in element %s", NameOf(node));
+    Flush(node, FText.substr(collectedStart, collectedLength), valueFromText);
     childMark = true;
     crMark = false;
     FPos = lt;
-    node.FChildren.push_back(ReadNode(depth + 1));
+    ReadNode(depth + 1, node);  // never empty: it starts with "<"
+    AddChild(node);
+    collectedStart = FPos;
+    collectedLength = 0;
   }
-  Flush(node, collected);
-  // A close tag on a line of its own leaves a line break that is layout, not value.
+  Flush(node, FText.substr(collectedStart, collectedLength), valueFromText);
+  // A close tag on a line of its own leaves a line break that is layout, not value:
+  // the character data is read without its trailing line breaks and spaces.
   if (childMark && crMark) {
-    for (auto& child : node.FChildren) {
-      if (child->FNodeKind != nkCharData) continue;
-      std::string& v = child->FRawValue;
-      while (!v.empty() && (v.back() == '\n' || v.back() == '\r' || v.back() == ' '))
-        v.pop_back();
-    }
-  }
-  if (!node.FChildren.empty() && node.FChildren.front()->FNodeKind == nkCharData) {
-    node.FRawValue = std::move(node.FChildren.front()->FRawValue);
-    node.FChildren.erase(node.FChildren.begin());
+    TNativeXml::TExtra& extra = FDocument->ExtraOf(Node(node));
+    extra.TrimText = true;
+    extra.ValueFromText = valueFromText;
   }
 }
 
-TXmlNode::TXmlNode(TNativeXml* document, TXmlNodeKind kind)
-    : FDocument(document), FNodeKind(kind) {}
+// ---- Nodes ------------------------------------------------------------------------
 
-TXmlNode::~TXmlNode() = default;
+namespace {
+
+// Without trailing line feeds, carriage returns and spaces (tabs stay).
+std::string_view TrimLayout(std::string_view v) {
+  while (!v.empty() && (v.back() == '\n' || v.back() == '\r' || v.back() == ' '))
+    v.remove_suffix(1);
+  return v;
+}
+
+}  // namespace
+
+std::string_view TXmlNode::Name() const { return FDocument->StoredText(FName); }
+
+std::string_view TXmlNode::RawValue() const {
+  const std::string_view value = FDocument->StoredText(FValue);
+  if (NodeKind() == nkCharData) {
+    const TNativeXml::TExtra* parent = FDocument->FindExtra(FDocument->FNodes[FParent]);
+    return parent && parent->TrimText ? TrimLayout(value) : value;
+  }
+  const TNativeXml::TExtra* extra = FDocument->FindExtra(*this);
+  return extra && extra->TrimText && extra->ValueFromText ? TrimLayout(value) : value;
+}
 
 bool TXmlNode::IsEmpty() const {
-  return FName.empty() && FRawValue.empty() && FChildren.empty() && FAttributes.empty();
+  return FName == 0 && FValue == 0 && ChildCount() == 0 && AttributeCount() == 0;
+}
+
+int TXmlNode::ChildCount() const {
+  const TNativeXml::TExtra* extra = FDocument->FindExtra(*this);
+  return extra ? static_cast<int>(extra->ChildCount) : 0;
 }
 
 TXmlNode* TXmlNode::ChildAt(int index) const {
   if (index < 0 || index >= ChildCount()) return nullptr;
-  return FChildren[index].get();
+  const TNativeXml::TExtra* extra = FDocument->FindExtra(*this);
+  return &FDocument->FNodes[FDocument->FChildren[extra->ChildStart + index]];
 }
 
 TXmlNode* TXmlNode::FindChild(std::string_view name) const {
-  for (const auto& child : FChildren)
-    if (SameText(child->FName, name)) return child.get();
+  for (int i = 0; i < ChildCount(); ++i) {
+    TXmlNode* child = ChildAt(i);
+    if (SameText(child->Name(), name)) return child;
+  }
   return nullptr;
+}
+
+int TXmlNode::AttributeCount() const {
+  const TNativeXml::TExtra* extra = FDocument->FindExtra(*this);
+  return extra ? static_cast<int>(extra->AttributeCount) : 0;
+}
+
+TXmlNode::TAttribute TXmlNode::AttributeAt(int index) const {
+  if (index < 0 || index >= AttributeCount()) throw std::out_of_range("TXmlNode::AttributeAt");
+  const TNativeXml::TAttributeRef& a =
+      FDocument->FAttributes[FDocument->FindExtra(*this)->AttributeStart + index];
+  return {FDocument->StoredText(a.Name), FDocument->StoredText(a.Value)};
 }
 
 std::string TXmlNode::TextValue() const {
@@ -354,7 +455,7 @@ std::string TXmlNode::TextValue() const {
     char Byte;
   } kEntities[] = {
       {"&amp;", '&'}, {"&lt;", '<'}, {"&gt;", '>'}, {"&apos;", '\''}, {"&quot;", '"'}};
-  const std::string_view raw = FRawValue;
+  const std::string_view raw = RawValue();
   std::string result;
   result.reserve(raw.size());
   size_t i = 0;
@@ -397,11 +498,12 @@ std::string TXmlNode::TextValue() const {
   return result;
 }
 
-int32_t TXmlNode::IntegerValue() const { return StrToInt(FRawValue); }
+int32_t TXmlNode::IntegerValue() const { return StrToInt(RawValue()); }
 
 bool TXmlNode::BooleanValue() const {
-  if (!FRawValue.empty()) {
-    switch (FRawValue[0]) {
+  const std::string_view raw = RawValue();
+  if (!raw.empty()) {
+    switch (raw[0]) {
       case 'T': case 't': case 'Y': case 'y':
         return true;
       case 'F': case 'f': case 'N': case 'n':
@@ -413,28 +515,93 @@ bool TXmlNode::BooleanValue() const {
   throw Exception("Cannot convert value to bool");
 }
 
-TNativeXml::TNativeXml() = default;
+// ---- Document ---------------------------------------------------------------------
+
+TNativeXml::TNativeXml() { Clear(); }
 TNativeXml::~TNativeXml() = default;
 
-void TNativeXml::LoadFromText(std::string_view text) {
+void TNativeXml::Clear() {
+  FNodes.clear();
+  FExtras.clear();
+  FAttributes.clear();
   FRootNodes.clear();
-  TXmlReader reader(this, text);
-  // Each round reads one node; stray bytes between nodes come out as empty nodes
-  // that are dropped.
-  do {
-    std::unique_ptr<TXmlNode> node = reader.ReadNode(1);
-    if (!node->IsEmpty()) FRootNodes.push_back(std::move(node));
-  } while (!reader.AtEnd());
+  std::vector<uint32_t>().swap(FChildren);
+  std::string().swap(FStore);
+  FStore.assign(4, '\0');  // text 0: the empty text
+}
+
+uint32_t TNativeXml::StoreText(std::string_view text) {
+  if (text.empty()) return 0;
+  if (FStore.size() + 4 + text.size() > UINT32_MAX) throw EFilerError("Document too large");
+  const auto ref = static_cast<uint32_t>(FStore.size());
+  const auto length = static_cast<uint32_t>(text.size());
+  FStore.append(reinterpret_cast<const char*>(&length), 4);
+  FStore.append(text);
+  return ref;
+}
+
+std::string_view TNativeXml::StoredText(uint32_t ref) const {
+  uint32_t length;
+  std::memcpy(&length, FStore.data() + ref, 4);
+  return std::string_view(FStore).substr(ref + 4, length);
+}
+
+TNativeXml::TExtra& TNativeXml::ExtraOf(TXmlNode& node) {
+  if (node.Extra() == TXmlNode::kNoExtra) {
+    if (FExtras.size() >= TXmlNode::kNoExtra) throw EFilerError("Too many nodes in xml");
+    FExtras.emplace_back();
+    node.FKindAndExtra = (node.FKindAndExtra & ~TXmlNode::kNoExtra) |
+                         static_cast<uint32_t>(FExtras.size() - 1);
+  }
+  return FExtras[node.Extra()];
+}
+
+const TNativeXml::TExtra* TNativeXml::FindExtra(const TXmlNode& node) const {
+  return node.Extra() == TXmlNode::kNoExtra ? nullptr : &FExtras[node.Extra()];
+}
+
+void TNativeXml::LinkChildren() {
+  // Each record's ChildStart first points past its range; filling the ranges
+  // from the last node back brings it to the range's start, in document order.
+  size_t total = 0;
+  for (TExtra& extra : FExtras) {
+    total += extra.ChildCount;
+    extra.ChildStart = static_cast<uint32_t>(total);
+  }
+  FChildren.assign(total, 0);
+  for (size_t i = FNodes.size(); i-- > 0;) {
+    const TXmlNode& node = FNodes[i];
+    if (node.FParent == TXmlNode::kNone) continue;
+    TExtra& parent = FExtras[FNodes[node.FParent].Extra()];
+    FChildren[--parent.ChildStart] = static_cast<uint32_t>(i);
+  }
+}
+
+void TNativeXml::LoadFromText(std::string_view text) {
+  Clear();
+  try {
+    TXmlReader reader(this, text);
+    // Each round reads one node; stray bytes between nodes make none, and an
+    // empty node is dropped.
+    do {
+      const uint32_t node = reader.ReadNode(1, TXmlNode::kNone);
+      if (node != TXmlNode::kNone && !reader.DropIfEmpty(node)) FRootNodes.push_back(node);
+    } while (!reader.AtEnd());
+    LinkChildren();
+  } catch (...) {
+    Clear();
+    throw;
+  }
   if (!FirstElement()) throw EFilerError("No root element found in xml");
 }
 
 TXmlNode* TNativeXml::FirstElement() const {
-  for (const auto& node : FRootNodes)
-    if (node->NodeKind() == nkElement) return node.get();
+  for (uint32_t node : FRootNodes)
+    if (FNodes[node].NodeKind() == nkElement) return const_cast<TXmlNode*>(&FNodes[node]);
   return nullptr;
 }
 
 TXmlNode* TNativeXml::RootNodeAt(int index) const {
   if (index < 0 || index >= RootNodeCount()) return nullptr;
-  return FRootNodes[index].get();
+  return const_cast<TXmlNode*>(&FNodes[FRootNodes[index]]);
 }

@@ -267,3 +267,7 @@ echo
 if [ -f "$ROOT/bench/ANALYSIS.md" ]; then
   cat "$ROOT/bench/ANALYSIS.md"
 fi
+if [ -f "$ROOT/bench/memory/RESULTS.md" ]; then
+  echo
+  cat "$ROOT/bench/memory/RESULTS.md"
+fi

@@ -239,6 +239,54 @@ TEST_F(CGIAppTest, BodyIsReadBeforeServing) {
   EXPECT_EQ("a=1\r\nb=2\r\n", out.substr(out.find("\r\n\r\n") + 4));
 }
 
+TEST_F(CGIAppTest, BodyOverTheLimitIsRefusedUnreadAndNothingIsServed) {
+  const struct {
+    const char* variable;
+    const char* length;
+    const char* named;  // the length as the answer names it
+  } kCases[] = {{"CONTENT_LENGTH", "16777217", "16777217"},
+                {"HTTP_CONTENT_LENGTH", "16777217", "16777217"},
+                {"CONTENT_LENGTH", "$1000001", "16777217"},
+                {"CONTENT_LENGTH", " +99999999999", "99999999999"},
+                {"CONTENT_LENGTH", "99999999999999999999999",
+                 "more than 18446744073709551615"}};
+  for (const auto& c : kCases) {
+    TFakeChannel ch;
+    ch.Env = {{"SERVER_PROTOCOL", "HTTP/1.1"}, {"REQUEST_METHOD", "POST"}, {c.variable, c.length}};
+    ch.Input = "a=1";
+    gEvents.clear();
+    gAction = [](TWebRequest*, TWebResponse*, bool&) { gEvents.push_back("handler"); };
+    {
+      TCGIApplication app(ch);
+      app.RegisterModuleClass(kProbe);
+      app.Run();
+    }
+    const std::string line = std::string("Request body of ") + c.named +
+                             " bytes exceeds the limit of 16777216 bytes";
+    EXPECT_EQ("Status: 413 Request Entity Too Large\r\nContent-Type: text/plain\r\n"
+              "Content-Length: " +
+                  std::to_string(line.size()) + "\r\nContent:\r\n\r\n" + line,
+              ch.Output)
+        << c.variable << "=" << c.length;
+    EXPECT_EQ(0u, ch.Reads) << c.length;
+    EXPECT_TRUE(gEvents.empty()) << c.length;  // no module, no handler
+  }
+}
+
+TEST_F(CGIAppTest, BodyAtTheLimitIsReadWhole) {
+  channel.Env["REQUEST_METHOD"] = "POST";
+  channel.Env["CONTENT_LENGTH"] = "16777216";
+  channel.Input.assign(16777216 + 5, 'a');
+  channel.ReadLimit = 1 << 20;
+  gAction = [](TWebRequest* rq, TWebResponse* r, bool&) {
+    r->SetContent(std::to_string(rq->Content().size()));
+  };
+  const std::string out = Serve(&kProbe);
+  EXPECT_EQ("Status: 200 OK\r\nContent-Type: text/html\r\nContent-Length: 8\r\nContent:\r\n\r\n"
+            "16777216",
+            out);
+}
+
 TEST_F(CGIAppTest, ModuleSetIsHeldForTheNextRequestUnlessTurnedOff) {
   for (bool keep : {true, false}) {
     gEvents.clear();

@@ -2,6 +2,7 @@
 
 #include "cgi/CGIHTTP.h"
 #include "tests/cgi/FakeChannel.h"
+#include "tests/support/HeapCounter.h"
 
 namespace {
 
@@ -60,6 +61,10 @@ TEST(FieldSplit, SeparatorsLineBreaksAndQuotes) {
     TStringList list;
     ExtractHTTPFields("&", "", c.in, list);
     EXPECT_EQ(c.out.Lines(), list.Lines()) << c.in;
+    TFieldList fields;
+    ExtractHTTPFields("&", "", c.in, fields);
+    EXPECT_EQ(c.out.Lines(), fields.Lines()) << c.in;
+    EXPECT_EQ(c.out.Text(), fields.Text()) << c.in;
   }
 }
 
@@ -67,6 +72,49 @@ TEST(FieldSplit, StopsAtNul) {
   TStringList list;
   ExtractHTTPFields("&", "", std::string("a=1&b\0&c", 8), list);
   EXPECT_EQ((std::vector<std::string>{"a=1", "b"}), list.Lines());
+  TFieldList fields;
+  ExtractHTTPFields("&", "", std::string("a=1&b\0&c", 8), fields);
+  EXPECT_EQ("a=1\r\nb\r\n", fields.Text());
+}
+
+TEST(FieldList, FieldsMayHoldLineBreaksAndKeepTheirBounds) {
+  TFieldList fields;
+  // The "&" after a closing quote that ended a quoted field makes an empty field.
+  ExtractHTTPFields("&", "", "a=%0D%0A&&\"x\r\ny\"&B=2=3&+", fields);
+  ASSERT_EQ(6, fields.Count());
+  EXPECT_EQ("a=\r\n", fields[0]);
+  EXPECT_EQ("", fields[1]);
+  EXPECT_EQ("x\r\ny", fields[2]);
+  EXPECT_EQ("", fields[3]);
+  EXPECT_EQ("B=2=3", fields[4]);
+  EXPECT_EQ(" ", fields[5]);
+  EXPECT_EQ("a=\r\n\r\n\r\nx\r\ny\r\n\r\nB=2=3\r\n \r\n", fields.Text());
+  EXPECT_EQ("2=3", fields.Values("b"));
+  EXPECT_EQ("\r\n", fields.Values("A"));
+  EXPECT_EQ("", fields.Values("x"));
+  EXPECT_EQ(-1, fields.IndexOfName(""));
+  EXPECT_THROW(fields[6], std::out_of_range);
+}
+
+TEST(FieldList, DecodingFailureKeepsTheFieldsBeforeIt) {
+  TFieldList fields;
+  EXPECT_THROW(ExtractHTTPFields("&", "", "a=1&b=%4&c=3", fields), EWebBrokerException);
+  EXPECT_EQ("a=1\r\n", fields.Text());
+  EXPECT_EQ(1, fields.Count());
+}
+
+// A body of separators: every byte an empty field, each followed by CR LF in the
+// text. A string object per field cost over 30 bytes for each byte of the body.
+TEST(FieldList, ManyEmptyFieldsCostTheirTextAndOneOffsetEach) {
+  const std::string body(1 << 20, '&');
+  heap_counter::ResetPeak();
+  const size_t before = heap_counter::Live();
+  TFieldList fields;
+  ExtractHTTPFields("&", "", body, fields);
+  EXPECT_EQ(1 << 20, fields.Count());
+  EXPECT_EQ(2u << 20, fields.Text().size());
+  // The text (2 bytes a field) and the offsets (4 bytes a field), allocated once.
+  EXPECT_LE(heap_counter::Peak() - before, (6u << 20) + (64u << 10));
 }
 
 class CGIRequestTest : public ::testing::Test {
@@ -127,11 +175,21 @@ TEST_F(CGIRequestTest, BodyIsReadUpToContentLengthInPieces) {
 
 TEST_F(CGIRequestTest, ShortBodyAndForgedLengthCostOnlyWhatArrives) {
   channel.Input = "a=1";
-  channel.Env["CONTENT_LENGTH"] = "2000000000";
+  channel.Env["CONTENT_LENGTH"] = "16777216";
   TCGIRequest request(channel);
   EXPECT_EQ("a=1", request.Content());
   EXPECT_LE(channel.LargestRead, 64u * 1024u);
   EXPECT_EQ("a=1\r\n", request.ContentFieldList().Text());
+}
+
+TEST_F(CGIRequestTest, LengthOverTheLimitReadsNothing) {
+  channel.Input = "a=1";
+  channel.Env["CONTENT_LENGTH"] = "16777217";
+  TCGIRequest request(channel);
+  EXPECT_EQ("16777217", request.RefusedContentLength());
+  EXPECT_EQ("", request.Content());
+  EXPECT_EQ(0, request.ContentFieldList().Count());
+  EXPECT_EQ(0u, channel.Reads);
 }
 
 TEST_F(CGIRequestTest, FailedReadEndsTheBodyWithWhatArrived) {
@@ -158,7 +216,7 @@ TEST_F(CGIRequestTest, NoOrBadContentLengthReadsNothing) {
 TEST_F(CGIRequestTest, QueryFieldsLookUpByNameFirstMatchAnyCase) {
   channel.Env["QUERY_STRING"] = "Q=get+sprfood&q=second&q2&x=a=b&user=%41";
   TCGIRequest request(channel);
-  const TStringList& fields = request.QueryFieldList();
+  const TFieldList& fields = request.QueryFieldList();
   EXPECT_EQ(5, fields.Count());
   EXPECT_EQ("get sprfood", fields.Values("q"));
   EXPECT_EQ("", fields.Values("q2"));  // no "=": never matches
@@ -255,6 +313,7 @@ TEST_F(CGIResponseTest, StatusTextFromTheTable) {
     const char* line;
   } kCases[] = {{500, "Status: 500 Internal Server Error"},
                 {412, "Status: 412 Unless True"},
+                {413, "Status: 413 Request Entity Too Large"},
                 {406, "Status: 406 None Acceptable"},
                 {302, "Status: 302 Moved Temporarily"},
                 {299, "Status: 200 OK"},

@@ -24,6 +24,15 @@ direct direct_env_fallbacks HTTP_SERVER_PROTOCOL=HTTP/1.0 HTTP_REQUEST_METHOD=pu
 direct direct_decode_error_no_protocol REQUEST_METHOD=GET 'QUERY_STRING=q=test&a=%4' \
   'PATH_INFO=/<i>&'
 
+# A body declared over the limit is refused before it is read: the command never
+# runs, so no archive copy appears.
+direct direct_body_too_large SERVER_PROTOCOL=HTTP/1.1 REQUEST_METHOD=POST \
+  'QUERY_STRING=q=addorder' CONTENT_LENGTH=16777217 < <(printf '<o><GUID>x</GUID></o>')
+if [ -e "$E2E_DIR/Orders" ]; then
+  echo "FAIL direct_body_too_large: the refused order was archived"
+  E2E_FAILED=$((E2E_FAILED + 1))
+fi
+
 # Through the web server: what the terminal receives.
 serve
 fetch http_test_get "$E2E_URL?q=test&a=1"

@@ -4,6 +4,8 @@
 
 #include <string>
 
+#include "tests/support/HeapCounter.h"
+
 namespace {
 
 // Loads text and returns the first element, failing the test when there is none.
@@ -17,7 +19,7 @@ TXmlNode* Root(TNativeXml& doc, const std::string& text) {
 // A value element as the order intake sees it: the only element of a document.
 std::string RawOf(const std::string& text) {
   TNativeXml doc;
-  return Root(doc, text)->RawValue();
+  return std::string(Root(doc, text)->RawValue());
 }
 
 template <class E, class F>
@@ -197,6 +199,40 @@ TEST(NativeXmlLoad, StartTagsQuotesAndAttributes) {
   ASSERT_EQ(2, decl->AttributeCount());
   EXPECT_EQ("encoding", decl->AttributeAt(1).Name);
   EXPECT_EQ("\"windows-1251\"", decl->AttributeAt(1).Value);
+}
+
+// A word holding "=" takes every quoted word after it. Searching the growing word
+// for "=" at each join made this input take many minutes; the test's TIMEOUT
+// stops such a build.
+TEST(NativeXmlLoad, JoiningQuotedWordsTakesLinearTime) {
+  const std::string name(4 << 20, 'a');
+  std::string text = "<r " + name + " =";
+  for (int i = 0; i < (1 << 20); ++i) text += " ''";
+  text += ">v</r>";
+  TNativeXml doc;
+  TXmlNode* r = Root(doc, text);
+  ASSERT_EQ(1, r->AttributeCount());
+  EXPECT_TRUE(r->AttributeAt(0).Name == name);
+  EXPECT_TRUE(r->AttributeAt(0).Value == std::string(2 << 20, '\''));
+  EXPECT_EQ("v", r->RawValue());
+}
+
+// An order of many empty rows: a node object with strings and vectors of its own
+// cost about 40 bytes for each byte of such a text.
+TEST(NativeXmlLoad, ManySmallNodesCostASmallMultipleOfTheText) {
+  std::string text = "<order><GUID>g</GUID><FOODS>";
+  for (int i = 0; i < (1 << 18); ++i) text += "<z/>";
+  text += "</FOODS></order>";
+  heap_counter::ResetPeak();
+  const size_t before = heap_counter::Live();
+  {
+    TNativeXml doc;
+    TXmlNode* foods = Root(doc, text)->FindChild("FOODS");
+    ASSERT_NE(nullptr, foods);
+    EXPECT_EQ(1 << 18, foods->ChildCount());
+    EXPECT_EQ("z", foods->ChildAt((1 << 18) - 1)->Name());
+  }
+  EXPECT_LE(heap_counter::Peak() - before, 8 * text.size());
 }
 
 TEST(NativeXmlLoad, CloseTagsIgnoreCaseAndSurroundingBlanks) {
