@@ -13,4 +13,11 @@ size_t Live();
 size_t Peak();
 void ResetPeak();
 
+// Counted stand-ins for malloc, free, realloc and strdup, for a C library that
+// takes its allocator (a block it frees may come from before they were set).
+void* Malloc(size_t size);
+void Free(void* p);
+void* Realloc(void* p, size_t size);
+char* Strdup(const char* s);
+
 }  // namespace heap_counter
