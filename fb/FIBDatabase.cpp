@@ -34,15 +34,13 @@ const char* const kDPBNames[] = {
 constexpr int kDPBNameCount = sizeof kDPBNames / sizeof kDPBNames[0];
 static_assert(kDPBNameCount == 83);
 
-// TPB parameter names; a name's code is its position counting from 1. The last,
-// lock_timeout, takes a number of seconds: how long a "wait" transaction waits
-// for a lock before it fails.
+// TPB parameter names; a name's code is its position counting from 1.
 const char* const kTPBNames[] = {
     "consistency",   "concurrency",   "shared",          "protected",  "exclusive",
     "wait",          "nowait",        "read",            "write",      "lock_read",
     "lock_write",    "verb_time",     "commit_time",     "ignore_limbo", "read_committed",
     "autocommit",    "rec_version",   "no_rec_version",  "restart_requests", "no_auto_undo",
-    "lock_timeout",
+    "no_savepoint",
 };
 constexpr int kTPBNameCount = sizeof kTPBNames / sizeof kTPBNames[0];
 static_assert(kTPBNameCount == 21);
@@ -706,6 +704,19 @@ void TFIBTransaction::BuildTPB() {
     if (line.empty()) continue;
     std::string name, value;
     SplitParam(line, "isc_tpb_", name, value);
+    // Besides the table: how long, in seconds, a "wait" transaction waits for a
+    // lock before it fails (the client library's lock_timeout item, which shares
+    // its code with the table's last name but carries a 4-byte value).
+    if (name == "lock_timeout") {
+      int32_t seconds = 0;
+      if (!TryStrToInt(value, seconds) || seconds < 1)
+        RaiseClientErrorText(Format("TPB Constant (isc_tpb_lock_timeout) needs a number of seconds "
+                                    "from 1 up, not '%s'.", {value}));
+      tpb += static_cast<char>(isc_tpb_lock_timeout);
+      tpb += '\4';
+      for (int b = 0; b < 4; ++b) tpb += static_cast<char>((static_cast<uint32_t>(seconds) >> (8 * b)) & 0xFF);
+      continue;
+    }
     const int code = CodeOf(kTPBNames, name);
     if (code == 0) RaiseClientError(fbceTPBConstantUnknown, {name});
     switch (code) {
@@ -718,16 +729,6 @@ void TFIBTransaction::BuildTPB() {
         tpb += static_cast<char>(value.size());
         tpb += value;
         break;
-      case 21: {
-        int32_t seconds = 0;
-        if (!TryStrToInt(value, seconds) || seconds < 1)
-          RaiseClientErrorText(Format("TPB Constant (isc_tpb_lock_timeout) needs a number of seconds "
-                                      "from 1 up, not '%s'.", {value}));
-        tpb += static_cast<char>(code);
-        tpb += '\4';
-        for (int b = 0; b < 4; ++b) tpb += static_cast<char>((static_cast<uint32_t>(seconds) >> (8 * b)) & 0xFF);
-        break;
-      }
       case 12:
       case 13:
       case 16:

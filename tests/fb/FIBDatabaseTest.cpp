@@ -127,6 +127,8 @@ TEST(TransactionParams, BuildsTheBytesOfEachLine) {
       {{"read", "wait", "no_rec_version", "read_committed", "lock_timeout=90"},
        "03 08 06 12 0F 15 04 5A 00 00 00"},
       {{"isc_tpb_lock_timeout=300"}, "03 15 04 2C 01 00 00"},
+      // The table's last name keeps its code, alone.
+      {{"no_savepoint"}, "03 15"},
   };
   for (const auto& c : kCases) {
     TFIBTransaction t;
