@@ -13,22 +13,88 @@ namespace {
 
 // DPB parameter names; a name's code is its position counting from 1.
 const char* const kDPBNames[] = {
-    "cdd_pathname", "allocation", "journal", "page_size", "num_buffers", "buffer_length",
-    "debug", "garbage_collect", "verify", "sweep", "enable_journal", "disable_journal",
-    "dbkey_scope", "number_of_users", "trace", "no_garbage_collect", "damaged", "license",
-    "sys_user_name", "encrypt_key", "activate_shadow", "sweep_interval", "delete_shadow",
-    "force_write", "begin_log", "quit_log", "no_reserve", "user_name", "password",
-    "password_enc", "sys_user_name_enc", "interp", "online_dump", "old_file_size",
-    "old_num_files", "old_file", "old_start_page", "old_start_seqno", "old_start_file",
-    "drop_walfile", "old_dump_id", "wal_backup_dir", "wal_chkptlen", "wal_numbufs",
-    "wal_bufsize", "wal_grp_cmt_wait", "lc_messages", "lc_ctype", "cache_manager", "shutdown",
-    "online", "shutdown_delay", "reserved", "overwrite", "sec_attach", "disable_wal",
-    "connect_timeout", "dummy_packet_interval", "gbak_attach", "sql_role_name",
-    "set_page_buffers", "working_directory", "sql_dialect", "set_db_readonly",
-    "set_db_sql_dialect", "gfix_attach", "gstat_attach", "gbak_ods_version",
-    "gbak_ods_minor_version", "set_group_commit", "gbak_validate", "client_interbase_var",
-    "admin_option", "flush_interval", "instance_name", "old_overwrite", "archive_database",
-    "archive_journals", "archive_sweep", "archive_dumps", "archive_recover", "recover_until",
+    "cdd_pathname",
+    "allocation",
+    "journal",
+    "page_size",
+    "num_buffers",
+    "buffer_length",
+    "debug",
+    "garbage_collect",
+    "verify",
+    "sweep",
+    "enable_journal",
+    "disable_journal",
+    "dbkey_scope",
+    "number_of_users",
+    "trace",
+    "no_garbage_collect",
+    "damaged",
+    "license",
+    "sys_user_name",
+    "encrypt_key",
+    "activate_shadow",
+    "sweep_interval",
+    "delete_shadow",
+    "force_write",
+    "begin_log",
+    "quit_log",
+    "no_reserve",
+    "user_name",
+    "password",
+    "password_enc",
+    "sys_user_name_enc",
+    "interp",
+    "online_dump",
+    "old_file_size",
+    "old_num_files",
+    "old_file",
+    "old_start_page",
+    "old_start_seqno",
+    "old_start_file",
+    "drop_walfile",
+    "old_dump_id",
+    "wal_backup_dir",
+    "wal_chkptlen",
+    "wal_numbufs",
+    "wal_bufsize",
+    "wal_grp_cmt_wait",
+    "lc_messages",
+    "lc_ctype",
+    "cache_manager",
+    "shutdown",
+    "online",
+    "shutdown_delay",
+    "reserved",
+    "overwrite",
+    "sec_attach",
+    "disable_wal",
+    "connect_timeout",
+    "dummy_packet_interval",
+    "gbak_attach",
+    "sql_role_name",
+    "set_page_buffers",
+    "working_directory",
+    "sql_dialect",
+    "set_db_readonly",
+    "set_db_sql_dialect",
+    "gfix_attach",
+    "gstat_attach",
+    "gbak_ods_version",
+    "gbak_ods_minor_version",
+    "set_group_commit",
+    "gbak_validate",
+    "client_interbase_var",
+    "admin_option",
+    "flush_interval",
+    "instance_name",
+    "old_overwrite",
+    "archive_database",
+    "archive_journals",
+    "archive_sweep",
+    "archive_dumps",
+    "archive_recover",
+    "recover_until",
     "force",
 };
 constexpr int kDPBNameCount = sizeof kDPBNames / sizeof kDPBNames[0];
@@ -36,10 +102,11 @@ static_assert(kDPBNameCount == 83);
 
 // TPB parameter names; a name's code is its position counting from 1.
 const char* const kTPBNames[] = {
-    "consistency",   "concurrency",   "shared",          "protected",  "exclusive",
-    "wait",          "nowait",        "read",            "write",      "lock_read",
-    "lock_write",    "verb_time",     "commit_time",     "ignore_limbo", "read_committed",
-    "autocommit",    "rec_version",   "no_rec_version",  "restart_requests", "no_auto_undo",
+    "consistency",  "concurrency",    "shared",           "protected",
+    "exclusive",    "wait",           "nowait",           "read",
+    "write",        "lock_read",      "lock_write",       "verb_time",
+    "commit_time",  "ignore_limbo",   "read_committed",   "autocommit",
+    "rec_version",  "no_rec_version", "restart_requests", "no_auto_undo",
     "no_savepoint",
 };
 constexpr int kTPBNameCount = sizeof kTPBNames / sizeof kTPBNames[0];
@@ -55,7 +122,8 @@ int CodeOf(const char* const (&table)[N], const std::string& name) {
 
 // A parameter line split into its lower-cased name without the prefix and its
 // value.
-void SplitParam(const std::string& line, const char* prefix, std::string& name, std::string& value) {
+void SplitParam(const std::string& line, const char* prefix, std::string& name,
+                std::string& value) {
   const size_t eq = line.find('=');
   name = LowerCase(line.substr(0, eq));
   value = eq == std::string::npos ? std::string() : line.substr(eq + 1);
@@ -375,15 +443,33 @@ void TFIBDatabase::BuildDPB() {
       dpb += static_cast<char>(byte & 0xFF);
     };
     switch (code) {
-      case 18: case 19: case 20: case 28: case 29: case 30: case 36: case 47: case 48:
-      case 60: case 75:
+      case 18:
+      case 19:
+      case 20:
+      case 28:
+      case 29:
+      case 30:
+      case 36:
+      case 47:
+      case 48:
+      case 60:
+      case 75:
         appendText(value);
         break;
       case 63:
         if (!value.empty()) value[0] = static_cast<char>(value[0] - 48);
         appendText(value);
         break;
-      case 5: case 9: case 13: case 17: case 24: case 27: case 33: case 34: case 54: case 57:
+      case 5:
+      case 9:
+      case 13:
+      case 17:
+      case 24:
+      case 27:
+      case 33:
+      case 34:
+      case 54:
+      case 57:
       case 58:
         appendByte(StrToInt(value));
         break;
@@ -397,7 +483,12 @@ void TFIBDatabase::BuildDPB() {
         for (int b = 0; b < 4; ++b) dpb += static_cast<char>((n >> (8 * b)) & 0xFF);
         break;
       }
-      case 8: case 16: case 21: case 23: case 25: case 26:
+      case 8:
+      case 16:
+      case 21:
+      case 23:
+      case 25:
+      case 26:
         appendByte(0);
         break;
       default:
@@ -405,7 +496,8 @@ void TFIBDatabase::BuildDPB() {
     }
   }
   if (dpb.size() > kMaxParamBuffer)
-    RaiseClientErrorText(Format("DPB is longer than %d bytes.", {static_cast<int>(kMaxParamBuffer)}));
+    RaiseClientErrorText(
+        Format("DPB is longer than %d bytes.", {static_cast<int>(kMaxParamBuffer)}));
   FDPB = std::move(dpb);
 }
 
@@ -443,9 +535,9 @@ void TFIBDatabase::OpenConnectionBase(bool raiseOnError) {
     if (FDBName.size() > kMaxParamBuffer)
       RaiseClientErrorText(
           Format("Database name is longer than %d bytes.", {static_cast<int>(kMaxParamBuffer)}));
-    status = FClientLibrary->isc_attach_database(
-        StatusVector(), static_cast<short>(FDBName.size()), FDBName.c_str(), &FHandle,
-        static_cast<short>(FDPB.size()), FDPB.data());
+    status = FClientLibrary->isc_attach_database(StatusVector(), static_cast<short>(FDBName.size()),
+                                                 FDBName.c_str(), &FHandle,
+                                                 static_cast<short>(FDPB.size()), FDPB.data());
     CheckStatus(status, false);
   }
   if (status > 0) {
@@ -665,7 +757,8 @@ void TFIBTransaction::ReplaceTRParams(std::initializer_list<std::string> lines) 
 }
 
 IIBClientLibrary* TFIBTransaction::ClientLibrary() const {
-  if (FDefaultDatabase && FDefaultDatabase->ClientLibrary()) return FDefaultDatabase->ClientLibrary();
+  if (FDefaultDatabase && FDefaultDatabase->ClientLibrary())
+    return FDefaultDatabase->ClientLibrary();
   for (TFIBDatabase* db : FDatabases)
     if (db->ClientLibrary()) return db->ClientLibrary();
   return nullptr;
@@ -710,11 +803,14 @@ void TFIBTransaction::BuildTPB() {
     if (name == "lock_timeout") {
       int32_t seconds = 0;
       if (!TryStrToInt(value, seconds) || seconds < 1)
-        RaiseClientErrorText(Format("TPB Constant (isc_tpb_lock_timeout) needs a number of seconds "
-                                    "from 1 up, not '%s'.", {value}));
+        RaiseClientErrorText(
+            Format("TPB Constant (isc_tpb_lock_timeout) needs a number of seconds "
+                   "from 1 up, not '%s'.",
+                   {value}));
       tpb += static_cast<char>(isc_tpb_lock_timeout);
       tpb += '\4';
-      for (int b = 0; b < 4; ++b) tpb += static_cast<char>((static_cast<uint32_t>(seconds) >> (8 * b)) & 0xFF);
+      for (int b = 0; b < 4; ++b)
+        tpb += static_cast<char>((static_cast<uint32_t>(seconds) >> (8 * b)) & 0xFF);
       continue;
     }
     const int code = CodeOf(kTPBNames, name);
@@ -739,7 +835,8 @@ void TFIBTransaction::BuildTPB() {
     }
   }
   if (tpb.size() > kMaxParamBuffer)
-    RaiseClientErrorText(Format("TPB is longer than %d bytes.", {static_cast<int>(kMaxParamBuffer)}));
+    RaiseClientErrorText(
+        Format("TPB is longer than %d bytes.", {static_cast<int>(kMaxParamBuffer)}));
   FTPB = std::move(tpb);
 }
 
@@ -791,7 +888,8 @@ void TFIBTransaction::EndTransactionBase(TTransactionAction action, bool force) 
   switch (action) {
     case TARollbackRetaining:
     case TACommitRetaining: {
-      FTransactionState = action == TARollbackRetaining ? tsDoRollbackRetaining : tsDoCommitRetaining;
+      FTransactionState =
+          action == TARollbackRetaining ? tsDoRollbackRetaining : tsDoCommitRetaining;
       NotifyStatements(fnTransactionEnding, true);
       try {
         const ISC_STATUS status = action == TARollbackRetaining

@@ -24,7 +24,12 @@
 class TFIBDatabase;
 class TFIBTransaction;
 
-enum TTransactionAction { TARollback = 0, TARollbackRetaining = 1, TACommit = 2, TACommitRetaining = 3 };
+enum TTransactionAction {
+  TARollback = 0,
+  TARollbackRetaining = 1,
+  TACommit = 2,
+  TACommitRetaining = 3
+};
 
 // TransactionState values.
 enum TTransactionState {

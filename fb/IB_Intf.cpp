@@ -68,9 +68,9 @@ const TIBEntry kRequired[] = {
 
 // Bound when isc_rollback_retaining exists; then all are required.
 const TIBEntry kVersion6[] = {
-    TIBEntry::isc_service_attach,   TIBEntry::isc_service_detach,  TIBEntry::isc_service_query,
-    TIBEntry::isc_service_start,    TIBEntry::isc_decode_sql_date, TIBEntry::isc_decode_sql_time,
-    TIBEntry::isc_decode_timestamp, TIBEntry::isc_encode_sql_date, TIBEntry::isc_encode_sql_time,
+    TIBEntry::isc_service_attach,   TIBEntry::isc_service_detach,   TIBEntry::isc_service_query,
+    TIBEntry::isc_service_start,    TIBEntry::isc_decode_sql_date,  TIBEntry::isc_decode_sql_time,
+    TIBEntry::isc_decode_timestamp, TIBEntry::isc_encode_sql_date,  TIBEntry::isc_encode_sql_time,
     TIBEntry::isc_encode_timestamp, TIBEntry::isc_portable_integer,
 };
 
@@ -107,8 +107,8 @@ TRegistry& Registry() {
 
 void SetEntry(TIBEntryTable& table, TIBEntry entry, void* p) {
   switch (entry) {
-#define DORVANA_IB_SET(n, t)         \
-  case TIBEntry::n:                  \
+#define DORVANA_IB_SET(n, t)          \
+  case TIBEntry::n:                   \
     table.n = reinterpret_cast<t>(p); \
     break;
     DORVANA_IB_ENTRIES(DORVANA_IB_SET)

@@ -20,78 +20,78 @@
 // declare. Optional: they are bound when present and never called by the system.
 extern "C" {
 typedef ISC_STATUS (*TIscDsqlBatchExecuteImmed)(ISC_STATUS*, isc_db_handle*, isc_tr_handle*,
-                                                 unsigned short, long, const char**, long*);
+                                                unsigned short, long, const char**, long*);
 typedef ISC_STATUS (*TIscDsqlBatchExecute)(ISC_STATUS*, isc_tr_handle*, isc_stmt_handle*,
-                                            unsigned short, XSQLDA*, long, XSQLVAR**, long*);
+                                           unsigned short, XSQLDA*, long, XSQLVAR**, long*);
 }
 
 // Every entry point bound, in the order of binding:
 //   X(name, pointer type)
 #define DORVANA_IB_ENTRY_TYPE(n) decltype(&::n)
-#define DORVANA_IB_ENTRIES(X)                                                      \
-  X(BLOB_get, DORVANA_IB_ENTRY_TYPE(BLOB_get))                                      \
-  X(BLOB_put, DORVANA_IB_ENTRY_TYPE(BLOB_put))                                      \
-  X(isc_sqlcode, DORVANA_IB_ENTRY_TYPE(isc_sqlcode))                                \
-  X(isc_sql_interprete, DORVANA_IB_ENTRY_TYPE(isc_sql_interprete))                  \
-  X(isc_interprete, TIscInterprete)                                                 \
-  X(isc_vax_integer, DORVANA_IB_ENTRY_TYPE(isc_vax_integer))                        \
-  X(isc_blob_info, DORVANA_IB_ENTRY_TYPE(isc_blob_info))                            \
-  X(isc_open_blob2, DORVANA_IB_ENTRY_TYPE(isc_open_blob2))                          \
-  X(isc_close_blob, DORVANA_IB_ENTRY_TYPE(isc_close_blob))                          \
-  X(isc_get_segment, DORVANA_IB_ENTRY_TYPE(isc_get_segment))                        \
-  X(isc_put_segment, DORVANA_IB_ENTRY_TYPE(isc_put_segment))                        \
-  X(isc_create_blob2, DORVANA_IB_ENTRY_TYPE(isc_create_blob2))                      \
-  X(isc_decode_date, DORVANA_IB_ENTRY_TYPE(isc_decode_date))                        \
-  X(isc_encode_date, DORVANA_IB_ENTRY_TYPE(isc_encode_date))                        \
-  X(isc_dsql_free_statement, DORVANA_IB_ENTRY_TYPE(isc_dsql_free_statement))        \
-  X(isc_dsql_execute2, DORVANA_IB_ENTRY_TYPE(isc_dsql_execute2))                    \
-  X(isc_dsql_execute, DORVANA_IB_ENTRY_TYPE(isc_dsql_execute))                      \
-  X(isc_dsql_set_cursor_name, DORVANA_IB_ENTRY_TYPE(isc_dsql_set_cursor_name))      \
-  X(isc_dsql_fetch, DORVANA_IB_ENTRY_TYPE(isc_dsql_fetch))                          \
-  X(isc_dsql_sql_info, DORVANA_IB_ENTRY_TYPE(isc_dsql_sql_info))                    \
-  X(isc_dsql_alloc_statement2, DORVANA_IB_ENTRY_TYPE(isc_dsql_alloc_statement2))    \
-  X(isc_dsql_prepare, DORVANA_IB_ENTRY_TYPE(isc_dsql_prepare))                      \
-  X(isc_dsql_describe_bind, DORVANA_IB_ENTRY_TYPE(isc_dsql_describe_bind))          \
-  X(isc_dsql_describe, DORVANA_IB_ENTRY_TYPE(isc_dsql_describe))                    \
-  X(isc_dsql_execute_immediate, DORVANA_IB_ENTRY_TYPE(isc_dsql_execute_immediate))  \
-  X(isc_dsql_exec_immed2, DORVANA_IB_ENTRY_TYPE(isc_dsql_exec_immed2))              \
-  X(isc_drop_database, DORVANA_IB_ENTRY_TYPE(isc_drop_database))                    \
-  X(isc_detach_database, DORVANA_IB_ENTRY_TYPE(isc_detach_database))                \
-  X(isc_attach_database, DORVANA_IB_ENTRY_TYPE(isc_attach_database))                \
-  X(isc_database_info, DORVANA_IB_ENTRY_TYPE(isc_database_info))                    \
-  X(isc_start_multiple, DORVANA_IB_ENTRY_TYPE(isc_start_multiple))                  \
-  X(isc_commit_transaction, DORVANA_IB_ENTRY_TYPE(isc_commit_transaction))          \
-  X(isc_commit_retaining, DORVANA_IB_ENTRY_TYPE(isc_commit_retaining))              \
-  X(isc_rollback_transaction, DORVANA_IB_ENTRY_TYPE(isc_rollback_transaction))      \
-  X(isc_cancel_events, DORVANA_IB_ENTRY_TYPE(isc_cancel_events))                    \
-  X(isc_que_events, DORVANA_IB_ENTRY_TYPE(isc_que_events))                          \
-  X(isc_event_counts, DORVANA_IB_ENTRY_TYPE(isc_event_counts))                      \
-  X(isc_event_block, DORVANA_IB_ENTRY_TYPE(isc_event_block))                        \
-  X(isc_free, DORVANA_IB_ENTRY_TYPE(isc_free))                                      \
-  X(isc_array_lookup_bounds, DORVANA_IB_ENTRY_TYPE(isc_array_lookup_bounds))        \
-  X(isc_array_get_slice, DORVANA_IB_ENTRY_TYPE(isc_array_get_slice))                \
-  X(isc_array_put_slice, DORVANA_IB_ENTRY_TYPE(isc_array_put_slice))                \
-  X(isc_wait_for_event, DORVANA_IB_ENTRY_TYPE(isc_wait_for_event))                  \
-  X(isc_transaction_info, DORVANA_IB_ENTRY_TYPE(isc_transaction_info))              \
-  X(isc_prepare_transaction, DORVANA_IB_ENTRY_TYPE(isc_prepare_transaction))        \
-  X(isc_prepare_transaction2, DORVANA_IB_ENTRY_TYPE(isc_prepare_transaction2))      \
-  X(isc_rollback_retaining, DORVANA_IB_ENTRY_TYPE(isc_rollback_retaining))          \
-  X(isc_service_attach, DORVANA_IB_ENTRY_TYPE(isc_service_attach))                  \
-  X(isc_service_detach, DORVANA_IB_ENTRY_TYPE(isc_service_detach))                  \
-  X(isc_service_query, DORVANA_IB_ENTRY_TYPE(isc_service_query))                    \
-  X(isc_service_start, DORVANA_IB_ENTRY_TYPE(isc_service_start))                    \
-  X(isc_decode_sql_date, DORVANA_IB_ENTRY_TYPE(isc_decode_sql_date))                \
-  X(isc_decode_sql_time, DORVANA_IB_ENTRY_TYPE(isc_decode_sql_time))                \
-  X(isc_decode_timestamp, DORVANA_IB_ENTRY_TYPE(isc_decode_timestamp))              \
-  X(isc_encode_sql_date, DORVANA_IB_ENTRY_TYPE(isc_encode_sql_date))                \
-  X(isc_encode_sql_time, DORVANA_IB_ENTRY_TYPE(isc_encode_sql_time))                \
-  X(isc_encode_timestamp, DORVANA_IB_ENTRY_TYPE(isc_encode_timestamp))              \
-  X(isc_portable_integer, DORVANA_IB_ENTRY_TYPE(isc_portable_integer))              \
-  X(isc_get_client_version, DORVANA_IB_ENTRY_TYPE(isc_get_client_version))          \
+#define DORVANA_IB_ENTRIES(X)                                                          \
+  X(BLOB_get, DORVANA_IB_ENTRY_TYPE(BLOB_get))                                         \
+  X(BLOB_put, DORVANA_IB_ENTRY_TYPE(BLOB_put))                                         \
+  X(isc_sqlcode, DORVANA_IB_ENTRY_TYPE(isc_sqlcode))                                   \
+  X(isc_sql_interprete, DORVANA_IB_ENTRY_TYPE(isc_sql_interprete))                     \
+  X(isc_interprete, TIscInterprete)                                                    \
+  X(isc_vax_integer, DORVANA_IB_ENTRY_TYPE(isc_vax_integer))                           \
+  X(isc_blob_info, DORVANA_IB_ENTRY_TYPE(isc_blob_info))                               \
+  X(isc_open_blob2, DORVANA_IB_ENTRY_TYPE(isc_open_blob2))                             \
+  X(isc_close_blob, DORVANA_IB_ENTRY_TYPE(isc_close_blob))                             \
+  X(isc_get_segment, DORVANA_IB_ENTRY_TYPE(isc_get_segment))                           \
+  X(isc_put_segment, DORVANA_IB_ENTRY_TYPE(isc_put_segment))                           \
+  X(isc_create_blob2, DORVANA_IB_ENTRY_TYPE(isc_create_blob2))                         \
+  X(isc_decode_date, DORVANA_IB_ENTRY_TYPE(isc_decode_date))                           \
+  X(isc_encode_date, DORVANA_IB_ENTRY_TYPE(isc_encode_date))                           \
+  X(isc_dsql_free_statement, DORVANA_IB_ENTRY_TYPE(isc_dsql_free_statement))           \
+  X(isc_dsql_execute2, DORVANA_IB_ENTRY_TYPE(isc_dsql_execute2))                       \
+  X(isc_dsql_execute, DORVANA_IB_ENTRY_TYPE(isc_dsql_execute))                         \
+  X(isc_dsql_set_cursor_name, DORVANA_IB_ENTRY_TYPE(isc_dsql_set_cursor_name))         \
+  X(isc_dsql_fetch, DORVANA_IB_ENTRY_TYPE(isc_dsql_fetch))                             \
+  X(isc_dsql_sql_info, DORVANA_IB_ENTRY_TYPE(isc_dsql_sql_info))                       \
+  X(isc_dsql_alloc_statement2, DORVANA_IB_ENTRY_TYPE(isc_dsql_alloc_statement2))       \
+  X(isc_dsql_prepare, DORVANA_IB_ENTRY_TYPE(isc_dsql_prepare))                         \
+  X(isc_dsql_describe_bind, DORVANA_IB_ENTRY_TYPE(isc_dsql_describe_bind))             \
+  X(isc_dsql_describe, DORVANA_IB_ENTRY_TYPE(isc_dsql_describe))                       \
+  X(isc_dsql_execute_immediate, DORVANA_IB_ENTRY_TYPE(isc_dsql_execute_immediate))     \
+  X(isc_dsql_exec_immed2, DORVANA_IB_ENTRY_TYPE(isc_dsql_exec_immed2))                 \
+  X(isc_drop_database, DORVANA_IB_ENTRY_TYPE(isc_drop_database))                       \
+  X(isc_detach_database, DORVANA_IB_ENTRY_TYPE(isc_detach_database))                   \
+  X(isc_attach_database, DORVANA_IB_ENTRY_TYPE(isc_attach_database))                   \
+  X(isc_database_info, DORVANA_IB_ENTRY_TYPE(isc_database_info))                       \
+  X(isc_start_multiple, DORVANA_IB_ENTRY_TYPE(isc_start_multiple))                     \
+  X(isc_commit_transaction, DORVANA_IB_ENTRY_TYPE(isc_commit_transaction))             \
+  X(isc_commit_retaining, DORVANA_IB_ENTRY_TYPE(isc_commit_retaining))                 \
+  X(isc_rollback_transaction, DORVANA_IB_ENTRY_TYPE(isc_rollback_transaction))         \
+  X(isc_cancel_events, DORVANA_IB_ENTRY_TYPE(isc_cancel_events))                       \
+  X(isc_que_events, DORVANA_IB_ENTRY_TYPE(isc_que_events))                             \
+  X(isc_event_counts, DORVANA_IB_ENTRY_TYPE(isc_event_counts))                         \
+  X(isc_event_block, DORVANA_IB_ENTRY_TYPE(isc_event_block))                           \
+  X(isc_free, DORVANA_IB_ENTRY_TYPE(isc_free))                                         \
+  X(isc_array_lookup_bounds, DORVANA_IB_ENTRY_TYPE(isc_array_lookup_bounds))           \
+  X(isc_array_get_slice, DORVANA_IB_ENTRY_TYPE(isc_array_get_slice))                   \
+  X(isc_array_put_slice, DORVANA_IB_ENTRY_TYPE(isc_array_put_slice))                   \
+  X(isc_wait_for_event, DORVANA_IB_ENTRY_TYPE(isc_wait_for_event))                     \
+  X(isc_transaction_info, DORVANA_IB_ENTRY_TYPE(isc_transaction_info))                 \
+  X(isc_prepare_transaction, DORVANA_IB_ENTRY_TYPE(isc_prepare_transaction))           \
+  X(isc_prepare_transaction2, DORVANA_IB_ENTRY_TYPE(isc_prepare_transaction2))         \
+  X(isc_rollback_retaining, DORVANA_IB_ENTRY_TYPE(isc_rollback_retaining))             \
+  X(isc_service_attach, DORVANA_IB_ENTRY_TYPE(isc_service_attach))                     \
+  X(isc_service_detach, DORVANA_IB_ENTRY_TYPE(isc_service_detach))                     \
+  X(isc_service_query, DORVANA_IB_ENTRY_TYPE(isc_service_query))                       \
+  X(isc_service_start, DORVANA_IB_ENTRY_TYPE(isc_service_start))                       \
+  X(isc_decode_sql_date, DORVANA_IB_ENTRY_TYPE(isc_decode_sql_date))                   \
+  X(isc_decode_sql_time, DORVANA_IB_ENTRY_TYPE(isc_decode_sql_time))                   \
+  X(isc_decode_timestamp, DORVANA_IB_ENTRY_TYPE(isc_decode_timestamp))                 \
+  X(isc_encode_sql_date, DORVANA_IB_ENTRY_TYPE(isc_encode_sql_date))                   \
+  X(isc_encode_sql_time, DORVANA_IB_ENTRY_TYPE(isc_encode_sql_time))                   \
+  X(isc_encode_timestamp, DORVANA_IB_ENTRY_TYPE(isc_encode_timestamp))                 \
+  X(isc_portable_integer, DORVANA_IB_ENTRY_TYPE(isc_portable_integer))                 \
+  X(isc_get_client_version, DORVANA_IB_ENTRY_TYPE(isc_get_client_version))             \
   X(isc_get_client_major_version, DORVANA_IB_ENTRY_TYPE(isc_get_client_major_version)) \
   X(isc_get_client_minor_version, DORVANA_IB_ENTRY_TYPE(isc_get_client_minor_version)) \
-  X(isc_dsql_batch_execute_immed, TIscDsqlBatchExecuteImmed)                        \
-  X(isc_dsql_batch_execute, TIscDsqlBatchExecute)                                   \
+  X(isc_dsql_batch_execute_immed, TIscDsqlBatchExecuteImmed)                           \
+  X(isc_dsql_batch_execute, TIscDsqlBatchExecute)                                      \
   X(fb_cancel_operation, DORVANA_IB_ENTRY_TYPE(fb_cancel_operation))
 
 // The header marks this one deprecated; its type is spelled out to keep the
@@ -103,7 +103,7 @@ enum class TIBEntry : int {
 #define DORVANA_IB_ENUM(n, t) n,
   DORVANA_IB_ENTRIES(DORVANA_IB_ENUM)
 #undef DORVANA_IB_ENUM
-  Count
+      Count
 };
 constexpr int kIBEntryCount = static_cast<int>(TIBEntry::Count);
 // The entry point's exported name.
@@ -144,10 +144,10 @@ class IIBClientLibrary {
   // when the entry is not bound; the others are guaranteed by a successful load.
   // All but the blob-stream, array and cancel entries set InLibraryCall while the
   // call runs.
-#define DORVANA_IB_FORWARD(n, flag, checked)                                 \
-  template <class... A>                                                     \
-  auto n(A... a) {                                                          \
-    return Forward<flag, checked>(TIBEntry::n, FEntries.n, a...);           \
+#define DORVANA_IB_FORWARD(n, flag, checked)                      \
+  template <class... A>                                           \
+  auto n(A... a) {                                                \
+    return Forward<flag, checked>(TIBEntry::n, FEntries.n, a...); \
   }
   DORVANA_IB_FORWARD(isc_attach_database, true, false)
   DORVANA_IB_FORWARD(isc_array_get_slice, false, true)

@@ -134,7 +134,8 @@ EFIBInterBaseError ServerError(IIBClientLibrary& library, TComponent* raiser) {
   std::string sqlText;
   {
     char buffer[1024] = {};
-    library.isc_sql_interprete(static_cast<short>(sqlCode), buffer, static_cast<short>(sizeof buffer));
+    library.isc_sql_interprete(static_cast<short>(sqlCode), buffer,
+                               static_cast<short>(sizeof buffer));
     buffer[sizeof buffer - 1] = '\0';
     sqlText = buffer;
     RemoveEscapedLineBreaks(sqlText);

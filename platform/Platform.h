@@ -43,8 +43,8 @@ void WriteLogLine(std::string_view command, std::string_view text);
 std::string CurrentDir();
 // Path of the running executable.
 std::string ExecutablePath();
-std::string PathDelimiter();  // "/" or "\\"
-bool FileExists(const std::string& path);       // a regular file
+std::string PathDelimiter();               // "/" or "\\"
+bool FileExists(const std::string& path);  // a regular file
 bool DirectoryExists(const std::string& path);
 // Creates one folder; false when it could not be created.
 bool CreateDir(const std::string& path);

@@ -50,19 +50,50 @@ std::string ConvertPattern(const char* fmt, char& separator, bool time) {
     ++p;
     if (*p == 'E' || *p == 'O') ++p;
     switch (*p) {
-      case 'd': case 'e': out += "dd"; break;
-      case 'm': out += "mm"; break;
-      case 'Y': out += "yyyy"; break;
-      case 'y': out += "yy"; break;
-      case 'H': case 'k': case 'I': case 'l': out += "hh"; break;
-      case 'M': out += "nn"; break;
-      case 'S': out += "ss"; break;
-      case 'T': out += "hh:nn:ss"; if (!separator) separator = ':'; break;
-      case 'r': out += "hh:nn:ss"; if (!separator) separator = ':'; break;
-      case 'D': out += "mm/dd/yy"; if (!separator) separator = '/'; break;
-      case 'p': case 'P': break;
-      case '\0': return out;
-      default: break;
+      case 'd':
+      case 'e':
+        out += "dd";
+        break;
+      case 'm':
+        out += "mm";
+        break;
+      case 'Y':
+        out += "yyyy";
+        break;
+      case 'y':
+        out += "yy";
+        break;
+      case 'H':
+      case 'k':
+      case 'I':
+      case 'l':
+        out += "hh";
+        break;
+      case 'M':
+        out += "nn";
+        break;
+      case 'S':
+        out += "ss";
+        break;
+      case 'T':
+        out += "hh:nn:ss";
+        if (!separator) separator = ':';
+        break;
+      case 'r':
+        out += "hh:nn:ss";
+        if (!separator) separator = ':';
+        break;
+      case 'D':
+        out += "mm/dd/yy";
+        if (!separator) separator = '/';
+        break;
+      case 'p':
+      case 'P':
+        break;
+      case '\0':
+        return out;
+      default:
+        break;
     }
   }
   while (!out.empty() && out.back() == ' ') out.pop_back();

@@ -21,11 +21,11 @@ class Exception : public std::exception {
 };
 
 // Declares an exception class that only adds its name to its base.
-#define DORVANA_EXCEPTION(Name, Base)                           \
-  class Name : public Base {                                    \
-   public:                                                      \
-    using Base::Base;                                           \
-    std::string ClassName() const override { return #Name; }    \
+#define DORVANA_EXCEPTION(Name, Base)                        \
+  class Name : public Base {                                 \
+   public:                                                   \
+    using Base::Base;                                        \
+    std::string ClassName() const override { return #Name; } \
   }
 
 DORVANA_EXCEPTION(EWebBrokerException, Exception);

@@ -8,8 +8,7 @@
 namespace {
 
 [[noreturn]] void Invalid(std::string_view format) {
-  throw EConvertError("Format '" + std::string(format) +
-                      "' invalid or incompatible with argument");
+  throw EConvertError("Format '" + std::string(format) + "' invalid or incompatible with argument");
 }
 
 void Pad(std::string& out, const std::string& text, int width, bool left) {
@@ -117,9 +116,12 @@ std::string Format(std::string_view format, std::initializer_list<TFormatArg> ar
       case 'g':
       case 'n': {
         double d;
-        if (const double* v = std::get_if<double>(&arg)) d = *v;
-        else if (const int64_t* iv = std::get_if<int64_t>(&arg)) d = static_cast<double>(*iv);
-        else Invalid(format);
+        if (const double* v = std::get_if<double>(&arg))
+          d = *v;
+        else if (const int64_t* iv = std::get_if<int64_t>(&arg))
+          d = static_cast<double>(*iv);
+        else
+          Invalid(format);
         const int p = precision < 0 ? (type == 'g' ? 15 : 2) : precision;
         const std::string pattern = "%." + std::to_string(p) + (type == 'n' ? 'f' : type);
         text = Printf(pattern.c_str(), d);

@@ -1,8 +1,6 @@
-#include "service/Unit1.h"
+#include <ibase.h>
 
 #include <exception>
-
-#include <ibase.h>
 
 #include "fb/fib.h"
 #include "fb/pFIBDatabase.h"
@@ -11,6 +9,7 @@
 #include "runtime/Format.h"
 #include "runtime/Text.h"
 #include "service/Service.h"
+#include "service/Unit1.h"
 #include "xml/NativeXml.h"
 
 namespace {
@@ -108,8 +107,7 @@ std::string TDorvanaWebInterface::ImportOrder(TNativeXml& Document) {
   const std::string guid = guidNode->TextValue();
   // A blank identifier would make every blank order a duplicate of the first:
   // answered "ok" and lost.
-  if (TrimView(guid).empty())
-    throw Exception("The order's GUID is empty: nothing was imported.");
+  if (TrimView(guid).empty()) throw Exception("The order's GUID is empty: nothing was imported.");
 
   if (OrderExists(*TransactionRead, *Query, guid)) return "ok";
 
@@ -121,7 +119,8 @@ std::string TDorvanaWebInterface::ImportOrder(TNativeXml& Document) {
     QueryOrder->SQL().Add(
         "Insert into Restaurant_ImportedOrders (id,guid,DEVICEID,WAITERCARDCODE,TABLENUMBER)");
     QueryOrder->SQL().Add(
-        "values (Gen_id(Restaurant_ImportedOrders,1),:GUID,:DEVICEID,:WAITERCARDCODE,:TABLENUMBER)");
+        "values "
+        "(Gen_id(Restaurant_ImportedOrders,1),:GUID,:DEVICEID,:WAITERCARDCODE,:TABLENUMBER)");
     QueryOrder->ParamNamed("GUID").SetAsText(guid);
     QueryOrder->ParamNamed("DEVICEID").SetAsText(Child(*root, "DEVICEID").TextValue());
     QueryOrder->ParamNamed("WAITERCARDCODE").SetAsText(Child(*root, "PIN").TextValue());

@@ -27,7 +27,8 @@ struct TConnectionSettings {
   std::optional<std::string> UserName;    // "USER NAME="
   std::optional<std::string> Password;    // "PASSWORD="
   std::optional<std::string> RoleName;    // "ROLE NAME="
-  std::optional<std::string> ConnectTimeout;  // "CONNECT TIMEOUT=", checked by ConnectTimeoutSeconds
+  std::optional<std::string>
+      ConnectTimeout;  // "CONNECT TIMEOUT=", checked by ConnectTimeoutSeconds
 };
 
 // The longest a connect may take, in seconds, when the settings file does not say:

@@ -1,5 +1,3 @@
-#include "service/Unit1.h"
-
 #include <algorithm>
 #include <exception>
 
@@ -8,6 +6,7 @@
 #include "runtime/Format.h"
 #include "runtime/Text.h"
 #include "service/Service.h"
+#include "service/Unit1.h"
 
 // The settings file is the first "*.def" file of the working directory in byte
 // order of the names; installations keep exactly one, and every request that
@@ -26,9 +25,10 @@ std::string TDorvanaWebInterface::ApplySettingsAndConnect() {
       if (!ignored.empty()) ignored += ", ";
       ignored += "\"" + name + "\"";
     }
-    platform::WriteLogLine(FCommand, Format("warning: %d settings files in the working folder; "
-                                            "using \"%s\", ignoring %s. Keep exactly one.",
-                                            {static_cast<int>(names.size()), settingsFile, ignored}));
+    platform::WriteLogLine(FCommand,
+                           Format("warning: %d settings files in the working folder; "
+                                  "using \"%s\", ignoring %s. Keep exactly one.",
+                                  {static_cast<int>(names.size()), settingsFile, ignored}));
   }
 
   // A file that cannot be read counts as an empty one: the connect then fails
@@ -44,9 +44,10 @@ std::string TDorvanaWebInterface::ApplySettingsAndConnect() {
   if (settings.ConnectTimeout) {
     const std::optional<int> seconds = service::ConnectTimeoutSeconds(*settings.ConnectTimeout);
     if (!seconds)
-      return Format("Settings file \"%s\": the line \"CONNECT TIMEOUT=%s\" is not a whole number "
-                    "of seconds from 1 to 255. Nothing was sent to the database.",
-                    {settingsFile, *settings.ConnectTimeout});
+      return Format(
+          "Settings file \"%s\": the line \"CONNECT TIMEOUT=%s\" is not a whole number "
+          "of seconds from 1 to 255. Nothing was sent to the database.",
+          {settingsFile, *settings.ConnectTimeout});
     connectTimeout = *seconds;
   }
   if (settings.ServerName) Database->SetDBName(*settings.ServerName);

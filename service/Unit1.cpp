@@ -21,10 +21,10 @@ TFormDescription DorvanaWebInterfaceForm() {
     item->SetName("DefaultHandler");
     item->SetDefault(true);
     item->SetPathInfo("/");
-    item->SetOnAction([&m](TComponent* sender, TWebRequest* request, TWebResponse* response,
-                           bool& handled) {
-      m.WebModule1DefaultHandlerAction(sender, request, response, handled);
-    });
+    item->SetOnAction(
+        [&m](TComponent* sender, TWebRequest* request, TWebResponse* response, bool& handled) {
+          m.WebModule1DefaultHandlerAction(sender, request, response, handled);
+        });
   };
   form.Components = {
       // Destroyed newest first: the transactions end (an active one rolls back)
@@ -58,18 +58,16 @@ TFormDescription DorvanaWebInterfaceForm() {
             c.SetTPBMode(tpbDefault);
           },
           [](TpFIBTransaction& c, M& m) { c.SetDefaultDatabase(m.Database); }),
-      FormComponent<M, TpFIBQuery>(
-          "Query", &M::Query, {},
-          [](TpFIBQuery& c, M& m) {
-            c.SetDatabase(m.Database);
-            c.SetTransaction(m.TransactionRead);
-          }),
-      FormComponent<M, TpFIBQuery>(
-          "QueryOrder", &M::QueryOrder, {},
-          [](TpFIBQuery& c, M& m) {
-            c.SetDatabase(m.Database);
-            c.SetTransaction(m.TransactionRW);
-          }),
+      FormComponent<M, TpFIBQuery>("Query", &M::Query, {},
+                                   [](TpFIBQuery& c, M& m) {
+                                     c.SetDatabase(m.Database);
+                                     c.SetTransaction(m.TransactionRead);
+                                   }),
+      FormComponent<M, TpFIBQuery>("QueryOrder", &M::QueryOrder, {},
+                                   [](TpFIBQuery& c, M& m) {
+                                     c.SetDatabase(m.Database);
+                                     c.SetTransaction(m.TransactionRW);
+                                   }),
       FormComponent<M, THTTPSoapDispatcher>(
           "HTTPSoapDispatcher1", &M::HTTPSoapDispatcher1,
           [](THTTPSoapDispatcher& c) { c.WebDispatch().SetPathInfo("soap*"); },
@@ -79,14 +77,13 @@ TFormDescription DorvanaWebInterfaceForm() {
           [](THTTPSoapPascalInvoker& c) {
             c.Converter().SetOptions({soSendMultiRefObj, soTryAllSchema});
           }),
-      FormComponent<M, TWSDLHTMLPublish>(
-          "WSDLHTMLPublish1", &M::WSDLHTMLPublish1,
-          [](TWSDLHTMLPublish& c) {
-            c.WebDispatch().SetMethodType(mtAny);
-            c.WebDispatch().SetPathInfo("wsdl*");
-            c.SetAdminEnabled(false);
-            c.SetTargetNamespace("urn:dorvana-terminal-server");
-          }),
+      FormComponent<M, TWSDLHTMLPublish>("WSDLHTMLPublish1", &M::WSDLHTMLPublish1,
+                                         [](TWSDLHTMLPublish& c) {
+                                           c.WebDispatch().SetMethodType(mtAny);
+                                           c.WebDispatch().SetPathInfo("wsdl*");
+                                           c.SetAdminEnabled(false);
+                                           c.SetTargetNamespace("urn:dorvana-terminal-server");
+                                         }),
   };
   return form;
 }

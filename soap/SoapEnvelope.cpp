@@ -5,10 +5,10 @@
 
 #include <algorithm>
 #include <charconv>
-#include <deque>
-#include <exception>
 #include <cmath>
 #include <cstring>
+#include <deque>
+#include <exception>
 #include <map>
 #include <memory>
 
@@ -169,8 +169,8 @@ class TEnvelopeTree {
   static TEnvelopeTree& Of(void* ctx) {
     return *static_cast<TEnvelopeTree*>(static_cast<xmlParserCtxt*>(ctx)->_private);
   }
-  static void StartElement(void* ctx, const xmlChar* localname, const xmlChar*,
-                           const xmlChar* uri, int, const xmlChar**, int attributeCount, int,
+  static void StartElement(void* ctx, const xmlChar* localname, const xmlChar*, const xmlChar* uri,
+                           int, const xmlChar**, int attributeCount, int,
                            const xmlChar** attributes);
   static void EndElement(void* ctx, const xmlChar*, const xmlChar*, const xmlChar*);
   static void Characters(void* ctx, const xmlChar* ch, int len);
@@ -184,16 +184,16 @@ class TEnvelopeTree {
   std::unique_ptr<xmlParserCtxt, TCtxtFree> FContext;
   std::deque<TElement> FElements;
   std::deque<TAttributeValue> FAttributes;
-  std::vector<TElement*> FOpen;   // the open elements, innermost last
-  std::vector<TElement*> FLast;   // the last child of each open element
+  std::vector<TElement*> FOpen;  // the open elements, innermost last
+  std::vector<TElement*> FLast;  // the last child of each open element
   std::string FText;
   std::string FAttributeText;
   std::exception_ptr FFailure;
 };
 
 void TEnvelopeTree::StartElement(void* ctx, const xmlChar* localname, const xmlChar*,
-                                 const xmlChar* uri, int, const xmlChar**, int attributeCount,
-                                 int, const xmlChar** attributes) try {
+                                 const xmlChar* uri, int, const xmlChar**, int attributeCount, int,
+                                 const xmlChar** attributes) try {
   TEnvelopeTree& t = Of(ctx);
   if (t.FFailure) return;
   if (t.FText.size() > UINT32_MAX / 2 || t.FAttributeText.size() > UINT32_MAX / 2)
@@ -264,8 +264,8 @@ void TEnvelopeTree::Parse(const std::string& text) {
   sax->comment = nullptr;
   sax->processingInstruction = nullptr;
   FContext->_private = this;
-  TDocPtr doc(xmlCtxtReadMemory(FContext.get(), text.data(), static_cast<int>(text.size()),
-                                nullptr, nullptr,
+  TDocPtr doc(xmlCtxtReadMemory(FContext.get(), text.data(), static_cast<int>(text.size()), nullptr,
+                                nullptr,
                                 XML_PARSE_NONET | XML_PARSE_NOERROR | XML_PARSE_NOWARNING));
   if (FFailure) std::rethrow_exception(FFailure);
   if (!doc) {
@@ -508,8 +508,8 @@ void CheckAttributeCounts(const std::string& text) {
           throw ESoapReadError("Invalid SOAP envelope: an element carries more than " +
                                IntToStr(kMaxSoapAttributes) + " attributes");
         size_t end = i;
-        while (end > 0 && (text[end - 1] == ' ' || text[end - 1] == '\t' ||
-                           text[end - 1] == '\r' || text[end - 1] == '\n'))
+        while (end > 0 && (text[end - 1] == ' ' || text[end - 1] == '\t' || text[end - 1] == '\r' ||
+                           text[end - 1] == '\n'))
           --end;
         size_t start = end;
         while (start > 0 && !std::strchr(" \t\r\n\"'<", text[start - 1])) --start;

@@ -63,12 +63,18 @@ struct TMarker {
   TXmlNodeKind Kind;
 };
 constexpr TMarker kMarkers[] = {
-    {"<?xml-stylesheet", nkStyleSheet}, {"<!NOTATION", nkNotationDecl},
-    {"<![CDATA[", nkCData},             {"<!DOCTYPE", nkDocType},
-    {"<!ELEMENT", nkElementDecl},       {"<!ATTLIST", nkAttListDecl},
-    {"<!ENTITY", nkEntityDecl},         {"<?xml", nkDeclaration},
-    {"<!--", nkComment},                {"<!", nkOtherMarkup},
-    {"<?", nkOtherInstruction},         {"<", nkElement},
+    {"<?xml-stylesheet", nkStyleSheet},
+    {"<!NOTATION", nkNotationDecl},
+    {"<![CDATA[", nkCData},
+    {"<!DOCTYPE", nkDocType},
+    {"<!ELEMENT", nkElementDecl},
+    {"<!ATTLIST", nkAttListDecl},
+    {"<!ENTITY", nkEntityDecl},
+    {"<?xml", nkDeclaration},
+    {"<!--", nkComment},
+    {"<!", nkOtherMarkup},
+    {"<?", nkOtherInstruction},
+    {"<", nkElement},
 };
 
 }  // namespace
@@ -148,8 +154,7 @@ bool TXmlReader::ReadUpTo(std::string_view marker, bool quotesCount, std::string
 }
 
 uint32_t TXmlReader::NewNode(TXmlNodeKind kind, uint32_t parent) {
-  if (FDocument->FNodes.size() >= TXmlNode::kNone)
-    throw EFilerError("Too many nodes in xml");
+  if (FDocument->FNodes.size() >= TXmlNode::kNone) throw EFilerError("Too many nodes in xml");
   FDocument->FNodes.emplace_back(FDocument, kind, parent);
   return static_cast<uint32_t>(FDocument->FNodes.size() - 1);
 }
@@ -453,8 +458,7 @@ std::string TXmlNode::TextValue() const {
   static constexpr struct {
     std::string_view Reference;
     char Byte;
-  } kEntities[] = {
-      {"&amp;", '&'}, {"&lt;", '<'}, {"&gt;", '>'}, {"&apos;", '\''}, {"&quot;", '"'}};
+  } kEntities[] = {{"&amp;", '&'}, {"&lt;", '<'}, {"&gt;", '>'}, {"&apos;", '\''}, {"&quot;", '"'}};
   const std::string_view raw = RawValue();
   std::string result;
   result.reserve(raw.size());
@@ -504,9 +508,15 @@ bool TXmlNode::BooleanValue() const {
   const std::string_view raw = RawValue();
   if (!raw.empty()) {
     switch (raw[0]) {
-      case 'T': case 't': case 'Y': case 'y':
+      case 'T':
+      case 't':
+      case 'Y':
+      case 'y':
         return true;
-      case 'F': case 'f': case 'N': case 'n':
+      case 'F':
+      case 'f':
+      case 'N':
+      case 'n':
         return false;
       default:
         break;
@@ -550,8 +560,8 @@ TNativeXml::TExtra& TNativeXml::ExtraOf(TXmlNode& node) {
   if (node.Extra() == TXmlNode::kNoExtra) {
     if (FExtras.size() >= TXmlNode::kNoExtra) throw EFilerError("Too many nodes in xml");
     FExtras.emplace_back();
-    node.FKindAndExtra = (node.FKindAndExtra & ~TXmlNode::kNoExtra) |
-                         static_cast<uint32_t>(FExtras.size() - 1);
+    node.FKindAndExtra =
+        (node.FKindAndExtra & ~TXmlNode::kNoExtra) | static_cast<uint32_t>(FExtras.size() - 1);
   }
   return FExtras[node.Extra()];
 }

@@ -99,13 +99,12 @@ class TXmlNode {
   friend class TXmlReader;
   friend class TNativeXml;
 
-
   uint32_t Extra() const { return FKindAndExtra & kNoExtra; }
 
   TNativeXml* FDocument;
-  uint32_t FName = 0;   // a text of the document's store; 0 is the empty text
-  uint32_t FValue = 0;  // the same
-  uint32_t FParent;     // the parent's number, or kNone at the top level
+  uint32_t FName = 0;      // a text of the document's store; 0 is the empty text
+  uint32_t FValue = 0;     // the same
+  uint32_t FParent;        // the parent's number, or kNone at the top level
   uint32_t FKindAndExtra;  // the kind in the top 4 bits; the number of the node's
                            // record of children and attributes, or kNoExtra
 };

@@ -4,12 +4,12 @@
    statements and reply bytes, then commit, detach and _exit(0).
    Built with FLOOR_CONNECT_EXTRAS it also does the connect's follow-up reads
    (attachment id, dialect, server clock, server version, character set). */
-#include "floor_cgi.h"
-
 #include <ibase.h>
 #include <stdint.h>
 #include <sys/stat.h>
 #include <time.h>
+
+#include "floor_cgi.h"
 
 static ISC_STATUS_ARRAY st;
 static isc_db_handle db = 0;
@@ -33,8 +33,8 @@ __attribute__((noreturn)) static void db_fail(void) {
   finish();
 }
 
-#define CHECK(call) \
-  do {              \
+#define CHECK(call)      \
+  do {                   \
     if (call) db_fail(); \
   } while (0)
 
@@ -49,7 +49,9 @@ static void attach(const settings_t* s) {
   const struct {
     char code;
     const char* v;
-  } kItems[3] = {{isc_dpb_user_name, s->user}, {isc_dpb_password, s->password}, {isc_dpb_sql_role_name, s->role}};
+  } kItems[3] = {{isc_dpb_user_name, s->user},
+                 {isc_dpb_password, s->password},
+                 {isc_dpb_sql_role_name, s->role}};
   for (int i = 0; i < 3; ++i) {
     const char* v = kItems[i].v;
     size_t len = strlen(v);
@@ -69,8 +71,8 @@ static void start(isc_tr_handle* tr, const char* tpb, short len) {
 
 static const char kTpbRead[] = {isc_tpb_version3, isc_tpb_read, isc_tpb_nowait, isc_tpb_rec_version,
                                 isc_tpb_read_committed};
-static const char kTpbWrite[] = {isc_tpb_version3, isc_tpb_write, isc_tpb_nowait, isc_tpb_rec_version,
-                                 isc_tpb_read_committed};
+static const char kTpbWrite[] = {isc_tpb_version3, isc_tpb_write, isc_tpb_nowait,
+                                 isc_tpb_rec_version, isc_tpb_read_committed};
 
 static XSQLDA* sqlda_new(int n) {
   XSQLDA* d = (XSQLDA*)calloc(1, XSQLDA_LENGTH(n));
@@ -105,7 +107,9 @@ static isc_stmt_handle prepare(isc_tr_handle* tr, const char* sql, XSQLDA** out)
 static int column(const XSQLDA* d, const char* name) {
   for (int i = 0; i < d->sqld; ++i) {
     const XSQLVAR* v = &d->sqlvar[i];
-    if ((size_t)v->aliasname_length == strlen(name) && !strncasecmp(v->aliasname, name, strlen(name))) return i;
+    if ((size_t)v->aliasname_length == strlen(name) &&
+        !strncasecmp(v->aliasname, name, strlen(name)))
+      return i;
   }
   fail("column not found");
 }
@@ -121,11 +125,16 @@ static double scaled(long double i, int scale) {
 static double number(const XSQLVAR* v) {
   if (is_null(v)) return 0;
   switch (v->sqltype & ~1) {
-    case SQL_DOUBLE: return *(double*)v->sqldata;
-    case SQL_FLOAT: return *(float*)v->sqldata;
-    case SQL_SHORT: return scaled(*(int16_t*)v->sqldata, v->sqlscale);
-    case SQL_LONG: return scaled(*(int32_t*)v->sqldata, v->sqlscale);
-    case SQL_INT64: return scaled((long double)*(int64_t*)v->sqldata, v->sqlscale);
+    case SQL_DOUBLE:
+      return *(double*)v->sqldata;
+    case SQL_FLOAT:
+      return *(float*)v->sqldata;
+    case SQL_SHORT:
+      return scaled(*(int16_t*)v->sqldata, v->sqlscale);
+    case SQL_LONG:
+      return scaled(*(int32_t*)v->sqldata, v->sqlscale);
+    case SQL_INT64:
+      return scaled((long double)*(int64_t*)v->sqldata, v->sqlscale);
   }
   fail("Invalid data conversion.");
 }
@@ -150,7 +159,9 @@ static void add_column(buf_t* out, const XSQLVAR* v, int trim, int utf8) {
     return;
   }
   if ((t == SQL_SHORT || t == SQL_LONG || t == SQL_INT64) && v->sqlscale == 0) {
-    long long i = t == SQL_SHORT ? *(int16_t*)v->sqldata : t == SQL_LONG ? *(int32_t*)v->sqldata : *(int64_t*)v->sqldata;
+    long long i = t == SQL_SHORT  ? *(int16_t*)v->sqldata
+                  : t == SQL_LONG ? *(int32_t*)v->sqldata
+                                  : *(int64_t*)v->sqldata;
     buf_int(out, i);
     return;
   }
@@ -205,11 +216,13 @@ static void list_command(const char* q, const fields_t* query) {
   int food = !strcmp(q, "getsprfood"), group = !strcmp(q, "getsprfoodgroup");
   if (food || group) {
     const char* values[2] = {field_value(query, "user"), field_value(query, "device")};
-    stmt = prepare(&tr,
-                   food ? "select * from RESTAURANT_GETPRICEFORMOBILE(?,?)"
-                        : "select Distinct g.Id,g.Name,g.nOrder  from RESTAURANT_GETPRICEFORMOBILE(?,?) p\r\n"
-                          "left outer join RESTAURANT_PRICEGROUPS g on p.IdGroup = g.Id\r\nOrder by g.nOrder\r\n",
-                   &out);
+    stmt = prepare(
+        &tr,
+        food ? "select * from RESTAURANT_GETPRICEFORMOBILE(?,?)"
+             : "select Distinct g.Id,g.Name,g.nOrder  from RESTAURANT_GETPRICEFORMOBILE(?,?) p\r\n"
+               "left outer join RESTAURANT_PRICEGROUPS g on p.IdGroup = g.Id\r\nOrder by "
+               "g.nOrder\r\n",
+        &out);
     in = text_params(2, values);
   } else {
     stmt = prepare(&tr,
@@ -221,10 +234,10 @@ static void list_command(const char* q, const fields_t* query) {
   CHECK(isc_dsql_execute(st, &tr, &stmt, 1, in));
   if (food) {
     buf_str(&r, "<foods>");
-    const int cName = column(out, "Fullname"), cId = column(out, "Id"), cGroup = column(out, "IdGroup"),
-              cDefq = column(out, "DefaultQuantity"), cPrice = column(out, "PRICE"),
-              cInputp = column(out, "ISINPUTPRICE"), cVol = column(out, "EdVolume"),
-              cWght = column(out, "ISINPUTVOLUME");
+    const int cName = column(out, "Fullname"), cId = column(out, "Id"),
+              cGroup = column(out, "IdGroup"), cDefq = column(out, "DefaultQuantity"),
+              cPrice = column(out, "PRICE"), cInputp = column(out, "ISINPUTPRICE"),
+              cVol = column(out, "EdVolume"), cWght = column(out, "ISINPUTVOLUME");
     ISC_STATUS rc;
     while ((rc = isc_dsql_fetch(st, &stmt, 1, out)) == 0) {
       buf_str(&r, "\r<food>");
@@ -389,7 +402,8 @@ static int order_exists(const char* guid) {
   isc_tr_handle tr = 0;
   start(&tr, kTpbRead, sizeof kTpbRead);
   XSQLDA* out = NULL;
-  isc_stmt_handle stmt = prepare(&tr, "select count(id) as cnt from Restaurant_ImportedOrders where Guid =?\r\n", &out);
+  isc_stmt_handle stmt = prepare(
+      &tr, "select count(id) as cnt from Restaurant_ImportedOrders where Guid =?\r\n", &out);
   XSQLDA* in = text_params(1, &guid);
   CHECK(isc_dsql_execute(st, &tr, &stmt, 1, in));
   CHECK(isc_dsql_fetch(st, &stmt, 1, out));
@@ -436,8 +450,8 @@ static void import_failed(isc_tr_handle* tr, const char* guid, const char* messa
   finish();
 }
 
-#define IMPORT_CHECK(call) \
-  do {                     \
+#define IMPORT_CHECK(call)                    \
+  do {                                        \
     if (call) import_failed(&tr, guid, NULL); \
   } while (0)
 
@@ -470,10 +484,11 @@ static void add_order(const buf_t* body) {
   int32_t tableNo = int_value(table->text, table->tlen, &ok);
   if (!ok) import_failed(&tr, guid, "The table number is not a valid integer value");
 
-  isc_stmt_handle stmt = prepare(&tr,
-                                 "Insert into Restaurant_ImportedOrders (id,guid,DEVICEID,WAITERCARDCODE,TABLENUMBER)\r\n"
-                                 "values (Gen_id(Restaurant_ImportedOrders,1),?,?,?,?)\r\n",
-                                 NULL);
+  isc_stmt_handle stmt = prepare(
+      &tr,
+      "Insert into Restaurant_ImportedOrders (id,guid,DEVICEID,WAITERCARDCODE,TABLENUMBER)\r\n"
+      "values (Gen_id(Restaurant_ImportedOrders,1),?,?,?,?)\r\n",
+      NULL);
   const char* texts[4] = {guid, device, pin, ""};
   XSQLDA* in = text_params(4, texts);
   in->sqlvar[3].sqltype = SQL_LONG;
@@ -484,7 +499,8 @@ static void add_order(const buf_t* body) {
 
   stmt = 0;
   stmt = prepare(&tr,
-                 "Insert into Restaurant_ImportedOrderRows (id,guidOrder,IDPRICE,Quantity,Volume,isModificator)\r\n"
+                 "Insert into Restaurant_ImportedOrderRows "
+                 "(id,guidOrder,IDPRICE,Quantity,Volume,isModificator)\r\n"
                  "values (Gen_id(Restaurant_ImportedOrderRows,1),?,?,?,?,?)\r\n",
                  NULL);
   int32_t row[4];
@@ -534,8 +550,8 @@ static void connect_extras(void) {
   info_number(isc_info_attachment_id);
   info_number(isc_info_db_sql_dialect);
   isc_tr_handle tr = 0;
-  static const char kTpb[] = {isc_tpb_version3, isc_tpb_write, isc_tpb_nowait, isc_tpb_read_committed,
-                              isc_tpb_rec_version};
+  static const char kTpb[] = {isc_tpb_version3, isc_tpb_write, isc_tpb_nowait,
+                              isc_tpb_read_committed, isc_tpb_rec_version};
   start(&tr, kTpb, sizeof kTpb);
   XSQLDA* out = NULL;
   isc_stmt_handle stmt = prepare(&tr, "SELECT CAST('NOW' AS DATE) from RDB$DATABASE\r\n", &out);
@@ -558,7 +574,8 @@ int main(void) {
   split_fields(qs ? qs : "", qs ? strlen(qs) : 0, 0, &query);
   const char* q = field_value(&query, "q");
   int order = !strcmp(q, "addorder");
-  if (!order && strcmp(q, "getsprfood") && strcmp(q, "getsprfoodgroup") && strcmp(q, "getsprstewards")) {
+  if (!order && strcmp(q, "getsprfood") && strcmp(q, "getsprfoodgroup") &&
+      strcmp(q, "getsprstewards")) {
     send_reply(200, "text/html", "", 0);
     finish();
   }

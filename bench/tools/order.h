@@ -17,9 +17,10 @@ static char* make_order(const char* guid, unsigned long long n, size_t* len) {
   for (int j = 0; j < 10; ++j) {
     unsigned id = 1001 + (unsigned)((n * 37 + (unsigned long long)j * 191) % 2000);
     if (id % 100 == 50) ++id;
-    o += (size_t)snprintf(p + o, cap - o,
-                          "<f>%u<count>%d</count><weight>0</weight><isModificator>%s</isModificator></f>", id,
-                          j % 3 + 1, j == 3 ? "yes" : "no");
+    o += (size_t)snprintf(
+        p + o, cap - o,
+        "<f>%u<count>%d</count><weight>0</weight><isModificator>%s</isModificator></f>", id,
+        j % 3 + 1, j == 3 ? "yes" : "no");
   }
   o += (size_t)snprintf(p + o, cap - o, "</FOODS></order>");
   *len = o;

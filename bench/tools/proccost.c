@@ -30,7 +30,7 @@
 typedef struct {
   char *label, *dir, *program, *query, *body;
   double *wall, *cpu;
-  long *rss;
+  long* rss;
   double server_ms;
   int runs, failures;
   char* last;
@@ -165,8 +165,8 @@ static void run_once(variant_t* v, int record, long long server_pid) {
                (n >= 13 && strncmp(got, "Status: 200 ", 12) != 0);
   if (failed) v->failures++;
   v->wall[v->runs] = wall;
-  v->cpu[v->runs] = ru.ru_utime.tv_sec * 1e3 + ru.ru_utime.tv_usec / 1e3 + ru.ru_stime.tv_sec * 1e3 +
-                    ru.ru_stime.tv_usec / 1e3;
+  v->cpu[v->runs] = ru.ru_utime.tv_sec * 1e3 + ru.ru_utime.tv_usec / 1e3 +
+                    ru.ru_stime.tv_sec * 1e3 + ru.ru_stime.tv_usec / 1e3;
   v->rss[v->runs] = ru.ru_maxrss;
   if (t0 >= 0 && t1 >= 0) v->server_ms += (double)(t1 - t0) * 1000.0 / (double)sysconf(_SC_CLK_TCK);
   v->runs++;
@@ -195,12 +195,22 @@ int main(int argc, char** argv) {
   int opt;
   while ((opt = getopt(argc, argv, "n:w:s:o:")) != -1) {
     switch (opt) {
-      case 'n': reps = atoi(optarg); break;
-      case 'w': warm = atoi(optarg); break;
-      case 's': server_pid = atoll(optarg); break;
-      case 'o': outdir = optarg; break;
+      case 'n':
+        reps = atoi(optarg);
+        break;
+      case 'w':
+        warm = atoi(optarg);
+        break;
+      case 's':
+        server_pid = atoll(optarg);
+        break;
+      case 'o':
+        outdir = optarg;
+        break;
       default:
-        fprintf(stderr, "usage: proccost [-n REPS] [-w WARMUP] [-s SERVER_PID] [-o OUTDIR] LABEL|DIR|PROGRAM|QUERY|BODY...\n");
+        fprintf(stderr,
+                "usage: proccost [-n REPS] [-w WARMUP] [-s SERVER_PID] [-o OUTDIR] "
+                "LABEL|DIR|PROGRAM|QUERY|BODY...\n");
         return 2;
     }
   }
@@ -233,9 +243,10 @@ int main(int argc, char** argv) {
   for (int i = 0; i < nv; ++i) {
     variant_t* v = &vs[i];
     qsort(v->rss, (size_t)v->runs, sizeof(long), cmp_l);
-    printf("%s\t%d\t%.3f\t%.3f\t%.3f\t%ld\t%ld\t%.3f\t%d\n", v->label, v->runs, quantile(v->wall, v->runs, 0.5),
-           quantile(v->wall, v->runs, 0.9), quantile(v->cpu, v->runs, 0.5), v->rss[v->runs / 2],
-           v->rss[v->runs - 1], server_pid > 0 ? v->server_ms / v->runs : -1.0, v->failures);
+    printf("%s\t%d\t%.3f\t%.3f\t%.3f\t%ld\t%ld\t%.3f\t%d\n", v->label, v->runs,
+           quantile(v->wall, v->runs, 0.5), quantile(v->wall, v->runs, 0.9),
+           quantile(v->cpu, v->runs, 0.5), v->rss[v->runs / 2], v->rss[v->runs - 1],
+           server_pid > 0 ? v->server_ms / v->runs : -1.0, v->failures);
     if (outdir) {
       char path[4096];
       snprintf(path, sizeof path, "%s/%s.out", outdir, v->label);

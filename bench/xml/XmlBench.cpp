@@ -63,8 +63,8 @@ void BM_NativeXmlParseAndRead(benchmark::State& state) {
 void BM_LibXml2Parse(benchmark::State& state) {
   const std::string text = MakeOrder(static_cast<int>(state.range(0)));
   for (auto _ : state) {
-    xmlDocPtr doc = xmlReadMemory(text.data(), static_cast<int>(text.size()), "order.xml",
-                                  nullptr, XML_PARSE_NONET);
+    xmlDocPtr doc = xmlReadMemory(text.data(), static_cast<int>(text.size()), "order.xml", nullptr,
+                                  XML_PARSE_NONET);
     if (!doc) {
       state.SkipWithError("libxml2 rejected the order");
       break;

@@ -1,3 +1,5 @@
+#include "cgi/CGIApp.h"
+
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -5,7 +7,6 @@
 #include <string>
 #include <vector>
 
-#include "cgi/CGIApp.h"
 #include "cgi/CGIHTTP.h"
 #include "cgi/HTTPApp.h"
 #include "tests/cgi/FakeChannel.h"
@@ -248,8 +249,7 @@ TEST_F(CGIAppTest, BodyOverTheLimitIsRefusedUnreadAndNothingIsServed) {
                 {"HTTP_CONTENT_LENGTH", "16777217", "16777217"},
                 {"CONTENT_LENGTH", "$1000001", "16777217"},
                 {"CONTENT_LENGTH", " +99999999999", "99999999999"},
-                {"CONTENT_LENGTH", "99999999999999999999999",
-                 "more than 18446744073709551615"}};
+                {"CONTENT_LENGTH", "99999999999999999999999", "more than 18446744073709551615"}};
   for (const auto& c : kCases) {
     TFakeChannel ch;
     ch.Env = {{"SERVER_PROTOCOL", "HTTP/1.1"}, {"REQUEST_METHOD", "POST"}, {c.variable, c.length}};
@@ -261,12 +261,13 @@ TEST_F(CGIAppTest, BodyOverTheLimitIsRefusedUnreadAndNothingIsServed) {
       app.RegisterModuleClass(kProbe);
       app.Run();
     }
-    const std::string line = std::string("Request body of ") + c.named +
-                             " bytes exceeds the limit of 16777216 bytes";
-    EXPECT_EQ("Status: 413 Request Entity Too Large\r\nContent-Type: text/plain\r\n"
-              "Content-Length: " +
-                  std::to_string(line.size()) + "\r\nContent:\r\n\r\n" + line,
-              ch.Output)
+    const std::string line =
+        std::string("Request body of ") + c.named + " bytes exceeds the limit of 16777216 bytes";
+    EXPECT_EQ(
+        "Status: 413 Request Entity Too Large\r\nContent-Type: text/plain\r\n"
+        "Content-Length: " +
+            std::to_string(line.size()) + "\r\nContent:\r\n\r\n" + line,
+        ch.Output)
         << c.variable << "=" << c.length;
     EXPECT_EQ(0u, ch.Reads) << c.length;
     EXPECT_TRUE(gEvents.empty()) << c.length;  // no module, no handler
@@ -282,9 +283,10 @@ TEST_F(CGIAppTest, BodyAtTheLimitIsReadWhole) {
     r->SetContent(std::to_string(rq->Content().size()));
   };
   const std::string out = Serve(&kProbe);
-  EXPECT_EQ("Status: 200 OK\r\nContent-Type: text/html\r\nContent-Length: 8\r\nContent:\r\n\r\n"
-            "16777216",
-            out);
+  EXPECT_EQ(
+      "Status: 200 OK\r\nContent-Type: text/html\r\nContent-Length: 8\r\nContent:\r\n\r\n"
+      "16777216",
+      out);
 }
 
 TEST_F(CGIAppTest, ModuleSetIsHeldForTheNextRequestUnlessTurnedOff) {

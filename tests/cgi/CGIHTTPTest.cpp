@@ -1,6 +1,7 @@
+#include "cgi/CGIHTTP.h"
+
 #include <gtest/gtest.h>
 
-#include "cgi/CGIHTTP.h"
 #include "tests/cgi/FakeChannel.h"
 #include "tests/support/HeapCounter.h"
 

@@ -1,6 +1,6 @@
-#include <gtest/gtest.h>
-
 #include "cgi/Masks.h"
+
+#include <gtest/gtest.h>
 
 namespace {
 

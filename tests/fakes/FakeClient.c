@@ -13,8 +13,8 @@
 
 /* ---- script ---------------------------------------------------------------- */
 
-static ISC_STATUS g_attach_code;      /* non-zero: attach fails with it */
-static ISC_STATUS g_commit_code;      /* non-zero: commit fails with it */
+static ISC_STATUS g_attach_code; /* non-zero: attach fails with it */
+static ISC_STATUS g_commit_code; /* non-zero: commit fails with it */
 static int g_sqlcode = -902;
 static int g_next_line;
 static char g_sql_text[1024];
@@ -82,7 +82,8 @@ static ISC_STATUS ok(ISC_STATUS* status) {
 /* ---- entry points with behaviour ---------------------------------------------- */
 
 EXPORT ISC_STATUS isc_attach_database(ISC_STATUS* status, short name_length, const ISC_SCHAR* name,
-                                      isc_db_handle* handle, short dpb_length, const ISC_SCHAR* dpb) {
+                                      isc_db_handle* handle, short dpb_length,
+                                      const ISC_SCHAR* dpb) {
   (void)name_length;
   (void)name;
   g_dpb_length = dpb_length;
@@ -108,7 +109,8 @@ static int put_number(ISC_SCHAR* out, int item, int value) {
 }
 
 EXPORT ISC_STATUS isc_database_info(ISC_STATUS* status, isc_db_handle* handle, short item_length,
-                                    const ISC_SCHAR* items, short result_length, ISC_SCHAR* result) {
+                                    const ISC_SCHAR* items, short result_length,
+                                    ISC_SCHAR* result) {
   (void)handle;
   (void)item_length;
   memset(result, 0, (size_t)result_length);
@@ -212,4 +214,3 @@ EXPORT void isc_get_client_version(ISC_SCHAR* text) { strcpy(text, "Fake 3.7"); 
 #endif
 EXPORT int isc_get_client_major_version(void) { return 3; }
 EXPORT int isc_get_client_minor_version(void) { return 7; }
-

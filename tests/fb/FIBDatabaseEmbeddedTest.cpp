@@ -14,13 +14,12 @@ class EmbeddedSessionTest : public ::testing::Test {
   static void SetUpTestSuite() {
     folder_ = new fbtest::TTempFolder;
     path_ = folder_->Path() + "/sessions.fdb";
-    fbtest::CreateDatabase(
-        path_,
-        "CREATE TABLE ORDERS (ID INTEGER);\n"
-        // A Cyrillic message text in Windows-1251.
-        "CREATE EXCEPTION EX_RESTAURANT_NO_CARD "
-        "'\xEA\xE0\xF0\xF2\xE0 \xED\xE5 \xED\xE0\xE9\xE4\xE5\xED\xE0';\n"
-        "CREATE EXCEPTION EX_RESTAURANT_CLOSED 'station is closed.';\n");
+    fbtest::CreateDatabase(path_,
+                           "CREATE TABLE ORDERS (ID INTEGER);\n"
+                           // A Cyrillic message text in Windows-1251.
+                           "CREATE EXCEPTION EX_RESTAURANT_NO_CARD "
+                           "'\xEA\xE0\xF0\xF2\xE0 \xED\xE5 \xED\xE0\xE9\xE4\xE5\xED\xE0';\n"
+                           "CREATE EXCEPTION EX_RESTAURANT_CLOSED 'station is closed.';\n");
   }
   static void TearDownTestSuite() {
     delete folder_;

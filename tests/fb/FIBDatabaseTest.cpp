@@ -79,8 +79,9 @@ TEST(DatabaseParams, RefusesWhatItCannotEncode) {
       {"cdd_pathname=x", "EFIBClientError: DPB Constant (isc_dpb_cdd_pathname) is unsupported."},
       {"num_buffers=many", "EConvertError: 'many' is not a valid integer value"},
       // One length byte can't say more than 255.
-      {"user_name=", "EFIBClientError: DPB Constant (isc_dpb_user_name) value is longer than "
-                     "255 bytes."},
+      {"user_name=",
+       "EFIBClientError: DPB Constant (isc_dpb_user_name) value is longer than "
+       "255 bytes."},
   };
   for (const auto& c : kCases) {
     std::string line = c.line;
@@ -153,9 +154,11 @@ TEST(TransactionParams, RefusesWhatItCannotEncode) {
       {"lock_read=" + std::string(256, 'T'),
        "EFIBClientError: TPB Constant (isc_tpb_lock_read) value is longer than 255 bytes."},
       {"lock_timeout=0",
-       "EFIBClientError: TPB Constant (isc_tpb_lock_timeout) needs a number of seconds from 1 up, not '0'."},
+       "EFIBClientError: TPB Constant (isc_tpb_lock_timeout) needs a number of seconds from 1 up, "
+       "not '0'."},
       {"lock_timeout=",
-       "EFIBClientError: TPB Constant (isc_tpb_lock_timeout) needs a number of seconds from 1 up, not ''."},
+       "EFIBClientError: TPB Constant (isc_tpb_lock_timeout) needs a number of seconds from 1 up, "
+       "not ''."},
   };
   for (const auto& c : kCases) {
     TFIBTransaction t;
@@ -216,11 +219,13 @@ class FakeSessionTest : public ::testing::Test {
 };
 
 TEST_F(FakeSessionTest, StartBeforeConnectNamesTheConnection) {
-  EXPECT_EQ("EFIBClientError: DorvanaWebInterface.Database: Cannot perform operation -- DB is "
-            "not open.",
-            ErrorOf([&] { read_->StartTransaction(); }));
+  EXPECT_EQ(
+      "EFIBClientError: DorvanaWebInterface.Database: Cannot perform operation -- DB is "
+      "not open.",
+      ErrorOf([&] { read_->StartTransaction(); }));
   EXPECT_FALSE(read_->Active());
-  EXPECT_EQ("EFIBClientError: Database name is missing.", ErrorOf([&] { db_->SetConnected(true); }));
+  EXPECT_EQ("EFIBClientError: Database name is missing.",
+            ErrorOf([&] { db_->SetConnected(true); }));
   // The name is checked before the library is loaded.
   EXPECT_EQ(nullptr, db_->ClientLibrary());
 }
@@ -336,9 +341,10 @@ TEST_F(FakeSessionTest, BoundStatementsHearWhatHappens) {
     link->SetDatabase(db_);
     link->SetTransaction(rw_);
   }
-  EXPECT_EQ("EFIBClientError: DorvanaWebInterface.Database: Cannot perform operation -- DB is "
-            "not open.",
-            ErrorOf([&] { a->CheckDatabase(); }));
+  EXPECT_EQ(
+      "EFIBClientError: DorvanaWebInterface.Database: Cannot perform operation -- DB is "
+      "not open.",
+      ErrorOf([&] { a->CheckDatabase(); }));
   Connect();
   rw_->StartTransaction();
   rw_->Commit();
@@ -354,7 +360,8 @@ TEST_F(FakeSessionTest, BoundStatementsHearWhatHappens) {
   heard.clear();
   b.reset();  // an unbound link hears nothing more
   TFIBBase none(&first);
-  EXPECT_EQ("EFIBClientError: Database not assigned for Q1.", ErrorOf([&] { none.CheckDatabase(); }));
+  EXPECT_EQ("EFIBClientError: Database not assigned for Q1.",
+            ErrorOf([&] { none.CheckDatabase(); }));
   EXPECT_EQ("EFIBClientError: Transaction not assigned for Q1.",
             ErrorOf([&] { none.CheckTransaction(); }));
   module_.reset();
@@ -412,9 +419,10 @@ TEST_F(FakeSessionTest, ConnectionsLeftOpenCloseAtProcessEnd) {
 TEST_F(FakeSessionTest, TransactionsKeepToOneClientLibrary) {
   TFIBDatabase other;
   other.SetLibraryName("another.dll");
-  EXPECT_EQ("Exception: DorvanaWebInterface.TransactionRW.\r\nTransaction can't work with "
-            "different client library.",
-            ErrorOf([&] { rw_->AddDatabase(&other); }));
+  EXPECT_EQ(
+      "Exception: DorvanaWebInterface.TransactionRW.\r\nTransaction can't work with "
+      "different client library.",
+      ErrorOf([&] { rw_->AddDatabase(&other); }));
   TFIBTransaction lonely;
   lonely.SetName("Lonely");
   EXPECT_EQ("EFIBClientError: Lonely :No databases are listed in transaction component.",

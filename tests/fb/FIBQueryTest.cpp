@@ -1,3 +1,5 @@
+#include "fb/FIBQuery.h"
+
 #include <gtest/gtest.h>
 
 #include <cmath>
@@ -5,7 +7,6 @@
 #include <memory>
 
 #include "FbTestSupport.h"
-#include "fb/FIBQuery.h"
 #include "fb/fib.h"
 #include "fb/pFIBDatabase.h"
 #include "fb/pFIBQuery.h"

@@ -49,8 +49,7 @@ std::string RunIsql(const std::string& sql, const std::string& arguments) {
 void CreateDatabase(const std::string& path, const std::string& setupSql, const std::string& user,
                     const std::string& password, int dialect) {
   std::string sql = "SET NAMES WIN1251;\nSET SQL DIALECT " + std::to_string(dialect) +
-                    ";\nCREATE DATABASE '" + path +
-                    "' USER '" + user + "'";
+                    ";\nCREATE DATABASE '" + path + "' USER '" + user + "'";
   if (!password.empty()) sql += " PASSWORD '" + password + "'";
   sql += " DEFAULT CHARACTER SET WIN1251;\n" + setupSql + "\nCOMMIT;\n";
   RunIsql(sql);
@@ -113,8 +112,8 @@ int SelectInt(TFIBDatabase& db, TFIBTransaction& t, const std::string& sql) {
   out->sqlvar[0].sqllen = sizeof value;
   out->sqlvar[0].sqldata = reinterpret_cast<ISC_SCHAR*>(&value);
   out->sqlvar[0].sqlind = &indicator;
-  const ISC_STATUS status = library.isc_dsql_exec_immed2(
-      StatusVector(), db.Handle(), t.Handle(), 0, sql.c_str(), 3, nullptr, out);
+  const ISC_STATUS status = library.isc_dsql_exec_immed2(StatusVector(), db.Handle(), t.Handle(), 0,
+                                                         sql.c_str(), 3, nullptr, out);
   if (status) RaiseServerError(library, &t);
   return value;
 }

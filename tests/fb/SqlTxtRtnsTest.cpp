@@ -1,6 +1,7 @@
+#include "fb/SqlTxtRtns.h"
+
 #include <gtest/gtest.h>
 
-#include "fb/SqlTxtRtns.h"
 #include "fb/fib.h"
 
 namespace {

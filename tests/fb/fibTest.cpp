@@ -26,9 +26,8 @@ class ServerErrorTest : public ::testing::Test {
   }
   void Script(int sqlcode, const char* sqlText, std::vector<const char*> lines) {
     lines_ = std::move(lines);
-    reinterpret_cast<void (*)(int, const char*, const char**, int)>(
-        fbtest::FakeEntry(path_, "fake_set_texts"))(sqlcode, sqlText, lines_.data(),
-                                                    static_cast<int>(lines_.size()));
+    reinterpret_cast<void (*)(int, const char*, const char**, int)>(fbtest::FakeEntry(
+        path_, "fake_set_texts"))(sqlcode, sqlText, lines_.data(), static_cast<int>(lines_.size()));
   }
   EFIBInterBaseError Connect() {
     try {
@@ -52,19 +51,23 @@ TEST_F(ServerErrorTest, LinesAreCapitalisedAndEndWithAFullStop) {
     std::vector<const char*> lines;
     const char* message;
   } kCases[] = {
-      {"unsuccessful metadata update", {"i/o error", "file not found."},
+      {"unsuccessful metadata update",
+       {"i/o error", "file not found."},
        "DorvanaWebInterface.Database:\r\nUnsuccessful metadata update.\r\nI/o error.\r\n"
        "File not found.\r\n"},
       // An SQL-code text ending with "." runs on into the first status line.
-      {"Exception raised.", {"exception 1", "EX_RESTAURANT_NO_CARD", "no card"},
+      {"Exception raised.",
+       {"exception 1", "EX_RESTAURANT_NO_CARD", "no card"},
        "DorvanaWebInterface.Database:\r\nException raised.Exception 1.\r\n"
        "EX_RESTAURANT_NO_CARD.\r\nNo card.\r\n"},
       // Only ASCII small letters are capitalised; empty texts are no lines.
-      {"", {"\xEA\xE0\xF0\xF2\xE0 \xED\xE5 \xED\xE0\xE9\xE4\xE5\xED\xE0", "", "x"},
+      {"",
+       {"\xEA\xE0\xF0\xF2\xE0 \xED\xE5 \xED\xE0\xE9\xE4\xE5\xED\xE0", "", "x"},
        "DorvanaWebInterface.Database:\r\n\xEA\xE0\xF0\xF2\xE0 \xED\xE5 \xED\xE0\xE9\xE4\xE5\xED"
        "\xE0.\r\nX.\r\n"},
       // Escaped line breaks go; a real one inside a text stays.
-      {"lock conflict\\n on no wait", {"line one\r\nline two"},
+      {"lock conflict\\n on no wait",
+       {"line one\r\nline two"},
        "DorvanaWebInterface.Database:\r\nLock conflict on no wait.\r\nLine one\r\nline two.\r\n"},
       // One pass: a backslash left before "n" by the removal stays.
       {"a\\\\nn", {}, "DorvanaWebInterface.Database:\r\nA\\n.\r\n"},
@@ -107,13 +110,15 @@ TEST(ClientError, MessagesAreFormattedAlone) {
     std::initializer_list<TFormatArg> args;
     const char* message;
   } kCases[] = {
-      {fbceDatabaseClosed, {"DorvanaWebInterface.Database"},
+      {fbceDatabaseClosed,
+       {"DorvanaWebInterface.Database"},
        "DorvanaWebInterface.Database: Cannot perform operation -- DB is not open."},
       {fbceNotInTransaction, {"T"}, "T :Transaction is not active."},
       {fbceCannotPost, {"Q"}, "Can't post. (Q) "},
       {fbceWindowsAPIError, {5, 255}, "Windows API error. (Windows error 5 [$000000FF])"},
       {fbceSQLParseError, {"Q", "bad"}, "SQL Parse Error in :Q \r\n\r\nbad"},
-      {fbceFB2feature, {"X"},
+      {fbceFB2feature,
+       {"X"},
        "X is an Firebird 2 function. Please upgrade to Firebird 2 to use this functonality"},
   };
   for (const auto& c : kCases) {

@@ -24,8 +24,8 @@ void ReadValues(const TXmlNode& node) {
 
 void Walk(const TXmlNode& node) {
   ReadValues(node);
-  static const char* const kNames[] = {"GUID", "DEVICEID", "PIN",   "TABLE",
-                                       "FOODS", "count",   "weight", "isModificator"};
+  static const char* const kNames[] = {"GUID",  "DEVICEID", "PIN",    "TABLE",
+                                       "FOODS", "count",    "weight", "isModificator"};
   for (const char* name : kNames)
     if (const TXmlNode* child = node.FindChild(name)) ReadValues(*child);
   for (int i = -1; i <= node.ChildCount(); ++i)

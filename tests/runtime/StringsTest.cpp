@@ -8,7 +8,10 @@ TEST(StringList, TextEndsEveryLineWithCrLf) {
 }
 
 TEST(StringList, SetTextSplitsAtEveryLineEndKind) {
-  const struct { const char* in; std::vector<std::string> lines; } kCases[] = {
+  const struct {
+    const char* in;
+    std::vector<std::string> lines;
+  } kCases[] = {
       {"", {}},
       {"a", {"a"}},
       {"a\r\nb", {"a", "b"}},

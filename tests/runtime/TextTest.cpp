@@ -5,7 +5,9 @@
 #include "runtime/Exception.h"
 
 TEST(Trim, RemovesControlBytesAndBlanksButNotHighBytes) {
-  const struct { std::string in, out; } kCases[] = {
+  const struct {
+    std::string in, out;
+  } kCases[] = {
       {"", ""},
       {"  a b  ", "a b"},
       {std::string("\0\t\r\na\x1f", 6), "a"},
@@ -16,13 +18,27 @@ TEST(Trim, RemovesControlBytesAndBlanksButNotHighBytes) {
 }
 
 TEST(StrToInt, AcceptsDecimalAndHexForms) {
-  const struct { const char* in; bool ok; int32_t value; } kCases[] = {
-      {"12", true, 12},          {"  -7", true, -7},       {"+3", true, 3},
-      {"$1f", true, 31},         {"x1F", true, 31},        {"0X10", true, 16},
-      {"2147483647", true, 2147483647},                    {"-2147483648", true, INT32_MIN},
-      {"2147483648", false, 0},  {"12 ", false, 0},        {"", false, 0},
-      {"-", false, 0},           {"1a", false, 0},         {"$", false, 0},
-      {"99999999999", false, 0}, {"$FFFFFFFF", true, -1},
+  const struct {
+    const char* in;
+    bool ok;
+    int32_t value;
+  } kCases[] = {
+      {"12", true, 12},
+      {"  -7", true, -7},
+      {"+3", true, 3},
+      {"$1f", true, 31},
+      {"x1F", true, 31},
+      {"0X10", true, 16},
+      {"2147483647", true, 2147483647},
+      {"-2147483648", true, INT32_MIN},
+      {"2147483648", false, 0},
+      {"12 ", false, 0},
+      {"", false, 0},
+      {"-", false, 0},
+      {"1a", false, 0},
+      {"$", false, 0},
+      {"99999999999", false, 0},
+      {"$FFFFFFFF", true, -1},
   };
   for (const auto& c : kCases) {
     int32_t v = 0;
@@ -42,12 +58,12 @@ TEST(StrToInt, AcceptsDecimalAndHexForms) {
 TEST(Cp1251ToUtf8, MapsEveryByteThroughTheCodePage) {
   EXPECT_EQ("", Cp1251ToUtf8(""));
   EXPECT_EQ("abc\r\n", Cp1251ToUtf8("abc\r\n"));
-  EXPECT_EQ("\xD0\x90\xD1\x8F", Cp1251ToUtf8("\xC0\xFF"));       // А я
-  EXPECT_EQ("\xD0\x81\xD1\x91", Cp1251ToUtf8("\xA8\xB8"));       // Ё ё
-  EXPECT_EQ("\xE2\x82\xAC", Cp1251ToUtf8("\x88"));               // €
-  EXPECT_EQ("\xE2\x84\x96", Cp1251ToUtf8("\xB9"));               // №
-  EXPECT_EQ("\xC2\xA0", Cp1251ToUtf8("\xA0"));                   // no-break space
-  EXPECT_EQ("\xEF\xBF\xBD", Cp1251ToUtf8("\x98"));               // undefined
+  EXPECT_EQ("\xD0\x90\xD1\x8F", Cp1251ToUtf8("\xC0\xFF"));  // А я
+  EXPECT_EQ("\xD0\x81\xD1\x91", Cp1251ToUtf8("\xA8\xB8"));  // Ё ё
+  EXPECT_EQ("\xE2\x82\xAC", Cp1251ToUtf8("\x88"));          // €
+  EXPECT_EQ("\xE2\x84\x96", Cp1251ToUtf8("\xB9"));          // №
+  EXPECT_EQ("\xC2\xA0", Cp1251ToUtf8("\xA0"));              // no-break space
+  EXPECT_EQ("\xEF\xBF\xBD", Cp1251ToUtf8("\x98"));          // undefined
   for (int b = 0; b < 256; ++b) {
     if (b == 0x98) continue;
     const std::string one(1, static_cast<char>(b));
@@ -62,7 +78,8 @@ TEST(EscapeMarkup, EscapesTheThreeMarkupCharacters) {
 TEST(AppendCp1251ToUtf8, AppendsAndEscapesMarkupInOnePass) {
   std::string out = "<a>";
   AppendCp1251ToUtf8(out, "\xD0\xFB\xE1\xE0 & <\xF7\xE8\xEF\xF1>", true);
-  EXPECT_EQ("<a>\xD0\xA0\xD1\x8B\xD0\xB1\xD0\xB0 &amp; &lt;\xD1\x87\xD0\xB8\xD0\xBF\xD1\x81&gt;", out);
+  EXPECT_EQ("<a>\xD0\xA0\xD1\x8B\xD0\xB1\xD0\xB0 &amp; &lt;\xD1\x87\xD0\xB8\xD0\xBF\xD1\x81&gt;",
+            out);
   AppendCp1251ToUtf8(out, "&");
   EXPECT_EQ('&', out.back());
 }

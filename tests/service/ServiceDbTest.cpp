@@ -1,15 +1,14 @@
 // The terminal commands in-process against a demo database on the embedded
 // engine: settings and connect, the lists and the order import.
 #include <gtest/gtest.h>
-
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <string>
 #include <vector>
-#include <algorithm>
 
 #include "cgi/CGIApp.h"
 #include "fb/pFIBDatabase.h"
@@ -43,8 +42,8 @@ class DemoDatabase : public ::testing::Environment {
       fs::copy_file(templ, File());
       return;
     }
-    const std::string cmd = std::string(DORVANA_SOURCE_DIR) + "/scripts/demo-db.sh '" + File() +
-                            "' >/dev/null 2>&1";
+    const std::string cmd =
+        std::string(DORVANA_SOURCE_DIR) + "/scripts/demo-db.sh '" + File() + "' >/dev/null 2>&1";
     ASSERT_EQ(0, std::system(cmd.c_str())) << cmd;
   }
   void TearDown() override { fs::remove_all(Dir()); }
@@ -110,8 +109,9 @@ TEST_F(Module, NoSettingsFileMeansNoConnect) {
   EXPECT_FALSE(module.Database->Connected());
   const std::string answer = Serve("q=getsprfood&user=1001&device=HALL-1");
   EXPECT_EQ(0u, answer.find("Status: 500")) << answer;
-  EXPECT_NE(std::string::npos,
-            answer.find("DorvanaWebInterface.Database: Cannot perform operation -- DB is not open."))
+  EXPECT_NE(
+      std::string::npos,
+      answer.find("DorvanaWebInterface.Database: Cannot perform operation -- DB is not open."))
       << answer;
 }
 
@@ -150,8 +150,10 @@ TEST_F(Module, A1024ByteFileIsReadWhole) {
 TEST_F(Module, ListsReplyInTheirLayout) {
   Settings(GoodSettings());
   Sql("insert into RESTAURANT_PRICELISTS (Id, Name) values (91, 'unit');"
-      "insert into RESTAURANT_STATIONS (Id, Code, Name, IdPriceList) values (91, 'UNIT', 'unit', 91);"
-      "insert into RESTAURANT_MENU (Id, IdGroup, Fullname, EdVolume) values (9101, 3, ' Щи & хлеб ', 'шт');"
+      "insert into RESTAURANT_STATIONS (Id, Code, Name, IdPriceList) values (91, 'UNIT', 'unit', "
+      "91);"
+      "insert into RESTAURANT_MENU (Id, IdGroup, Fullname, EdVolume) values (9101, 3, ' Щи & хлеб "
+      "', 'шт');"
       "insert into RESTAURANT_PRICES values (91, 9101, 0.5);");
   std::string answer = Serve("q=getsprfood&user=1001&device=UNIT");
   EXPECT_EQ("text/xml", ContentType(answer));
@@ -161,13 +163,15 @@ TEST_F(Module, ListsReplyInTheirLayout) {
                 "<WGHT>0</WGHT>\r</food>\r</foods>",
             Body(answer));
   answer = Serve("q=getsprfoodgroup&user=1001&device=UNIT");
-  EXPECT_EQ(std::string(kDecl) + "\r<foodgroups>\r<foodgroup>Супы\r<ID>3</ID>\r</foodgroup>\r</foodgroups>",
+  EXPECT_EQ(std::string(kDecl) +
+                "\r<foodgroups>\r<foodgroup>Супы\r<ID>3</ID>\r</foodgroup>\r</foodgroups>",
             Body(answer));
   answer = Serve("q=getsprfood&user=nobody&device=UNIT");
   EXPECT_EQ(std::string(kDecl) + "\r<foods>\r</foods>", Body(answer));
   answer = Serve("q=getsprstewards");
   EXPECT_EQ("text/xml", ContentType(answer));
-  EXPECT_NE(std::string::npos, Body(answer).find("\r<steward><pin></pin>Новикова Дарья</steward>\r"));
+  EXPECT_NE(std::string::npos,
+            Body(answer).find("\r<steward><pin></pin>Новикова Дарья</steward>\r"));
 }
 
 TEST_F(Module, ConnectFailuresAreAnsweredAsText) {
@@ -191,10 +195,12 @@ TEST_F(Module, StatementFailuresBecomeTheErrorPage) {
                           "' user SYSDBA;\" | isql-fb -q -sql_dialect 1 >/dev/null 2>&1";
   ASSERT_EQ(0, std::system(cmd.c_str()));
   Settings("SERVER NAME=" + empty + "\r\nUSER NAME=SYSDBA\r\n");
-  const struct { const char* query; const char* type; } kCases[] = {
-      {"q=getsprfood", "text/html"},
-      {"q=getsprfoodgroup", "text/html"},
-      {"q=getsprstewards", "text/xml"}};
+  const struct {
+    const char* query;
+    const char* type;
+  } kCases[] = {{"q=getsprfood", "text/html"},
+                {"q=getsprfoodgroup", "text/html"},
+                {"q=getsprstewards", "text/xml"}};
   for (const auto& c : kCases) {
     const std::string answer = Serve(c.query);
     EXPECT_EQ(0u, answer.find("Status: 500")) << answer;
@@ -211,7 +217,8 @@ TEST_F(Module, StatementFailuresBecomeTheErrorPage) {
 TEST_F(Module, NeedsOnlyTheNamedObjects) {
   const std::string db = (FDir / "other.fdb").string();
   std::ofstream("other.sql") << "set sql dialect 1;\ncreate database '" << db
-                             << "' user SYSDBA default character set WIN1251;\n" << R"(
+                             << "' user SYSDBA default character set WIN1251;\n"
+                             << R"(
 create table RESTAURANT_PRICEGROUPS (Id integer, Name varchar(30), nOrder integer);
 create table RESTAURANT_WAITERS (name varchar(30), Status integer, IdCard integer);
 create table RESTAURANT_CARDS (id integer, code varchar(10));
@@ -250,7 +257,8 @@ commit;
                 "<PRICE>3</PRICE>\r<INPUTP>0</INPUTP>\r<VOL>cup</VOL>\r<WGHT>0</WGHT>\r</food>\r"
                 "</foods>",
             Body(Serve("q=getsprfood&user=k")));
-  EXPECT_EQ(std::string(kDecl) + "\r<foodgroups>\r<foodgroup>Drinks\r<ID>1</ID>\r</foodgroup>\r</foodgroups>",
+  EXPECT_EQ(std::string(kDecl) +
+                "\r<foodgroups>\r<foodgroup>Drinks\r<ID>1</ID>\r</foodgroup>\r</foodgroups>",
             Body(Serve("q=getsprfoodgroup&user=k")));
   EXPECT_EQ(std::string(kDecl) + "\r<stewards>\r<steward><pin>k</pin>Ann</steward>\r</stewards>",
             Body(Serve("q=getsprstewards")));
@@ -261,8 +269,9 @@ commit;
 }
 
 std::string Order(const std::string& guid, const std::string& table, const std::string& rows) {
-  return "<ORDER>\n<GUID>" + guid + "</GUID>\n<DEVICEID>HALL-1</DEVICEID>\n<PIN>1001</PIN>\n<TABLE>" +
-         table + "</TABLE>\n<FOODS>\n" + rows + "</FOODS>\n</ORDER>\n";
+  return "<ORDER>\n<GUID>" + guid +
+         "</GUID>\n<DEVICEID>HALL-1</DEVICEID>\n<PIN>1001</PIN>\n<TABLE>" + table +
+         "</TABLE>\n<FOODS>\n" + rows + "</FOODS>\n</ORDER>\n";
 }
 std::string Row(int id, const std::string& mod = "no") {
   return "<f>" + std::to_string(id) + "<count>1</count><weight>0</weight><isModificator>" + mod +
@@ -284,7 +293,8 @@ TEST_F(Module, TheFirstSettingsFileByNameIsUsedAndTheOthersNamed) {
     // One line a request, in the program's form: time, command, text.
     EXPECT_EQ(1, std::count(log.begin(), log.end(), '\n')) << log;
     EXPECT_EQ(20u, log.find(" getsprstewards: warning: 11 settings files in the working folder; "
-                            "using \"a.def\", ignoring \"b.def\", ")) << log;
+                            "using \"a.def\", ignoring \"b.def\", "))
+        << log;
     EXPECT_EQ('Z', log[19]) << log;
     EXPECT_NE(std::string::npos, log.find("\"z.def\". Keep exactly one.\n")) << log;
   }
@@ -299,7 +309,10 @@ TEST_F(Module, TheFirstSettingsFileByNameIsUsedAndTheOthersNamed) {
 
 TEST_F(Module, TheConnectTimeoutGoesLastInTheAttachItems) {
   using Lines = std::vector<std::string>;
-  const struct { std::string settings; Lines params; } kCases[] = {
+  const struct {
+    std::string settings;
+    Lines params;
+  } kCases[] = {
       {GoodSettings(), {"lc_ctype=WIN1251", "user_name=SYSDBA", "connect_timeout=15"}},
       {"CONNECT TIMEOUT=5\r\nROLE NAME=R\r\n" + GoodSettings(),
        {"lc_ctype=WIN1251", "user_name=SYSDBA", "sql_role_name=R", "connect_timeout=5"}},
@@ -323,10 +336,10 @@ TEST_F(Module, TheConnectTimeoutGoesLastInTheAttachItems) {
 TEST_F(Module, ABadConnectTimeoutFailsLikeAConnect) {
   for (const char* value : {"0", "256", "abc", "", " 15", "1.5"}) {
     Settings(GoodSettings() + "CONNECT TIMEOUT=" + value + "\r\n");
-    const std::string message = "Settings file \"dorvana.def\": the line \"CONNECT TIMEOUT=" +
-                                std::string(value) +
-                                "\" is not a whole number of seconds from 1 to 255. Nothing was "
-                                "sent to the database.";
+    const std::string message =
+        "Settings file \"dorvana.def\": the line \"CONNECT TIMEOUT=" + std::string(value) +
+        "\" is not a whole number of seconds from 1 to 255. Nothing was "
+        "sent to the database.";
     {
       TDorvanaWebInterface module;
       EXPECT_EQ(message, module.ApplySettingsAndConnect()) << value;
@@ -376,7 +389,10 @@ TEST_F(Module, ImportsAnOrderOnce) {
 
 TEST_F(Module, ImportFailuresAnswerOneLine) {
   Settings(GoodSettings());
-  const struct { std::string order; std::string reply; } kCases[] = {
+  const struct {
+    std::string order;
+    std::string reply;
+  } kCases[] = {
       {Order("unit-2", "5", Row(9999)), "Позиции меню с кодом 9999 нет, обновите меню."},
       {Order("unit-3", "5 ", Row(301)), "'5 ' is not a valid integer value"},
       {Order("unit-4", "5", Row(301, "1")), "Cannot convert value to bool"},

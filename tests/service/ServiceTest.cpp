@@ -1,7 +1,6 @@
 #include "service/Service.h"
 
 #include <gtest/gtest.h>
-
 #include <signal.h>
 #include <sys/resource.h>
 #include <unistd.h>
@@ -23,14 +22,19 @@ TEST(Settings, KeysInAnyOrderAndLineEnds) {
       "ROLE NAME=CASHIER\nPASSWORD=secret \rUSER NAME= dorvana\r\n"
       "SERVER NAME=127.0.0.1:/srv/db/demo.fdb\r\n");
   EXPECT_EQ("127.0.0.1:/srv/db/demo.fdb", s.ServerName.value_or("?"));
-  EXPECT_EQ(" dorvana", s.UserName.value_or("?"));   // leading blank kept
-  EXPECT_EQ("secret ", s.Password.value_or("?"));    // trailing blank kept
+  EXPECT_EQ(" dorvana", s.UserName.value_or("?"));  // leading blank kept
+  EXPECT_EQ("secret ", s.Password.value_or("?"));   // trailing blank kept
   EXPECT_EQ("CASHIER", s.RoleName.value_or("?"));
 }
 
 TEST(Settings, NearMissesAreIgnored) {
-  const char* kIgnored[] = {" SERVER NAME=a", "server name=a", "SERVER NAME =a",
-                            "SERVERNAME=a", "SERVER NAME", "# SERVER NAME=a", ""};
+  const char* kIgnored[] = {" SERVER NAME=a",
+                            "server name=a",
+                            "SERVER NAME =a",
+                            "SERVERNAME=a",
+                            "SERVER NAME",
+                            "# SERVER NAME=a",
+                            ""};
   for (const char* line : kIgnored)
     EXPECT_FALSE(ParseSettings(line).ServerName.has_value()) << line;
 }
@@ -56,29 +60,48 @@ TEST(Settings, ValueIsNotUnquotedOrCut) {
 }
 
 TEST(Settings, FileNames) {
-  const struct { const char* name; bool is; } kCases[] = {
-      {"dorvana.def", true}, {"X.DEF", true}, {".def", true}, {"a.Def", true},
-      {"a.def.bak", false}, {"def", false}, {"a.de", false}, {"adef", false}};
+  const struct {
+    const char* name;
+    bool is;
+  } kCases[] = {{"dorvana.def", true}, {"X.DEF", true}, {".def", true},  {"a.Def", true},
+                {"a.def.bak", false},  {"def", false},  {"a.de", false}, {"adef", false}};
   for (const auto& c : kCases) EXPECT_EQ(c.is, service::IsSettingsFileName(c.name)) << c.name;
 }
 
 TEST(Settings, ConnectTimeoutLine) {
-  EXPECT_EQ("5", ParseSettings("SERVER NAME=a\r\nCONNECT TIMEOUT=5\r\n").ConnectTimeout.value_or("?"));
+  EXPECT_EQ("5",
+            ParseSettings("SERVER NAME=a\r\nCONNECT TIMEOUT=5\r\n").ConnectTimeout.value_or("?"));
   EXPECT_FALSE(ParseSettings("SERVER NAME=a\r\n").ConnectTimeout.has_value());  // older files
-  const struct { const char* value; std::optional<int> seconds; } kCases[] = {
-      {"1", 1}, {"15", 15}, {"255", 255}, {"007", 7},
-      {"0", std::nullopt}, {"256", std::nullopt}, {"", std::nullopt}, {"-5", std::nullopt},
-      {"+5", std::nullopt}, {" 5", std::nullopt}, {"5 ", std::nullopt}, {"5s", std::nullopt},
-      {"0x10", std::nullopt}, {"99999999999", std::nullopt}, {"1.5", std::nullopt}};
+  const struct {
+    const char* value;
+    std::optional<int> seconds;
+  } kCases[] = {{"1", 1},
+                {"15", 15},
+                {"255", 255},
+                {"007", 7},
+                {"0", std::nullopt},
+                {"256", std::nullopt},
+                {"", std::nullopt},
+                {"-5", std::nullopt},
+                {"+5", std::nullopt},
+                {" 5", std::nullopt},
+                {"5 ", std::nullopt},
+                {"5s", std::nullopt},
+                {"0x10", std::nullopt},
+                {"99999999999", std::nullopt},
+                {"1.5", std::nullopt}};
   for (const auto& c : kCases)
     EXPECT_EQ(c.seconds, service::ConnectTimeoutSeconds(c.value)) << "'" << c.value << "'";
 }
 
 TEST(Settings, TheFirstSettingsFileInByteOrderIsChosen) {
-  const struct { std::vector<std::string> names; const char* chosen; } kCases[] = {
+  const struct {
+    std::vector<std::string> names;
+    const char* chosen;
+  } kCases[] = {
       {{"test.def", "dorvana.def"}, "dorvana.def"},
-      {{"z.def", "a.def", "B.def"}, "B.def"},        // bytes, not letters: "B" before "a"
-      {{"\xC0.def", "z.def"}, "z.def"},              // bytes from 0x80 sort last
+      {{"z.def", "a.def", "B.def"}, "B.def"},  // bytes, not letters: "B" before "a"
+      {{"\xC0.def", "z.def"}, "z.def"},        // bytes from 0x80 sort last
       {{"a.txt", "b.DEF", "a.def.bak"}, "b.DEF"},
       {{"a.txt"}, ""},
       {{}, ""},
@@ -87,14 +110,34 @@ TEST(Settings, TheFirstSettingsFileInByteOrderIsChosen) {
 }
 
 TEST(FormatPrice, Examples) {
-  const struct { double value; const char* text; } kCases[] = {
-      {12.5, "12.5"},   {12, "12"},          {0.125, "0.13"},  {0.004, "0"},
-      {-0.004, "0"},    {-3.456, "-3.46"},   {1234.5, "1234.5"}, {0.1, "0.1"},
-      {2.675, "2.67"},  {99.999, "100"},     {100, "100"},     {0.5, "0.5"},
-      {0, "0"},         {-0.0, "0"},         {0.005, "0.01"},  {-0.005, "-0.01"},
-      {1.005, "1"},     {9.995, "9.99"},     {0.995, "0.99"},     {-99.995, "-100"},
-      {1e-300, "0"},    {123456789012345.67, "123456789012345.67"},
-      {2147483648.5, "2147483648.5"}, {390, "390"}, {0.64, "0.64"}};
+  const struct {
+    double value;
+    const char* text;
+  } kCases[] = {{12.5, "12.5"},
+                {12, "12"},
+                {0.125, "0.13"},
+                {0.004, "0"},
+                {-0.004, "0"},
+                {-3.456, "-3.46"},
+                {1234.5, "1234.5"},
+                {0.1, "0.1"},
+                {2.675, "2.67"},
+                {99.999, "100"},
+                {100, "100"},
+                {0.5, "0.5"},
+                {0, "0"},
+                {-0.0, "0"},
+                {0.005, "0.01"},
+                {-0.005, "-0.01"},
+                {1.005, "1"},
+                {9.995, "9.99"},
+                {0.995, "0.99"},
+                {-99.995, "-100"},
+                {1e-300, "0"},
+                {123456789012345.67, "123456789012345.67"},
+                {2147483648.5, "2147483648.5"},
+                {390, "390"},
+                {0.64, "0.64"}};
   for (const auto& c : kCases) EXPECT_EQ(c.text, FormatPrice(c.value, '.')) << c.value;
 }
 
@@ -111,7 +154,10 @@ TEST(FormatPrice, OutsideThePattern) {
 }
 
 TEST(OrderErrorLine, PicksTheLineAfterTheLastMarker) {
-  const struct { const char* message; const char* reply; } kCases[] = {
+  const struct {
+    const char* message;
+    const char* reply;
+  } kCases[] = {
       {"exception 5\r\nEX_RESTAURANT_UNKNOWN_ITEM\r\nНет позиции\r\nAt procedure 'P' line: 1",
        "Нет позиции"},
       {"exception 5\nEX_RESTAURANT_A\nfirst\nEX_RESTAURANT_B\rsecond\rtail", "second"},
@@ -128,8 +174,8 @@ TEST(OrderErrorLine, PicksTheLineAfterTheLastMarker) {
 TEST(ArchiveNumbers, FollowTheGenerator) {
   // seed 0: 1, then 1 * 134775813 + 1 = 134775814, ...
   service::TArchiveNumbers numbers(0);
-  EXPECT_EQ(0u, numbers.Next());                       // 1 * 100000 >> 32
-  EXPECT_EQ(3137u, numbers.Next());                    // 134775814 * 100000 >> 32
+  EXPECT_EQ(0u, numbers.Next());     // 1 * 100000 >> 32
+  EXPECT_EQ(3137u, numbers.Next());  // 134775814 * 100000 >> 32
   // This seed makes the next one 2^32 - 1: the top of the range.
   service::TArchiveNumbers top(0x4D60AE66u);
   EXPECT_EQ(99999u, top.Next());

@@ -1,3 +1,5 @@
+#include "service/Unit1.h"
+
 #include <gtest/gtest.h>
 
 #include <string>
@@ -6,7 +8,6 @@
 #include "cgi/Masks.h"
 #include "fb/pFIBDatabase.h"
 #include "fb/pFIBQuery.h"
-#include "service/Unit1.h"
 #include "soap/WSDLPub.h"
 #include "soap/WebBrokerSOAP.h"
 #include "tests/cgi/FakeChannel.h"
@@ -56,7 +57,8 @@ TEST(DefaultHandler, TestEscapesEveryEchoedField) {
     std::string reply;
   } kCases[] = {
       {"GET", "q=test&a=<script>alert(1)</script>", "",
-       "type: 1\n\rparam_count=2\n\rparams: \n\rq=test\r\na=&lt;script&gt;alert(1)&lt;/script&gt;\r\n"},
+       "type: 1\n\rparam_count=2\n\rparams: "
+       "\n\rq=test\r\na=&lt;script&gt;alert(1)&lt;/script&gt;\r\n"},
       // Names as well as values, decoded from "%" sequences first.
       {"GET", "q=test&%3Cb%3E=x%26y%3E", "",
        "type: 1\n\rparam_count=2\n\rparams: \n\rq=test\r\n&lt;b&gt;=x&amp;y&gt;\r\n"},
@@ -64,9 +66,11 @@ TEST(DefaultHandler, TestEscapesEveryEchoedField) {
        "type: 3\n\r&lt;img src=x onerror=alert(1)&gt;=&lt;&amp;&gt;\r\nparam_count=1\n\rparams: "
        "\n\rq=test\r\n"},
       // An entity already written stays visible as the text it was.
-      {"GET", "q=test&a=%26lt%3B", "", "type: 1\n\rparam_count=2\n\rparams: \n\rq=test\r\na=&amp;lt;\r\n"},
+      {"GET", "q=test&a=%26lt%3B", "",
+       "type: 1\n\rparam_count=2\n\rparams: \n\rq=test\r\na=&amp;lt;\r\n"},
   };
-  for (const auto& c : kCases) EXPECT_EQ(Answer(c.reply), Serve(c.method, c.query, c.body)) << c.query;
+  for (const auto& c : kCases)
+    EXPECT_EQ(Answer(c.reply), Serve(c.method, c.query, c.body)) << c.query;
 }
 
 TEST(DefaultHandler, NoCommandGivesAnEmptyHtmlAnswer) {

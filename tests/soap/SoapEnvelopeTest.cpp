@@ -1,15 +1,15 @@
+#include "soap/SoapEnvelope.h"
+
 #include <gtest/gtest.h>
+#include <libxml/xmlmemory.h>
 
 #include <cmath>
 #include <limits>
 #include <random>
 
-#include "soap/SoapEnvelope.h"
 #include "soap/SoapTestIntf.h"
 #include "tests/soap/XPath.h"
 #include "tests/support/HeapCounter.h"
-
-#include <libxml/xmlmemory.h>
 
 namespace {
 
@@ -262,35 +262,34 @@ TEST(SoapRead, FailuresNameTheirCause) {
 // Attributes a0="" a1="" ... on one element.
 std::string ManyAttributes(int count, const char* quote = "\"") {
   std::string s;
-  for (int i = 0; i < count; ++i)
-    s += " a" + std::to_string(i) + "=" + quote + quote;
+  for (int i = 0; i < count; ++i) s += " a" + std::to_string(i) + "=" + quote + quote;
   return s;
 }
 
 TEST(SoapRead, ElementWithTooManyAttributesIsRefusedBeforeParsing) {
-  const std::string kRefused =
-      "Invalid SOAP envelope: an element carries more than 256 attributes";
+  const std::string kRefused = "Invalid SOAP envelope: an element carries more than 256 attributes";
   const struct {
     std::string envelope;
     bool refused;
   } kCases[] = {
       {Envelope("<ns1:echoDouble" + ManyAttributes(257) + "><Value>1</Value></ns1:echoDouble>"),
        true},
-      {Envelope("<ns1:echoDouble><Value" + ManyAttributes(257, "'") + ">1</Value>"
+      {Envelope("<ns1:echoDouble><Value" + ManyAttributes(257, "'") +
+                ">1</Value>"
                 "</ns1:echoDouble>"),
        true},
       // The root already declares six namespaces: 251 more make 257.
-      {Envelope("<ns1:echoDouble/>").insert(Envelope("").find('>', 30), ManyAttributes(251)),
-       true},
+      {Envelope("<ns1:echoDouble/>").insert(Envelope("").find('>', 30), ManyAttributes(251)), true},
       {Envelope("<ns1:echoDouble" + ManyAttributes(256) + "><Value>1</Value></ns1:echoDouble>"),
        false},
       {Envelope("<ns1:echoDouble/>").insert(Envelope("").find('>', 30), ManyAttributes(250)),
        false},
       // "=" inside values, comments, CDATA sections and instructions is no attribute.
       {Envelope("<ns1:echoDouble><Value a=\"" + std::string(300, '=') + "\" b='" +
-                std::string(300, '=') + "'>1</Value><!--" + ManyAttributes(300) + "-->"
-                "<![CDATA[<x" + ManyAttributes(300) + ">]]><?pi" + ManyAttributes(300) +
-                "?></ns1:echoDouble>"),
+                std::string(300, '=') + "'>1</Value><!--" + ManyAttributes(300) +
+                "-->"
+                "<![CDATA[<x" +
+                ManyAttributes(300) + ">]]><?pi" + ManyAttributes(300) + "?></ns1:echoDouble>"),
        false},
   };
   for (const auto& c : kCases) {

@@ -1,3 +1,5 @@
+#include "soap/WSDLPub.h"
+
 #include <gtest/gtest.h>
 
 #include <cstdio>
@@ -6,7 +8,6 @@
 
 #include "cgi/Masks.h"
 #include "soap/SoapTestImpl.h"
-#include "soap/WSDLPub.h"
 #include "tests/soap/SoapHarness.h"
 #include "tests/soap/XPath.h"
 

@@ -1,8 +1,9 @@
+#include "soap/WebBrokerSOAP.h"
+
 #include <gtest/gtest.h>
 
 #include "cgi/Masks.h"
 #include "soap/SoapTestImpl.h"
-#include "soap/WebBrokerSOAP.h"
 #include "tests/soap/SoapHarness.h"
 
 namespace {

@@ -60,8 +60,7 @@ TEST(NativeXmlLoad, FailuresCarryTheirMessages) {
       {"<order>abc</ord>", "Incorrect close tag in element order"},
       {"<order>abc</orderx>", "Incorrect close tag in element order"},
       {"<order><GUID>abc</order>", "Incorrect close tag in element GUID"},
-      {"<order>< GUID>abc</GUID></order>",
-       "Unexpected whitespace after \"<\" in element order"},
+      {"<order>< GUID>abc</GUID></order>", "Unexpected whitespace after \"<\" in element order"},
       {"<order>a <\r\nb</order>", "Unexpected whitespace after \"<\" in element order"},
   };
   for (const auto& c : kCases) {
@@ -236,8 +235,8 @@ TEST(NativeXmlLoad, ManySmallNodesCostASmallMultipleOfTheText) {
 }
 
 TEST(NativeXmlLoad, CloseTagsIgnoreCaseAndSurroundingBlanks) {
-  const char* kCloses[] = {"</GUID>",    "</guid >", "</ Guid\r\n>",
-                           "</GUID\t>", "< /GUID>", "<\r\n/guid>", "</\x01GUID\x1F>"};
+  const char* kCloses[] = {"</GUID>",  "</guid >",    "</ Guid\r\n>",   "</GUID\t>",
+                           "< /GUID>", "<\r\n/guid>", "</\x01GUID\x1F>"};
   for (const char* close : kCloses) {
     EXPECT_EQ("abc", RawOf(std::string("<GUID>abc") + close)) << close;
   }
@@ -345,21 +344,29 @@ TEST(NativeXmlRead, IntegerValueAcceptsExactForms) {
     const char* raw;
     int32_t value;
   } kGood[] = {
-      {"12", 12},          {" 12", 12},         {"   -7", -7},           {"+3", 3},
-      {"$1A", 26},         {"x1A", 26},         {"X1a", 26},            {"0x1A", 26},
-      {"0X1a", 26},        {"-$10", -16},       {"$FFFFFFFF", -1},      {"$0000000001", 1},
-      {"2147483647", INT32_MAX},                {"-2147483648", INT32_MIN},
+      {"12", 12},
+      {" 12", 12},
+      {"   -7", -7},
+      {"+3", 3},
+      {"$1A", 26},
+      {"x1A", 26},
+      {"X1a", 26},
+      {"0x1A", 26},
+      {"0X1a", 26},
+      {"-$10", -16},
+      {"$FFFFFFFF", -1},
+      {"$0000000001", 1},
+      {"2147483647", INT32_MAX},
+      {"-2147483648", INT32_MIN},
       {"007", 7},
   };
   for (const auto& c : kGood) {
     TNativeXml doc;
-    EXPECT_EQ(c.value, Root(doc, std::string("<v>") + c.raw + "</v>")->IntegerValue())
-        << c.raw;
+    EXPECT_EQ(c.value, Root(doc, std::string("<v>") + c.raw + "</v>")->IntegerValue()) << c.raw;
   }
-  const char* kBad[] = {"12 ",  "12\r\n",       "\t12",      "1 2",  "12a",
-                        "$",    "0x",           "-",         "--1",  "$1G",
-                        "1.5",  "2147483648",   "-2147483649", "$100000000",
-                        "\r\n12\r\n", "&#49;"};
+  const char* kBad[] = {"12 ",         "12\r\n",     "\t12",       "1 2",  "12a", "$",
+                        "0x",          "-",          "--1",        "$1G",  "1.5", "2147483648",
+                        "-2147483649", "$100000000", "\r\n12\r\n", "&#49;"};
   for (const char* raw : kBad) {
     TNativeXml doc;
     TXmlNode* v = Root(doc, std::string("<v>") + raw + "</v>");
@@ -376,12 +383,11 @@ TEST(NativeXmlRead, BooleanValueReadsTheFirstByte) {
   const struct {
     const char* raw;
     bool value;
-  } kGood[] = {{"yes", true}, {"True", true}, {"t", true},   {"Y", true}, {"tomato", true},
+  } kGood[] = {{"yes", true}, {"True", true},   {"t", true},  {"Y", true},   {"tomato", true},
                {"No", false}, {"false", false}, {"F", false}, {"nil", false}};
   for (const auto& c : kGood) {
     TNativeXml doc;
-    EXPECT_EQ(c.value, Root(doc, std::string("<v>") + c.raw + "</v>")->BooleanValue())
-        << c.raw;
+    EXPECT_EQ(c.value, Root(doc, std::string("<v>") + c.raw + "</v>")->BooleanValue()) << c.raw;
   }
   const char* kBad[] = {"1", "0", "", " yes", "\xD4"};
   for (const char* raw : kBad) {
@@ -396,7 +402,8 @@ TEST(NativeXmlRead, ReadsAPostedOrder) {
   std::string text =
       "<?xml version=\"1.0\" encoding=\"utf-8\"?>\r\n<Order>\r\n"
       "<guid>5f0c2a9e-1b7d-4c31-9a55-0d2e6f7a8b90</guid>\r\n<DeviceId>T-07</DeviceId>\r\n"
-      "<PIN>\xD0\x9F" "12</PIN>\r\n<TABLE> 14</TABLE>\r\n<FOODS>\r\n";
+      "<PIN>\xD0\x9F"
+      "12</PIN>\r\n<TABLE> 14</TABLE>\r\n<FOODS>\r\n";
   for (int i = 0; i < 200; ++i) {
     text += "<food>" + std::to_string(1000 + i) + "\r\n<count>" + std::to_string(i % 5 + 1) +
             "</count>\r\n<weight>" + std::to_string(i * 10) + "</weight>\r\n<isModificator>" +
@@ -408,7 +415,10 @@ TEST(NativeXmlRead, ReadsAPostedOrder) {
   TXmlNode* root = Root(doc, text);
   EXPECT_EQ("5f0c2a9e-1b7d-4c31-9a55-0d2e6f7a8b90", root->FindChild("GUID")->TextValue());
   EXPECT_EQ("T-07", root->FindChild("DEVICEID")->TextValue());
-  EXPECT_EQ("\xD0\x9F" "12", root->FindChild("PIN")->TextValue());
+  EXPECT_EQ(
+      "\xD0\x9F"
+      "12",
+      root->FindChild("PIN")->TextValue());
   EXPECT_EQ(14, root->FindChild("TABLE")->IntegerValue());
   const TXmlNode* foods = root->FindChild("FOODS");
   ASSERT_EQ(200, foods->ChildCount());
