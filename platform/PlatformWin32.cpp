@@ -134,15 +134,24 @@ thread_local std::string gLastLoadError;
 
 }  // namespace
 
-// A web server on Windows ends a CGI program with TerminateProcess, which no
-// program can block or handle: there is nothing to block here. See README.
+// Windows has no termination signal to block. A web server ends a CGI program
+// with TerminateProcess (IIS on its CGI timeout, on a recycle of the application
+// pool), which no program can see coming or handle. For a request in flight that
+// means: the process stops where it is, no destructor runs, no answer is
+// completed. A database transaction not yet committed is rolled back by the
+// server when it notices the lost connection; one already committed stays. An
+// archive copy being written stays behind, possibly short, under its own fresh
+// name (names are never reused); the terminal gets no "ok" and posts the order
+// again, whose identifier check then decides whether it is imported.
 void BlockTerminationSignal() {}
 
-// TerminateProcess rather than ExitProcess: ExitProcess runs every loaded DLL's
-// detach code under the loader lock (the client library's shuts down its own
-// threads there), which costs time after the answer is out and can hang when such
-// a thread is stuck. The answer was written with WriteFile, unbuffered, so it sits
-// in the pipe already; stdio is flushed first all the same.
+// TerminateProcess rather than ExitProcess, as _exit on Linux: ExitProcess runs
+// every loaded DLL's detach code under the loader lock (the client library's
+// shuts down its own threads there), which costs time after the answer is out and
+// can hang when such a thread is stuck. Every component, the database connection
+// among them, is already destroyed when this runs. The answer was written with
+// WriteFile, unbuffered, so it sits in the pipe already; stdio is flushed first
+// all the same.
 void ExitNow(int code) {
   std::fflush(stdout);
   std::fflush(stderr);
