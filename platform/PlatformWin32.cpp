@@ -2,9 +2,9 @@
 // text in the system is 8-bit, in the host's code page).
 #define WIN32_LEAN_AND_MEAN
 #define NOMINMAX
-#include <windows.h>
 #include <fcntl.h>
 #include <io.h>
+#include <windows.h>
 // <windows.h> maps these names to their ANSI or wide variants by macro; here they
 // name the functions of Platform.h.
 #undef LoadLibrary
@@ -82,13 +82,28 @@ std::string ConvertPicture(const std::string& picture, char& separator, bool tim
     size_t run = 1;
     while (i + run < picture.size() && picture[i + run] == c) ++run;
     switch (c) {
-      case 'd': out += run == 1 ? "d" : run == 2 ? "dd" : ""; break;
-      case 'M': out += run == 1 ? "m" : "mm"; break;
-      case 'y': out += run <= 2 ? "yy" : "yyyy"; break;
-      case 'h': case 'H': out += run == 1 ? "h" : "hh"; break;
-      case 'm': out += time ? (run == 1 ? "n" : "nn") : (run == 1 ? "m" : "mm"); break;
-      case 's': out += run == 1 ? "s" : "ss"; break;
-      case 'g': case 't': break;
+      case 'd':
+        out += run == 1 ? "d" : run == 2 ? "dd" : "";
+        break;
+      case 'M':
+        out += run == 1 ? "m" : "mm";
+        break;
+      case 'y':
+        out += run <= 2 ? "yy" : "yyyy";
+        break;
+      case 'h':
+      case 'H':
+        out += run == 1 ? "h" : "hh";
+        break;
+      case 'm':
+        out += time ? (run == 1 ? "n" : "nn") : (run == 1 ? "m" : "mm");
+        break;
+      case 's':
+        out += run == 1 ? "s" : "ss";
+        break;
+      case 'g':
+      case 't':
+        break;
       default:
         out.append(run, c);
         if (!separator && c != ' ' && c != ',') separator = c;
@@ -97,8 +112,10 @@ std::string ConvertPicture(const std::string& picture, char& separator, bool tim
     i += run;
   }
   while (!out.empty() && (out.back() == ' ' || out.front() == ' ')) {
-    if (out.back() == ' ') out.pop_back();
-    else out.erase(0, 1);
+    if (out.back() == ' ')
+      out.pop_back();
+    else
+      out.erase(0, 1);
   }
   if (out.empty()) out = time ? "hh:nn:ss" : "mm/dd/yy";
   return out;
@@ -162,8 +179,8 @@ void ExitNow(int code) {
 std::string GetEnv(const std::string& name) {
   std::string value(256, '\0');
   for (;;) {
-    const DWORD n = GetEnvironmentVariableA(name.c_str(), value.data(),
-                                            static_cast<DWORD>(value.size()));
+    const DWORD n =
+        GetEnvironmentVariableA(name.c_str(), value.data(), static_cast<DWORD>(value.size()));
     if (n == 0) return std::string();
     if (n < value.size()) {
       value.resize(n);
@@ -276,8 +293,8 @@ std::string ReadFileBytes(const std::string& path, size_t limit) {
     if (!ReadFile(h, buf, want, &n, nullptr)) {
       const DWORD code = GetLastError();
       CloseHandle(h);
-      throw EOSError("Cannot read file \"" + path + "\": " +
-                     SysErrorMessage(static_cast<int>(code)));
+      throw EOSError("Cannot read file \"" + path +
+                     "\": " + SysErrorMessage(static_cast<int>(code)));
     }
     if (n == 0) break;
     data.append(buf, n);
@@ -347,8 +364,8 @@ int DescriptorOf(HANDLE h, const std::string& path) {
   const int fd = _open_osfhandle(reinterpret_cast<intptr_t>(h), _O_BINARY | _O_WRONLY);
   if (fd < 0) {
     CloseHandle(h);
-    throw EOSError("Cannot create file \"" + path + "\": " +
-                   SysErrorMessage(ERROR_TOO_MANY_OPEN_FILES));
+    throw EOSError("Cannot create file \"" + path +
+                   "\": " + SysErrorMessage(ERROR_TOO_MANY_OPEN_FILES));
   }
   return fd;
 }
@@ -371,8 +388,8 @@ TFileHandle CreateFileExclusive(const std::string& path, bool& exists) {
 }
 
 TFileHandle CreateFileReplacing(const std::string& path) {
-  const HANDLE h = CreateFileA(path.c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr,
-                               CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+  const HANDLE h = CreateFileA(path.c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr, CREATE_ALWAYS,
+                               FILE_ATTRIBUTE_NORMAL, nullptr);
   if (h == INVALID_HANDLE_VALUE) RaiseLastOSError("Cannot create file \"" + path + "\"");
   return TFileHandle(DescriptorOf(h, path));
 }

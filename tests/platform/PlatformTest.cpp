@@ -17,9 +17,9 @@ class PlatformFiles : public ::testing::Test {
  protected:
   void SetUp() override {
     std::random_device random;
-    FDir = (std::filesystem::temp_directory_path() /
-            ("dorvana-platform-" + std::to_string(random())))
-               .string();
+    FDir =
+        (std::filesystem::temp_directory_path() / ("dorvana-platform-" + std::to_string(random())))
+            .string();
     ASSERT_TRUE(platform::CreateDir(FDir));
   }
   void TearDown() override {
@@ -90,7 +90,8 @@ TEST_F(PlatformFiles, FailuresRaiseWithThePath) {
     platform::CreateFileExclusive(inMissingFolder, exists);
     FAIL();
   } catch (const EOSError& e) {
-    EXPECT_EQ(0u, e.Message().find("Cannot create file \"" + inMissingFolder + "\": ")) << e.Message();
+    EXPECT_EQ(0u, e.Message().find("Cannot create file \"" + inMissingFolder + "\": "))
+        << e.Message();
   }
   EXPECT_FALSE(exists);
   EXPECT_THROW(platform::ReadWholeFile(Path("absent.def")), EOSError);
