@@ -19,6 +19,7 @@
 #include <utility>
 
 #include "platform/Platform.h"
+#include "runtime/Dates.h"
 #include "runtime/Exception.h"
 #include "runtime/LogLine.h"
 
@@ -377,16 +378,8 @@ double LocalNow() {
   const time_t t = ts.tv_sec;
   struct tm lt;
   localtime_r(&t, &lt);
-  // Days from 1899-12-30 to the local date, by the proleptic Gregorian calendar.
-  auto days = [](int y, int m, int d) {
-    y -= m <= 2;
-    const int era = (y >= 0 ? y : y - 399) / 400;
-    const int yoe = y - era * 400;
-    const int doy = (153 * (m + (m > 2 ? -3 : 9)) + 2) / 5 + d - 1;
-    const int doe = yoe * 365 + yoe / 4 - yoe / 100 + doy;
-    return era * 146097 + doe - 719468;  // days since 1970-01-01
-  };
-  const double date = days(lt.tm_year + 1900, lt.tm_mon + 1, lt.tm_mday) + 25569.0;
+  const double date = static_cast<double>(DayNumberFromUnixDays(DaysFromCivil(
+      lt.tm_year + 1900, static_cast<unsigned>(lt.tm_mon + 1), static_cast<unsigned>(lt.tm_mday))));
   const double time =
       (lt.tm_hour * 3600.0 + lt.tm_min * 60.0 + lt.tm_sec + ts.tv_nsec / 1e9) / 86400.0;
   return date + time;

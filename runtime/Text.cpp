@@ -8,8 +8,6 @@
 
 namespace {
 
-char Upper(char c) { return (c >= 'a' && c <= 'z') ? static_cast<char>(c - 32) : c; }
-char Lower(char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c + 32) : c; }
 bool Trimmed(char c) { return static_cast<unsigned char>(c) <= 0x20; }
 
 // Unicode values of the bytes 0x80 to 0xFF.
@@ -34,21 +32,21 @@ uint16_t Cp1251Char(unsigned char b) {
 
 std::string UpperCase(std::string_view s) {
   std::string r(s);
-  for (char& c : r) c = Upper(c);
+  for (char& c : r) c = UpperAscii(c);
   return r;
 }
 
 std::string LowerCase(std::string_view s) {
   std::string r(s);
-  for (char& c : r) c = Lower(c);
+  for (char& c : r) c = LowerAscii(c);
   return r;
 }
 
 int CompareText(std::string_view a, std::string_view b) {
   const size_t n = std::min(a.size(), b.size());
   for (size_t i = 0; i < n; ++i) {
-    const auto x = static_cast<unsigned char>(Upper(a[i]));
-    const auto y = static_cast<unsigned char>(Upper(b[i]));
+    const auto x = static_cast<unsigned char>(UpperAscii(a[i]));
+    const auto y = static_cast<unsigned char>(UpperAscii(b[i]));
     if (x != y) return x < y ? -1 : 1;
   }
   return a.size() == b.size() ? 0 : (a.size() < b.size() ? -1 : 1);
@@ -146,8 +144,9 @@ void AppendCp1251ToUtf8(std::string& out, std::string_view s, bool escapeMarkup)
   for (char ch : s) {
     const uint16_t u = Cp1251Char(static_cast<unsigned char>(ch));
     if (u < 0x80) {
-      if (escapeMarkup && (u == '&' || u == '<' || u == '>')) {
-        out += u == '&' ? "&amp;" : u == '<' ? "&lt;" : "&gt;";
+      const char* entity = escapeMarkup ? MarkupEntity(static_cast<char>(u)) : nullptr;
+      if (entity) {
+        out += entity;
       } else {
         out += static_cast<char>(u);
       }
@@ -206,27 +205,18 @@ std::string Utf8ToCp1251(std::string_view s) {
   return r;
 }
 
-std::string EscapeMarkup(std::string_view s) {
+std::string EscapeMarkup(std::string_view s, bool quote) {
   std::string r;
-  AppendEscapedMarkup(r, s);
+  AppendEscapedMarkup(r, s, quote);
   return r;
 }
 
-void AppendEscapedMarkup(std::string& out, std::string_view s) {
+void AppendEscapedMarkup(std::string& out, std::string_view s, bool quote) {
   out.reserve(out.size() + s.size());
   for (char c : s) {
-    switch (c) {
-      case '&':
-        out += "&amp;";
-        break;
-      case '<':
-        out += "&lt;";
-        break;
-      case '>':
-        out += "&gt;";
-        break;
-      default:
-        out += c;
-    }
+    if (const char* entity = MarkupEntity(c, quote))
+      out += entity;
+    else
+      out += c;
   }
 }

@@ -6,6 +6,14 @@
 #include <string>
 #include <string_view>
 
+// ASCII letters change case; every other byte stays.
+constexpr char UpperAscii(char c) {
+  return c >= 'a' && c <= 'z' ? static_cast<char>(c - 'a' + 'A') : c;
+}
+constexpr char LowerAscii(char c) {
+  return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c;
+}
+
 std::string UpperCase(std::string_view s);              // ASCII letters only
 std::string LowerCase(std::string_view s);              // ASCII letters only
 bool SameText(std::string_view a, std::string_view b);  // ASCII case-insensitive
@@ -37,6 +45,22 @@ void AppendCp1251ToUtf8(std::string& out, std::string_view s, bool escapeMarkup 
 // The reverse for characters the code page has; others become "?".
 std::string Utf8ToCp1251(std::string_view s);
 
-// Replaces "&", "<" and ">" by "&amp;", "&lt;" and "&gt;".
-std::string EscapeMarkup(std::string_view s);
-void AppendEscapedMarkup(std::string& out, std::string_view s);
+// The entity that stands for a markup character: "&amp;", "&lt;", "&gt;", and with
+// `quote` (attribute values in double quotes) "&quot;"; nullptr for any other byte.
+constexpr const char* MarkupEntity(char c, bool quote = false) {
+  switch (c) {
+    case '&':
+      return "&amp;";
+    case '<':
+      return "&lt;";
+    case '>':
+      return "&gt;";
+    case '"':
+      return quote ? "&quot;" : nullptr;
+    default:
+      return nullptr;
+  }
+}
+// `s` with every character MarkupEntity names replaced by its entity.
+std::string EscapeMarkup(std::string_view s, bool quote = false);
+void AppendEscapedMarkup(std::string& out, std::string_view s, bool quote = false);

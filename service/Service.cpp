@@ -5,6 +5,7 @@
 
 #include "platform/Platform.h"
 #include "runtime/Format.h"
+#include "runtime/Numbers.h"
 #include "runtime/Strings.h"
 #include "runtime/Text.h"
 
@@ -120,14 +121,9 @@ std::string FormatPrice(double value, char decimalMark) {
     return text;
   }
 
-  // The value's 18 significant digits d1.d2...d18 x 10^exp.
-  char buf[64];
-  std::snprintf(buf, sizeof buf, "%.17e", std::fabs(value));
-  std::string digits;
-  const char* p = buf;
-  for (; *p && *p != 'e'; ++p)
-    if (*p >= '0' && *p <= '9') digits += *p;
-  const int exp = std::atoi(p + 1);
+  const TSignificantDigits significant = SignificantDigits(value);
+  const std::string& digits = significant.Digits;
+  const int exp = significant.Exponent;
 
   // Integer digits and at least three decimals.
   std::string intPart, frac;
@@ -142,14 +138,7 @@ std::string FormatPrice(double value, char decimalMark) {
 
   // Hundredths as one decimal string, rounded up when the third decimal is 5 or more.
   std::string kept = intPart + frac.substr(0, 2);
-  if (frac[2] >= '5') {
-    int i = static_cast<int>(kept.size()) - 1;
-    while (i >= 0 && kept[i] == '9') kept[i--] = '0';
-    if (i >= 0)
-      ++kept[i];
-    else
-      kept.insert(kept.begin(), '1');
-  }
+  if (frac[2] >= '5' && IncrementDigits(kept)) kept.insert(kept.begin(), '1');
   if (kept.find_first_not_of('0') == std::string::npos) return "0";
 
   std::string whole = kept.substr(0, kept.size() - 2);

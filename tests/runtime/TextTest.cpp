@@ -73,6 +73,16 @@ TEST(Cp1251ToUtf8, MapsEveryByteThroughTheCodePage) {
 
 TEST(EscapeMarkup, EscapesTheThreeMarkupCharacters) {
   EXPECT_EQ("Fish &amp; Chips &lt;b&gt; \"q\"", EscapeMarkup("Fish & Chips <b> \"q\""));
+  EXPECT_EQ("", EscapeMarkup(""));
+}
+
+TEST(EscapeMarkup, QuotesTooForAttributeValues) {
+  EXPECT_EQ("a=&quot;&amp;&lt;&gt;&quot; '", EscapeMarkup("a=\"&<>\" '", true));
+}
+
+TEST(UpperAscii, ChangesOnlyAsciiLetters) {
+  EXPECT_EQ("AZ@[`{0\xE0\xFF", UpperCase("az@[`{0\xE0\xFF"));
+  EXPECT_EQ("az@[`{0\xC0", LowerCase("AZ@[`{0\xC0"));
 }
 
 TEST(AppendCp1251ToUtf8, AppendsAndEscapesMarkupInOnePass) {
