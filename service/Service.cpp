@@ -17,11 +17,10 @@ namespace {
   throw EFCreateError(Format("Cannot create file \"%s\". %s", {path, reason}));
 }
 
-// The system's own words in a platform error raised as "<what>: <reason>".
-std::string ReasonOf(const EOSError& e, const std::string& path) {
-  const std::string prefix = "\"" + path + "\": ";
-  const size_t at = e.Message().find(prefix);
-  return at == std::string::npos ? e.Message() : e.Message().substr(at + prefix.size());
+// The system's own words for a platform failure; the whole message when the
+// failure carries no error number.
+std::string ReasonOf(const EOSError& e) {
+  return e.Code() != 0 ? platform::SysErrorMessage(e.Code()) : e.Message();
 }
 
 }  // namespace
@@ -29,11 +28,20 @@ std::string ReasonOf(const EOSError& e, const std::string& path) {
 // A name no earlier post holds, so that no archived order is ever replaced.
 std::string ArchiveOrder(const std::string& text, uint32_t seed) {
   const std::string folder = "Orders";
-  if (!platform::DirectoryExists(folder)) platform::CreateDir(folder);
-
   const std::string delimiter = platform::PathDelimiter();
   const std::string fullFolder = platform::CurrentDir() + delimiter + folder + delimiter;
   TArchiveNumbers numbers(seed);
+  // A folder that cannot be made is reported against the first name drawn, as
+  // the file it would have held. A file of the folder's name is found by the
+  // first creation below.
+  if (!platform::DirectoryExists(folder)) {
+    try {
+      platform::CreateDir(folder);
+    } catch (const EOSError& e) {
+      RaiseCreateError(fullFolder + "order " + IntToStr(TArchiveNumbers(seed).Next()) + ".xml",
+                       ReasonOf(e));
+    }
+  }
   for (int draw = 0; draw < kMaxArchiveDraws; ++draw) {
     const std::string name = "order " + IntToStr(numbers.Next()) + ".xml";
     const std::string path = folder + delimiter + name;
@@ -42,14 +50,16 @@ std::string ArchiveOrder(const std::string& text, uint32_t seed) {
     try {
       file = platform::CreateFileExclusive(path, exists);
     } catch (const EOSError& e) {
-      RaiseCreateError(fullFolder + name, ReasonOf(e, path));
+      RaiseCreateError(fullFolder + name, ReasonOf(e));
     }
     if (exists) continue;
-    if (!file.WriteAll(text.data(), text.size()) || !file.Close()) {
-      const std::string reason = platform::SysErrorMessage(platform::LastOSError());
-      file = platform::TFileHandle();
+    try {
+      file.WriteAll(text.data(), text.size());
+      file.Close();
+    } catch (const EOSError& e) {
+      file = platform::TFileHandle();  // closed before the partial copy goes
       platform::DeleteFile(path);
-      RaiseCreateError(fullFolder + name, reason);
+      RaiseCreateError(fullFolder + name, ReasonOf(e));
     }
     return path;
   }
