@@ -72,9 +72,3 @@ void TStringList::SetValues(const std::string& name, const std::string& value) {
   else
     FLines[i] = name + "=" + value;
 }
-
-int TStringList::IndexOf(const std::string& text) const {
-  for (int i = 0; i < Count(); ++i)
-    if (SameText(FLines[i], text)) return i;
-  return -1;
-}

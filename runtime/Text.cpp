@@ -66,12 +66,6 @@ std::string TrimLeft(std::string_view s) {
   return std::string(s.substr(b));
 }
 
-std::string TrimRight(std::string_view s) {
-  size_t e = s.size();
-  while (e > 0 && Trimmed(s[e - 1])) --e;
-  return std::string(s.substr(0, e));
-}
-
 std::string_view TrimView(std::string_view s) {
   size_t b = 0, e = s.size();
   while (b < e && Trimmed(s[b])) ++b;
@@ -128,11 +122,6 @@ int32_t StrToInt(std::string_view s) {
   return v;
 }
 
-int32_t StrToIntDef(std::string_view s, int32_t def) {
-  int32_t v;
-  return TryStrToInt(s, v) ? v : def;
-}
-
 std::string Cp1251ToUtf8(std::string_view s) {
   std::string r;
   AppendCp1251ToUtf8(r, s);
@@ -159,50 +148,6 @@ void AppendCp1251ToUtf8(std::string& out, std::string_view s, bool escapeMarkup)
       out += static_cast<char>(0x80 | (u & 0x3F));
     }
   }
-}
-
-std::string Utf8ToCp1251(std::string_view s) {
-  std::string r;
-  r.reserve(s.size());
-  size_t i = 0;
-  while (i < s.size()) {
-    const auto b = static_cast<unsigned char>(s[i]);
-    uint32_t u;
-    size_t len;
-    if (b < 0x80)
-      u = b, len = 1;
-    else if ((b & 0xE0) == 0xC0)
-      u = b & 0x1F, len = 2;
-    else if ((b & 0xF0) == 0xE0)
-      u = b & 0x0F, len = 3;
-    else if ((b & 0xF8) == 0xF0)
-      u = b & 0x07, len = 4;
-    else
-      u = 0xFFFF, len = 1;
-    if (i + len > s.size()) len = s.size() - i, u = 0xFFFF;
-    for (size_t k = 1; k < len; ++k) {
-      const auto c = static_cast<unsigned char>(s[i + k]);
-      if ((c & 0xC0) != 0x80) {
-        u = 0xFFFF;
-        len = k;
-        break;
-      }
-      u = (u << 6) | (c & 0x3F);
-    }
-    i += len;
-    char out = '?';
-    if (u < 0x80) {
-      out = static_cast<char>(u);
-    } else {
-      for (int c = 0x80; c <= 0xFF; ++c)
-        if (Cp1251Char(static_cast<unsigned char>(c)) == u && u != 0xFFFD) {
-          out = static_cast<char>(c);
-          break;
-        }
-    }
-    r += out;
-  }
-  return r;
 }
 
 std::string EscapeMarkup(std::string_view s, bool quote) {

@@ -25,7 +25,6 @@ bool StartsText(std::string_view prefix, std::string_view s);
 std::string Trim(std::string_view s);
 std::string_view TrimView(std::string_view s);
 std::string TrimLeft(std::string_view s);
-std::string TrimRight(std::string_view s);
 
 std::string IntToStr(int64_t value);
 // Decimal, or hexadecimal after "$", "x", "X", "0x" or "0X"; optional leading
@@ -34,7 +33,6 @@ std::string IntToStr(int64_t value);
 bool TryStrToInt(std::string_view s, int32_t& value);
 // As TryStrToInt; raises EConvertError "'%s' is not a valid integer value".
 int32_t StrToInt(std::string_view s);
-int32_t StrToIntDef(std::string_view s, int32_t def);
 
 // Each Windows-1251 byte as its Unicode character in UTF-8. The one byte the code
 // page leaves undefined (0x98) becomes U+FFFD.
@@ -42,8 +40,6 @@ std::string Cp1251ToUtf8(std::string_view s);
 // Appends the UTF-8 form of `s`; with `escapeMarkup`, "&", "<" and ">" go out
 // as their entities (one pass for values written into markup).
 void AppendCp1251ToUtf8(std::string& out, std::string_view s, bool escapeMarkup = false);
-// The reverse for characters the code page has; others become "?".
-std::string Utf8ToCp1251(std::string_view s);
 
 // The entity that stands for a markup character: "&amp;", "&lt;", "&gt;", and with
 // `quote` (attribute values in double quotes) "&quot;"; nullptr for any other byte.
