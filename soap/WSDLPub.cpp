@@ -5,7 +5,7 @@
 #include "platform/Platform.h"
 #include "runtime/Exception.h"
 #include "runtime/Format.h"
-#include "runtime/Strings.h"
+#include "runtime/StringList.h"
 #include "runtime/Text.h"
 #include "soap/SoapEnvelope.h"
 

@@ -3,7 +3,7 @@
 #include <memory>
 
 #include "runtime/Format.h"
-#include "runtime/Strings.h"
+#include "runtime/StringList.h"
 #include "runtime/Text.h"
 
 namespace {

@@ -1,5 +1,3 @@
-#include "service/Service.h"
-
 #include <gtest/gtest.h>
 #include <signal.h>
 #include <sys/resource.h>
@@ -12,6 +10,11 @@
 #include <optional>
 #include <set>
 #include <vector>
+
+#include "service/Archive.h"
+#include "service/OrderErrorLine.h"
+#include "service/Prices.h"
+#include "service/Settings.h"
 
 using service::FormatPrice;
 using service::OrderErrorLine;
