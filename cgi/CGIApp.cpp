@@ -59,7 +59,8 @@ void TCGIApplication::Run() {
 }
 
 void TCGIApplication::RefuseContent(TCGIRequest& request, TCGIResponse& response) {
-  response.SetStatusCode(413);
+  constexpr int kStatusPayloadTooLarge = 413;
+  response.SetStatusCode(kStatusPayloadTooLarge);
   response.SetContentType("text/plain");
   response.SetContent(Format("Request body of %s bytes exceeds the limit of %d bytes",
                              {request.RefusedContentLength(), kMaxContentLength}));

@@ -246,12 +246,13 @@ std::string FormatHTTPDate(double dateTime) {
   int64_t msOfDay = ms - day * kMillisecondsPerDay;
   const TCivilDate date = CivilFromDays(UnixDaysFromDayNumber(day));
   int dow = static_cast<int>(((day + 6) % 7 + 7) % 7);  // day 0 was a Saturday
+  constexpr int64_t kSecondsPerHour = 3600;
   int64_t secs = msOfDay / 1000;
   char buf[64];
   std::snprintf(buf, sizeof buf, "%s, %02u %s %04lld %02lld:%02lld:%02lld GMT", kDayNames[dow],
                 date.Day, kMonthNames[date.Month - 1], static_cast<long long>(date.Year),
-                static_cast<long long>(secs / 3600), static_cast<long long>(secs / 60 % 60),
-                static_cast<long long>(secs % 60));
+                static_cast<long long>(secs / kSecondsPerHour),
+                static_cast<long long>(secs / 60 % 60), static_cast<long long>(secs % 60));
   return buf;
 }
 
@@ -269,7 +270,9 @@ bool ParseHTTPDate(const std::string& text, double& dateTime) {
   } else if (std::sscanf(text.c_str(), "%15[A-Za-z], %2d-%3s-%2d %2d:%2d:%2d GMT%n", dayName, &d,
                          month, &y, &hh, &mm, &ss, &consumed) == 7 &&
              consumed == static_cast<int>(text.size())) {
-    y += y < 70 ? 2000 : 1900;
+    // Two-digit years: 70 to 99 are 1970 to 1999, 00 to 69 are 2000 to 2069.
+    constexpr int kTwoDigitYearPivot = 70;
+    y += y < kTwoDigitYearPivot ? 2000 : 1900;
     ok = true;
   } else if (std::sscanf(text.c_str(), "%15[A-Za-z] %3s %2d %2d:%2d:%2d %4d%n", dayName, month, &d,
                          &hh, &mm, &ss, &y, &consumed) == 7 &&
@@ -283,7 +286,8 @@ bool ParseHTTPDate(const std::string& text, double& dateTime) {
   if (mon < 0 || d < 1 || d > 31 || hh > 23 || mm > 59 || ss > 59) return false;
   int64_t day =
       DayNumberFromUnixDays(DaysFromCivil(y, static_cast<unsigned>(mon), static_cast<unsigned>(d)));
-  dateTime = static_cast<double>(day) + (hh * 3600 + mm * 60 + ss) / 86400.0;
+  dateTime =
+      static_cast<double>(day) + (hh * 3600 + mm * 60 + ss) / static_cast<double>(kSecondsPerDay);
   return true;
 }
 

@@ -63,7 +63,11 @@ std::string ArchiveOrder(const std::string& text, uint32_t seed) {
 }
 
 uint32_t TArchiveNumbers::Next() {
-  FSeed = FSeed * 134775813u + 1u;
+  // A linear congruential generator modulo 2^32; the number is the top 32 bits of
+  // the seed times the range.
+  constexpr uint32_t kMultiplier = 134775813u;
+  constexpr uint32_t kIncrement = 1u;
+  FSeed = FSeed * kMultiplier + kIncrement;
   return static_cast<uint32_t>((static_cast<uint64_t>(FSeed) * kArchiveNumbers) >> 32);
 }
 

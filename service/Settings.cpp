@@ -102,13 +102,16 @@ TConnectionSettings ParseSettings(std::string_view text) {
 }
 
 std::optional<int> ConnectTimeoutSeconds(std::string_view value) {
-  if (value.empty() || value.size() > 9) return std::nullopt;
+  // Nine digits cannot overflow an int; more are out of range anyway.
+  constexpr size_t kMaxDigits = 9;
+  constexpr int kMaxSeconds = 255;  // the attach item holds one byte
+  if (value.empty() || value.size() > kMaxDigits) return std::nullopt;
   int seconds = 0;
   for (const char c : value) {
     if (c < '0' || c > '9') return std::nullopt;
     seconds = seconds * 10 + (c - '0');
   }
-  if (seconds < 1 || seconds > 255) return std::nullopt;
+  if (seconds < 1 || seconds > kMaxSeconds) return std::nullopt;
   return seconds;
 }
 
