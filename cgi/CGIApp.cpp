@@ -7,11 +7,6 @@
 
 namespace {
 
-std::function<void()>& StartupHook() {
-  static std::function<void()> hook;
-  return hook;
-}
-
 // The status line must stay one line whatever the message holds.
 std::string StatusLineText(std::string text) {
   for (char& c : text)
@@ -20,8 +15,6 @@ std::string StatusLineText(std::string text) {
 }
 
 }  // namespace
-
-void SetStartupHook(std::function<void()> hook) { StartupHook() = std::move(hook); }
 
 TCGIFactory::TCGIFactory(ICGIChannel& channel) : FChannel(channel) {
   SetExceptionHook(CGIHandleException);
@@ -38,10 +31,6 @@ std::unique_ptr<TCGIResponse> TCGIFactory::CreateResponse(TCGIRequest* request) 
 TCGIApplication::TCGIApplication(ICGIChannel& channel) : FChannel(channel) {}
 TCGIApplication::TCGIApplication() : TCGIApplication(StandardCGIChannel()) {}
 TCGIApplication::~TCGIApplication() = default;
-
-void TCGIApplication::Initialize() {
-  if (StartupHook()) StartupHook()();
-}
 
 std::unique_ptr<TCGIRequest> TCGIApplication::CreateRequest() {
   if (!FFactory) FFactory = std::make_unique<TCGIFactory>(FChannel);
@@ -70,7 +59,8 @@ void TCGIApplication::Run() {
 }
 
 void TCGIApplication::RefuseContent(TCGIRequest& request, TCGIResponse& response) {
-  response.SetStatusCode(413);
+  constexpr int kStatusPayloadTooLarge = 413;
+  response.SetStatusCode(kStatusPayloadTooLarge);
   response.SetContentType("text/plain");
   response.SetContent(Format("Request body of %s bytes exceeds the limit of %d bytes",
                              {request.RefusedContentLength(), kMaxContentLength}));

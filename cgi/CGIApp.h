@@ -4,7 +4,6 @@
 #pragma once
 
 #include <exception>
-#include <functional>
 #include <memory>
 #include <string>
 
@@ -26,9 +25,6 @@ class TCGIFactory {
   ICGIChannel& FChannel;
 };
 
-// A routine the process runs once at start-up, before the request is served.
-void SetStartupHook(std::function<void()> hook);
-
 // The one application object of the process. Destroying it destroys the held
 // module sets and with them the web module.
 class TCGIApplication : public TWebApplication {
@@ -39,7 +35,8 @@ class TCGIApplication : public TWebApplication {
   std::string ClassName() const override { return "TCGIApplication"; }
 
   // Runs the start-up hook, if one is set.
-  void Initialize();
+  // Nothing is prepared before the request: kept for the entry's usual sequence.
+  void Initialize() {}
   // Serves the one request. Never raises: a failure outside routing is
   // answered by WriteServerError. A request whose body is too large is not
   // served but answered by RefuseContent.

@@ -7,6 +7,7 @@
 #include <map>
 
 #include "cgi/Masks.h"
+#include "runtime/Dates.h"
 #include "runtime/Format.h"
 #include "runtime/Text.h"
 
@@ -15,32 +16,6 @@ namespace {
 const char* const kDayNames[] = {"Sun", "Mon", "Tue", "Wed", "Thu", "Fri", "Sat"};
 const char* const kMonthNames[] = {"Jan", "Feb", "Mar", "Apr", "May", "Jun",
                                    "Jul", "Aug", "Sep", "Oct", "Nov", "Dec"};
-
-// Days between 1970-01-01 and a civil date.
-int64_t DaysFromCivil(int64_t y, unsigned m, unsigned d) {
-  y -= m <= 2;
-  const int64_t era = (y >= 0 ? y : y - 399) / 400;
-  const unsigned yoe = static_cast<unsigned>(y - era * 400);
-  const unsigned doy = (153 * (m + (m > 2 ? -3 : 9)) + 2) / 5 + d - 1;
-  const unsigned doe = yoe * 365 + yoe / 4 - yoe / 100 + doy;
-  return era * 146097 + static_cast<int64_t>(doe) - 719468;
-}
-
-void CivilFromDays(int64_t z, int64_t& y, unsigned& m, unsigned& d) {
-  z += 719468;
-  const int64_t era = (z >= 0 ? z : z - 146096) / 146097;
-  const unsigned doe = static_cast<unsigned>(z - era * 146097);
-  const unsigned yoe = (doe - doe / 1460 + doe / 36524 - doe / 146096) / 365;
-  y = static_cast<int64_t>(yoe) + era * 400;
-  const unsigned doy = doe - (365 * yoe + yoe / 4 - yoe / 100);
-  const unsigned mp = (5 * doy + 2) / 153;
-  d = doy - (153 * mp + 2) / 5 + 1;
-  m = mp < 10 ? mp + 3 : mp - 9;
-  y += m <= 2;
-}
-
-// Day numbers count from 1899-12-30; 1970-01-01 is day 25569.
-constexpr int64_t kUnixEpochDay = 25569;
 
 bool IsHexDigit(char c) {
   return (c >= '0' && c <= '9') || (c >= 'a' && c <= 'f') || (c >= 'A' && c <= 'F');
@@ -265,17 +240,18 @@ std::string HTTPEncode(const std::string& text) {
 
 std::string FormatHTTPDate(double dateTime) {
   // Rounded to the millisecond, as a date-time is stored.
-  int64_t ms = static_cast<int64_t>(std::llround(dateTime * 86400000.0));
-  int64_t day = ms >= 0 ? ms / 86400000 : -((-ms + 86399999) / 86400000);
-  int64_t msOfDay = ms - day * 86400000;
-  int64_t y;
-  unsigned m, d;
-  CivilFromDays(day - kUnixEpochDay, y, m, d);
+  int64_t ms = static_cast<int64_t>(std::llround(dateTime * double(kMillisecondsPerDay)));
+  int64_t day =
+      ms >= 0 ? ms / kMillisecondsPerDay : -((-ms + kMillisecondsPerDay - 1) / kMillisecondsPerDay);
+  int64_t msOfDay = ms - day * kMillisecondsPerDay;
+  const TCivilDate date = CivilFromDays(UnixDaysFromDayNumber(day));
   int dow = static_cast<int>(((day + 6) % 7 + 7) % 7);  // day 0 was a Saturday
+  constexpr int64_t kSecondsPerHour = 3600;
   int64_t secs = msOfDay / 1000;
   char buf[64];
-  std::snprintf(buf, sizeof buf, "%s, %02u %s %04lld %02lld:%02lld:%02lld GMT", kDayNames[dow], d,
-                kMonthNames[m - 1], static_cast<long long>(y), static_cast<long long>(secs / 3600),
+  std::snprintf(buf, sizeof buf, "%s, %02u %s %04lld %02lld:%02lld:%02lld GMT", kDayNames[dow],
+                date.Day, kMonthNames[date.Month - 1], static_cast<long long>(date.Year),
+                static_cast<long long>(secs / kSecondsPerHour),
                 static_cast<long long>(secs / 60 % 60), static_cast<long long>(secs % 60));
   return buf;
 }
@@ -294,7 +270,9 @@ bool ParseHTTPDate(const std::string& text, double& dateTime) {
   } else if (std::sscanf(text.c_str(), "%15[A-Za-z], %2d-%3s-%2d %2d:%2d:%2d GMT%n", dayName, &d,
                          month, &y, &hh, &mm, &ss, &consumed) == 7 &&
              consumed == static_cast<int>(text.size())) {
-    y += y < 70 ? 2000 : 1900;
+    // Two-digit years: 70 to 99 are 1970 to 1999, 00 to 69 are 2000 to 2069.
+    constexpr int kTwoDigitYearPivot = 70;
+    y += y < kTwoDigitYearPivot ? 2000 : 1900;
     ok = true;
   } else if (std::sscanf(text.c_str(), "%15[A-Za-z] %3s %2d %2d:%2d:%2d %4d%n", dayName, month, &d,
                          &hh, &mm, &ss, &y, &consumed) == 7 &&
@@ -307,8 +285,9 @@ bool ParseHTTPDate(const std::string& text, double& dateTime) {
     if (SameText(month, kMonthNames[i])) mon = i + 1;
   if (mon < 0 || d < 1 || d > 31 || hh > 23 || mm > 59 || ss > 59) return false;
   int64_t day =
-      DaysFromCivil(y, static_cast<unsigned>(mon), static_cast<unsigned>(d)) + kUnixEpochDay;
-  dateTime = static_cast<double>(day) + (hh * 3600 + mm * 60 + ss) / 86400.0;
+      DayNumberFromUnixDays(DaysFromCivil(y, static_cast<unsigned>(mon), static_cast<unsigned>(d)));
+  dateTime =
+      static_cast<double>(day) + (hh * 3600 + mm * 60 + ss) / static_cast<double>(kSecondsPerDay);
   return true;
 }
 

@@ -13,7 +13,7 @@
 
 #include "runtime/Component.h"
 #include "runtime/Exception.h"
-#include "runtime/Strings.h"
+#include "runtime/StringList.h"
 
 class TMask;
 

@@ -1,12 +1,11 @@
 #include "cgi/Masks.h"
 
 #include "runtime/Format.h"
+#include "runtime/Text.h"
 
 namespace {
 
 constexpr int kMaxSkipStates = 30;
-
-char Upper(char c) { return (c >= 'a' && c <= 'z') ? static_cast<char>(c - 32) : c; }
 
 }  // namespace
 
@@ -69,8 +68,8 @@ TMask::TMask(const std::string& mask) {
         } else {
           ++i;
         }
-        unsigned char lo = static_cast<unsigned char>(Upper(m));
-        unsigned char hi = static_cast<unsigned char>(Upper(last));
+        unsigned char lo = static_cast<unsigned char>(UpperAscii(m));
+        unsigned char hi = static_cast<unsigned char>(UpperAscii(last));
         for (unsigned v = lo; v <= hi; ++v) state.Members[v] = true;
         any = true;
       }
@@ -78,7 +77,7 @@ TMask::TMask(const std::string& mask) {
       continue;
     }
     state.Kind = TKind::Literal;
-    state.Literal = Upper(c);
+    state.Literal = UpperAscii(c);
     push(state, i);
     ++i;
   }
@@ -90,7 +89,7 @@ TMask::TMask(const std::string& mask) {
 bool TMask::StateMatches(const TState& state, const std::string& text, size_t pos) const {
   if (state.Kind == TKind::End) return pos == text.size();
   if (pos >= text.size()) return false;
-  char c = Upper(text[pos]);
+  char c = UpperAscii(text[pos]);
   switch (state.Kind) {
     case TKind::Literal:
       return c == state.Literal;

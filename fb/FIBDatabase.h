@@ -19,7 +19,7 @@
 
 #include "fb/IB_Intf.h"
 #include "runtime/Component.h"
-#include "runtime/Strings.h"
+#include "runtime/StringList.h"
 
 class TFIBDatabase;
 class TFIBTransaction;

@@ -27,7 +27,7 @@
 #include "fb/FIBDatabase.h"
 #include "fb/SqlTxtRtns.h"
 #include "runtime/Component.h"
-#include "runtime/Strings.h"
+#include "runtime/StringList.h"
 
 class TFIBQuery;
 class TFIBXSQLDA;

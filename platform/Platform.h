@@ -46,7 +46,8 @@ std::string ExecutablePath();
 std::string PathDelimiter();               // "/" or "\\"
 bool FileExists(const std::string& path);  // a regular file
 bool DirectoryExists(const std::string& path);
-// Creates one folder; false when it could not be created.
+// Creates one folder: true when created, false when the name is taken (by a
+// folder or a file). Raises EOSError for any other failure.
 bool CreateDir(const std::string& path);
 // Names (not paths) of the regular files in dir whose name matches pattern, a
 // file mask with "*" and "?"; in directory order.
@@ -56,7 +57,8 @@ std::string ReadFilePrefix(const std::string& path, size_t maxBytes);
 std::string ReadWholeFile(const std::string& path);
 bool DeleteFile(const std::string& path);
 
-// A file being written; closed when this object dies.
+// A file being written; closed when this object dies (a failure to close is then
+// ignored: call Close to see it).
 class TFileHandle {
  public:
   TFileHandle() = default;
@@ -64,22 +66,20 @@ class TFileHandle {
   TFileHandle(TFileHandle&& o) noexcept;
   TFileHandle& operator=(TFileHandle o) noexcept;
   bool IsOpen() const { return FFd >= 0; }
-  // Writes all bytes; false when any write fails or comes up short.
-  bool WriteAll(const void* data, size_t count);
-  // Closes the file; false when closing reports a failure (data not written).
-  bool Close();
+  // Writes all bytes; raises EOSError at the write that fails or takes nothing.
+  void WriteAll(const void* data, size_t count);
+  // Closes the file; raises EOSError when closing fails (data may be lost).
+  void Close();
 
  private:
   friend TFileHandle CreateFileExclusive(const std::string&, bool&);
-  friend TFileHandle CreateFileReplacing(const std::string&);
-  explicit TFileHandle(int fd) : FFd(fd) {}
+  TFileHandle(int fd, std::string path) : FFd(fd), FPath(std::move(path)) {}
   int FFd = -1;
+  std::string FPath;  // for messages
 };
 // Creates a new file; exists is set and the handle is closed when the name is
 // taken. Raises EOSError for other failures.
 TFileHandle CreateFileExclusive(const std::string& path, bool& exists);
-// Creates a file, replacing one of the same name. Raises EOSError on failure.
-TFileHandle CreateFileReplacing(const std::string& path);
 
 // ---- Shared libraries ----------------------------------------------------------
 // The file the system loads for a configured client library name: the Windows
@@ -91,8 +91,7 @@ void* LoadLibrary(const std::string& name);
 std::string LastLoadError();
 void* GetProcAddress(void* library, const std::string& name);
 void UnloadLibrary(void* library);
-// The text of the last OS error, and of a given error code.
-int LastOSError();
+// The system's text for an error number (EOSError::Code()).
 std::string SysErrorMessage(int code);
 
 // ---- Clocks --------------------------------------------------------------------
@@ -111,8 +110,6 @@ double LocalNow();
 char RegionalDecimalMark();
 std::string RegionalShortDateFormat();
 std::string RegionalLongTimeFormat();
-char RegionalDateSeparator();
-char RegionalTimeSeparator();
 
 // ---- Floating point ------------------------------------------------------------
 // Sets the processor's floating-point control to extended precision where the

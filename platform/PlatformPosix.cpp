@@ -19,32 +19,82 @@
 #include <utility>
 
 #include "platform/Platform.h"
+#include "runtime/Dates.h"
 #include "runtime/Exception.h"
 #include "runtime/LogLine.h"
 
 namespace platform {
 namespace {
 
-[[noreturn]] void RaiseLastOSError(const std::string& what) {
-  const int code = errno;
-  throw EOSError(what + ": " + SysErrorMessage(code));
+[[noreturn]] void RaiseOSError(const std::string& what, int code) {
+  throw EOSError(what + ": " + SysErrorMessage(code), code);
 }
+
+// Raises for the call that just failed; errno is read here, before anything else
+// can change it.
+[[noreturn]] void RaiseLastOSError(const std::string& what) { RaiseOSError(what, errno); }
+
+constexpr mode_t kNewFileMode = 0666;  // less the process's umask
+constexpr mode_t kNewDirMode = 0777;
+
+// A file descriptor opened for reading; closed when this object dies.
+class TReadDescriptor {
+ public:
+  explicit TReadDescriptor(const std::string& path)
+      : FFd(::open(path.c_str(), O_RDONLY | O_CLOEXEC)) {
+    if (FFd < 0) RaiseLastOSError("Cannot open file \"" + path + "\"");
+  }
+  ~TReadDescriptor() { ::close(FFd); }
+  TReadDescriptor(const TReadDescriptor&) = delete;
+  TReadDescriptor& operator=(const TReadDescriptor&) = delete;
+  int Fd() const { return FFd; }
+
+ private:
+  int FFd;
+};
+
+// One read of up to count bytes, repeated when a signal interrupts it; raises
+// "Cannot read file" for any other failure. 0 at the end of the file.
+size_t ReadSome(const TReadDescriptor& file, const std::string& path, char* buffer, size_t count) {
+  for (;;) {
+    const ssize_t n = ::read(file.Fd(), buffer, count);
+    if (n >= 0) return static_cast<size_t>(n);
+    if (errno != EINTR) RaiseLastOSError("Cannot read file \"" + path + "\"");
+  }
+}
+
+// An open directory listing; closed when this object dies.
+class TDirectoryListing {
+ public:
+  explicit TDirectoryListing(const std::string& dir) : FDir(opendir(dir.c_str())) {}
+  ~TDirectoryListing() {
+    if (FDir) closedir(FDir);
+  }
+  TDirectoryListing(const TDirectoryListing&) = delete;
+  TDirectoryListing& operator=(const TDirectoryListing&) = delete;
+  bool IsOpen() const { return FDir != nullptr; }
+  // The next entry's name; nullptr after the last.
+  const char* Next() {
+    const dirent* e = readdir(FDir);
+    return e ? e->d_name : nullptr;
+  }
+
+ private:
+  DIR* FDir;
+};
 
 struct TRegional {
   char decimalMark = '.';
-  char dateSeparator = '/';
-  char timeSeparator = ':';
   std::string shortDate = "mm/dd/yy";
   std::string longTime = "hh:nn:ss";
 };
 
 // strftime letters to the d/m/y/h/n/s pattern letters used by the text forms.
-std::string ConvertPattern(const char* fmt, char& separator, bool time) {
+std::string ConvertPattern(const char* fmt, bool time) {
   std::string out;
   for (const char* p = fmt; *p; ++p) {
     if (*p != '%') {
       out += *p;
-      if (!separator) separator = *p;
       continue;
     }
     ++p;
@@ -77,15 +127,12 @@ std::string ConvertPattern(const char* fmt, char& separator, bool time) {
         break;
       case 'T':
         out += "hh:nn:ss";
-        if (!separator) separator = ':';
         break;
       case 'r':
         out += "hh:nn:ss";
-        if (!separator) separator = ':';
         break;
       case 'D':
         out += "mm/dd/yy";
-        if (!separator) separator = '/';
         break;
       case 'p':
       case 'P':
@@ -110,11 +157,8 @@ const TRegional& Regional() {
     if (locale_t loc = newlocale(LC_ALL_MASK, "", nullptr)) {
       const char* dp = nl_langinfo_l(RADIXCHAR, loc);
       if (dp && dp[0] && !dp[1]) r.decimalMark = dp[0];
-      char ds = 0, ts = 0;
-      r.shortDate = ConvertPattern(nl_langinfo_l(D_FMT, loc), ds, false);
-      r.longTime = ConvertPattern(nl_langinfo_l(T_FMT, loc), ts, true);
-      if (ds) r.dateSeparator = ds;
-      if (ts) r.timeSeparator = ts;
+      r.shortDate = ConvertPattern(nl_langinfo_l(D_FMT, loc), false);
+      r.longTime = ConvertPattern(nl_langinfo_l(T_FMT, loc), true);
       freelocale(loc);
     }
     return r;
@@ -209,59 +253,43 @@ bool DirectoryExists(const std::string& path) {
   return ::stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
 }
 
-bool CreateDir(const std::string& path) { return ::mkdir(path.c_str(), 0777) == 0; }
+bool CreateDir(const std::string& path) {
+  if (::mkdir(path.c_str(), kNewDirMode) == 0) return true;
+  if (errno == EEXIST) return false;
+  RaiseLastOSError("Cannot create folder \"" + path + "\"");
+}
 
 std::vector<std::string> ListFiles(const std::string& dir, const std::string& pattern) {
   std::vector<std::string> names;
-  DIR* d = opendir(dir.empty() ? "." : dir.c_str());
-  if (!d) return names;
-  while (dirent* e = readdir(d)) {
-    if (fnmatch(pattern.c_str(), e->d_name, 0) != 0) continue;
-    if (FileExists((dir.empty() ? std::string(".") : dir) + "/" + e->d_name))
-      names.emplace_back(e->d_name);
+  const std::string folder = dir.empty() ? std::string(".") : dir;
+  TDirectoryListing listing(folder);
+  if (!listing.IsOpen()) return names;
+  while (const char* name = listing.Next()) {
+    if (fnmatch(pattern.c_str(), name, 0) != 0) continue;
+    if (FileExists(folder + "/" + name)) names.emplace_back(name);
   }
-  closedir(d);
   return names;
 }
 
 std::string ReadFilePrefix(const std::string& path, size_t maxBytes) {
-  const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
-  if (fd < 0) RaiseLastOSError("Cannot open file \"" + path + "\"");
+  const TReadDescriptor file(path);
   std::string data(maxBytes, '\0');
   size_t got = 0;
   while (got < maxBytes) {
-    const ssize_t n = ::read(fd, data.data() + got, maxBytes - got);
-    if (n < 0 && errno == EINTR) continue;
-    if (n < 0) {
-      const int code = errno;
-      ::close(fd);
-      throw EOSError("Cannot read file \"" + path + "\": " + SysErrorMessage(code));
-    }
+    const size_t n = ReadSome(file, path, data.data() + got, maxBytes - got);
     if (n == 0) break;
-    got += static_cast<size_t>(n);
+    got += n;
   }
-  ::close(fd);
   data.resize(got);
   return data;
 }
 
 std::string ReadWholeFile(const std::string& path) {
+  constexpr size_t kChunkBytes = 65536;
   std::string all;
-  const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
-  if (fd < 0) RaiseLastOSError("Cannot open file \"" + path + "\"");
-  char buf[65536];
-  for (;;) {
-    const ssize_t n = ::read(fd, buf, sizeof buf);
-    if (n < 0 && errno == EINTR) continue;
-    if (n < 0) {
-      const int code = errno;
-      ::close(fd);
-      throw EOSError("Cannot read file \"" + path + "\": " + SysErrorMessage(code));
-    }
-    if (n == 0) break;
-    all.append(buf, static_cast<size_t>(n));
-  }
-  ::close(fd);
+  const TReadDescriptor file(path);
+  char buf[kChunkBytes];
+  while (const size_t n = ReadSome(file, path, buf, sizeof buf)) all.append(buf, n);
   return all;
 }
 
@@ -271,35 +299,38 @@ TFileHandle::~TFileHandle() {
   if (FFd >= 0) ::close(FFd);
 }
 
-TFileHandle::TFileHandle(TFileHandle&& o) noexcept : FFd(std::exchange(o.FFd, -1)) {}
+TFileHandle::TFileHandle(TFileHandle&& o) noexcept
+    : FFd(std::exchange(o.FFd, -1)), FPath(std::move(o.FPath)) {}
 
 TFileHandle& TFileHandle::operator=(TFileHandle o) noexcept {
   std::swap(FFd, o.FFd);
+  std::swap(FPath, o.FPath);
   return *this;
 }
 
-bool TFileHandle::WriteAll(const void* data, size_t count) {
-  if (FFd < 0) return false;
+void TFileHandle::WriteAll(const void* data, size_t count) {
+  const std::string what = "Cannot write file \"" + FPath + "\"";
+  if (FFd < 0) throw EOSError(what + ": the file is not open");
   const char* p = static_cast<const char*>(data);
   while (count > 0) {
     const ssize_t n = ::write(FFd, p, count);
     if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) return false;
+    if (n < 0) RaiseLastOSError(what);
+    // A write that takes nothing sets no error number: it must not report an old one.
+    if (n == 0) throw EOSError(what + ": no byte was written");
     p += n;
     count -= static_cast<size_t>(n);
   }
-  return true;
 }
 
-bool TFileHandle::Close() {
-  if (FFd < 0) return true;
-  const int r = ::close(std::exchange(FFd, -1));
-  return r == 0;
+void TFileHandle::Close() {
+  if (FFd < 0) return;
+  if (::close(std::exchange(FFd, -1)) != 0) RaiseLastOSError("Cannot close file \"" + FPath + "\"");
 }
 
 TFileHandle CreateFileExclusive(const std::string& path, bool& exists) {
   exists = false;
-  const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+  const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, kNewFileMode);
   if (fd < 0) {
     if (errno == EEXIST) {
       exists = true;
@@ -307,13 +338,7 @@ TFileHandle CreateFileExclusive(const std::string& path, bool& exists) {
     }
     RaiseLastOSError("Cannot create file \"" + path + "\"");
   }
-  return TFileHandle(fd);
-}
-
-TFileHandle CreateFileReplacing(const std::string& path) {
-  const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
-  if (fd < 0) RaiseLastOSError("Cannot create file \"" + path + "\"");
-  return TFileHandle(fd);
+  return TFileHandle(fd, path);
 }
 
 std::string MapLibraryName(const std::string& name) {
@@ -343,8 +368,6 @@ void* GetProcAddress(void* library, const std::string& name) {
 void UnloadLibrary(void* library) {
   if (library) dlclose(library);
 }
-
-int LastOSError() { return errno; }
 
 std::string SysErrorMessage(int code) {
   char buf[256];
@@ -377,16 +400,8 @@ double LocalNow() {
   const time_t t = ts.tv_sec;
   struct tm lt;
   localtime_r(&t, &lt);
-  // Days from 1899-12-30 to the local date, by the proleptic Gregorian calendar.
-  auto days = [](int y, int m, int d) {
-    y -= m <= 2;
-    const int era = (y >= 0 ? y : y - 399) / 400;
-    const int yoe = y - era * 400;
-    const int doy = (153 * (m + (m > 2 ? -3 : 9)) + 2) / 5 + d - 1;
-    const int doe = yoe * 365 + yoe / 4 - yoe / 100 + doy;
-    return era * 146097 + doe - 719468;  // days since 1970-01-01
-  };
-  const double date = days(lt.tm_year + 1900, lt.tm_mon + 1, lt.tm_mday) + 25569.0;
+  const double date = static_cast<double>(DayNumberFromUnixDays(DaysFromCivil(
+      lt.tm_year + 1900, static_cast<unsigned>(lt.tm_mon + 1), static_cast<unsigned>(lt.tm_mday))));
   const double time =
       (lt.tm_hour * 3600.0 + lt.tm_min * 60.0 + lt.tm_sec + ts.tv_nsec / 1e9) / 86400.0;
   return date + time;
@@ -395,8 +410,6 @@ double LocalNow() {
 char RegionalDecimalMark() { return Regional().decimalMark; }
 std::string RegionalShortDateFormat() { return Regional().shortDate; }
 std::string RegionalLongTimeFormat() { return Regional().longTime; }
-char RegionalDateSeparator() { return Regional().dateSeparator; }
-char RegionalTimeSeparator() { return Regional().timeSeparator; }
 
 void SetExtendedFpuPrecision() {
 #if defined(__x86_64__) || defined(__i386__)

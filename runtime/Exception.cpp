@@ -9,6 +9,8 @@ std::string ExceptionMessage(const std::exception_ptr& e) {
     return x.Message();
   } catch (const std::bad_alloc&) {
     return "Out of memory";
+  } catch (const std::exception& x) {
+    return x.what();
   } catch (...) {
     return "";
   }

@@ -31,7 +31,20 @@ class Exception : public std::exception {
 DORVANA_EXCEPTION(EWebBrokerException, Exception);
 DORVANA_EXCEPTION(EConvertError, Exception);
 DORVANA_EXCEPTION(EResNotFound, Exception);
-DORVANA_EXCEPTION(EOSError, Exception);
+
+// A failed operating-system call. The message names what failed and ends with the
+// system's text; Code() is the system's error number, 0 when there is none.
+class EOSError : public Exception {
+ public:
+  explicit EOSError(std::string message, int code = 0)
+      : Exception(std::move(message)), FCode(code) {}
+  std::string ClassName() const override { return "EOSError"; }
+  int Code() const { return FCode; }
+
+ private:
+  int FCode;
+};
+
 DORVANA_EXCEPTION(EOutOfMemory, Exception);
 DORVANA_EXCEPTION(EListError, Exception);
 DORVANA_EXCEPTION(EInOutError, Exception);
@@ -39,8 +52,8 @@ DORVANA_EXCEPTION(EComponentError, Exception);
 // Ends an operation silently: callers that catch it report nothing.
 DORVANA_EXCEPTION(EAbort, Exception);
 
-// The message of any exception object: its text for an Exception, the empty text
-// for anything else.
+// The message of any exception object: its text for an Exception, what() for
+// another standard exception, the empty text for anything else.
 std::string ExceptionMessage(const std::exception_ptr& e);
 // The class name of any exception object ("EOutOfMemory" for std::bad_alloc).
 std::string ExceptionClassName(const std::exception_ptr& e);

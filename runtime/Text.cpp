@@ -8,8 +8,6 @@
 
 namespace {
 
-char Upper(char c) { return (c >= 'a' && c <= 'z') ? static_cast<char>(c - 32) : c; }
-char Lower(char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c + 32) : c; }
 bool Trimmed(char c) { return static_cast<unsigned char>(c) <= 0x20; }
 
 // Unicode values of the bytes 0x80 to 0xFF.
@@ -34,21 +32,21 @@ uint16_t Cp1251Char(unsigned char b) {
 
 std::string UpperCase(std::string_view s) {
   std::string r(s);
-  for (char& c : r) c = Upper(c);
+  for (char& c : r) c = UpperAscii(c);
   return r;
 }
 
 std::string LowerCase(std::string_view s) {
   std::string r(s);
-  for (char& c : r) c = Lower(c);
+  for (char& c : r) c = LowerAscii(c);
   return r;
 }
 
 int CompareText(std::string_view a, std::string_view b) {
   const size_t n = std::min(a.size(), b.size());
   for (size_t i = 0; i < n; ++i) {
-    const auto x = static_cast<unsigned char>(Upper(a[i]));
-    const auto y = static_cast<unsigned char>(Upper(b[i]));
+    const auto x = static_cast<unsigned char>(UpperAscii(a[i]));
+    const auto y = static_cast<unsigned char>(UpperAscii(b[i]));
     if (x != y) return x < y ? -1 : 1;
   }
   return a.size() == b.size() ? 0 : (a.size() < b.size() ? -1 : 1);
@@ -66,12 +64,6 @@ std::string TrimLeft(std::string_view s) {
   size_t b = 0;
   while (b < s.size() && Trimmed(s[b])) ++b;
   return std::string(s.substr(b));
-}
-
-std::string TrimRight(std::string_view s) {
-  size_t e = s.size();
-  while (e > 0 && Trimmed(s[e - 1])) --e;
-  return std::string(s.substr(0, e));
 }
 
 std::string_view TrimView(std::string_view s) {
@@ -130,11 +122,6 @@ int32_t StrToInt(std::string_view s) {
   return v;
 }
 
-int32_t StrToIntDef(std::string_view s, int32_t def) {
-  int32_t v;
-  return TryStrToInt(s, v) ? v : def;
-}
-
 std::string Cp1251ToUtf8(std::string_view s) {
   std::string r;
   AppendCp1251ToUtf8(r, s);
@@ -146,8 +133,9 @@ void AppendCp1251ToUtf8(std::string& out, std::string_view s, bool escapeMarkup)
   for (char ch : s) {
     const uint16_t u = Cp1251Char(static_cast<unsigned char>(ch));
     if (u < 0x80) {
-      if (escapeMarkup && (u == '&' || u == '<' || u == '>')) {
-        out += u == '&' ? "&amp;" : u == '<' ? "&lt;" : "&gt;";
+      const char* entity = escapeMarkup ? MarkupEntity(static_cast<char>(u)) : nullptr;
+      if (entity) {
+        out += entity;
       } else {
         out += static_cast<char>(u);
       }
@@ -162,71 +150,18 @@ void AppendCp1251ToUtf8(std::string& out, std::string_view s, bool escapeMarkup)
   }
 }
 
-std::string Utf8ToCp1251(std::string_view s) {
+std::string EscapeMarkup(std::string_view s, bool quote) {
   std::string r;
-  r.reserve(s.size());
-  size_t i = 0;
-  while (i < s.size()) {
-    const auto b = static_cast<unsigned char>(s[i]);
-    uint32_t u;
-    size_t len;
-    if (b < 0x80)
-      u = b, len = 1;
-    else if ((b & 0xE0) == 0xC0)
-      u = b & 0x1F, len = 2;
-    else if ((b & 0xF0) == 0xE0)
-      u = b & 0x0F, len = 3;
-    else if ((b & 0xF8) == 0xF0)
-      u = b & 0x07, len = 4;
-    else
-      u = 0xFFFF, len = 1;
-    if (i + len > s.size()) len = s.size() - i, u = 0xFFFF;
-    for (size_t k = 1; k < len; ++k) {
-      const auto c = static_cast<unsigned char>(s[i + k]);
-      if ((c & 0xC0) != 0x80) {
-        u = 0xFFFF;
-        len = k;
-        break;
-      }
-      u = (u << 6) | (c & 0x3F);
-    }
-    i += len;
-    char out = '?';
-    if (u < 0x80) {
-      out = static_cast<char>(u);
-    } else {
-      for (int c = 0x80; c <= 0xFF; ++c)
-        if (Cp1251Char(static_cast<unsigned char>(c)) == u && u != 0xFFFD) {
-          out = static_cast<char>(c);
-          break;
-        }
-    }
-    r += out;
-  }
+  AppendEscapedMarkup(r, s, quote);
   return r;
 }
 
-std::string EscapeMarkup(std::string_view s) {
-  std::string r;
-  AppendEscapedMarkup(r, s);
-  return r;
-}
-
-void AppendEscapedMarkup(std::string& out, std::string_view s) {
+void AppendEscapedMarkup(std::string& out, std::string_view s, bool quote) {
   out.reserve(out.size() + s.size());
   for (char c : s) {
-    switch (c) {
-      case '&':
-        out += "&amp;";
-        break;
-      case '<':
-        out += "&lt;";
-        break;
-      case '>':
-        out += "&gt;";
-        break;
-      default:
-        out += c;
-    }
+    if (const char* entity = MarkupEntity(c, quote))
+      out += entity;
+    else
+      out += c;
   }
 }

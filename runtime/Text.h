@@ -6,6 +6,14 @@
 #include <string>
 #include <string_view>
 
+// ASCII letters change case; every other byte stays.
+constexpr char UpperAscii(char c) {
+  return c >= 'a' && c <= 'z' ? static_cast<char>(c - 'a' + 'A') : c;
+}
+constexpr char LowerAscii(char c) {
+  return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c;
+}
+
 std::string UpperCase(std::string_view s);              // ASCII letters only
 std::string LowerCase(std::string_view s);              // ASCII letters only
 bool SameText(std::string_view a, std::string_view b);  // ASCII case-insensitive
@@ -17,7 +25,6 @@ bool StartsText(std::string_view prefix, std::string_view s);
 std::string Trim(std::string_view s);
 std::string_view TrimView(std::string_view s);
 std::string TrimLeft(std::string_view s);
-std::string TrimRight(std::string_view s);
 
 std::string IntToStr(int64_t value);
 // Decimal, or hexadecimal after "$", "x", "X", "0x" or "0X"; optional leading
@@ -26,7 +33,6 @@ std::string IntToStr(int64_t value);
 bool TryStrToInt(std::string_view s, int32_t& value);
 // As TryStrToInt; raises EConvertError "'%s' is not a valid integer value".
 int32_t StrToInt(std::string_view s);
-int32_t StrToIntDef(std::string_view s, int32_t def);
 
 // Each Windows-1251 byte as its Unicode character in UTF-8. The one byte the code
 // page leaves undefined (0x98) becomes U+FFFD.
@@ -34,9 +40,23 @@ std::string Cp1251ToUtf8(std::string_view s);
 // Appends the UTF-8 form of `s`; with `escapeMarkup`, "&", "<" and ">" go out
 // as their entities (one pass for values written into markup).
 void AppendCp1251ToUtf8(std::string& out, std::string_view s, bool escapeMarkup = false);
-// The reverse for characters the code page has; others become "?".
-std::string Utf8ToCp1251(std::string_view s);
 
-// Replaces "&", "<" and ">" by "&amp;", "&lt;" and "&gt;".
-std::string EscapeMarkup(std::string_view s);
-void AppendEscapedMarkup(std::string& out, std::string_view s);
+// The entity that stands for a markup character: "&amp;", "&lt;", "&gt;", and with
+// `quote` (attribute values in double quotes) "&quot;"; nullptr for any other byte.
+constexpr const char* MarkupEntity(char c, bool quote = false) {
+  switch (c) {
+    case '&':
+      return "&amp;";
+    case '<':
+      return "&lt;";
+    case '>':
+      return "&gt;";
+    case '"':
+      return quote ? "&quot;" : nullptr;
+    default:
+      return nullptr;
+  }
+}
+// `s` with every character MarkupEntity names replaced by its entity.
+std::string EscapeMarkup(std::string_view s, bool quote = false);
+void AppendEscapedMarkup(std::string& out, std::string_view s, bool quote = false);

@@ -7,7 +7,7 @@
 #include "fb/pFIBQuery.h"
 #include "platform/Platform.h"
 #include "runtime/Text.h"
-#include "service/Service.h"
+#include "service/Prices.h"
 #include "service/Unit1.h"
 
 namespace {

@@ -8,7 +8,8 @@
 #include "platform/Platform.h"
 #include "runtime/Format.h"
 #include "runtime/Text.h"
-#include "service/Service.h"
+#include "service/Archive.h"
+#include "service/OrderErrorLine.h"
 #include "service/Unit1.h"
 #include "xml/NativeXml.h"
 

@@ -1,3 +1,5 @@
+#include "service/Settings.h"
+
 #include <algorithm>
 #include <exception>
 
@@ -5,7 +7,6 @@
 #include "platform/Platform.h"
 #include "runtime/Format.h"
 #include "runtime/Text.h"
-#include "service/Service.h"
 #include "service/Unit1.h"
 
 // The settings file is the first "*.def" file of the working directory in byte
@@ -65,3 +66,64 @@ std::string TDorvanaWebInterface::ApplySettingsAndConnect() {
   }
   return "";
 }
+
+namespace service {
+
+TConnectionSettings ParseSettings(std::string_view text) {
+  const size_t nul = text.find('\0');
+  if (nul != std::string_view::npos) text = text.substr(0, nul);
+
+  TConnectionSettings result;
+  const struct {
+    std::string_view key;
+    std::optional<std::string> TConnectionSettings::*field;
+  } kKeys[] = {{"SERVER NAME=", &TConnectionSettings::ServerName},
+               {"USER NAME=", &TConnectionSettings::UserName},
+               {"PASSWORD=", &TConnectionSettings::Password},
+               {"ROLE NAME=", &TConnectionSettings::RoleName},
+               {"CONNECT TIMEOUT=", &TConnectionSettings::ConnectTimeout}};
+
+  size_t pos = 0;
+  while (pos < text.size()) {
+    size_t end = text.find_first_of("\r\n", pos);
+    if (end == std::string_view::npos) end = text.size();
+    const std::string_view line = text.substr(pos, end - pos);
+    for (const auto& k : kKeys) {
+      if (line.starts_with(k.key)) {
+        result.*k.field = std::string(line.substr(k.key.size()));
+        break;
+      }
+    }
+    pos = end;
+    if (pos < text.size() && text[pos] == '\r') ++pos;
+    if (pos < text.size() && text[pos] == '\n') ++pos;
+  }
+  return result;
+}
+
+std::optional<int> ConnectTimeoutSeconds(std::string_view value) {
+  // Nine digits cannot overflow an int; more are out of range anyway.
+  constexpr size_t kMaxDigits = 9;
+  constexpr int kMaxSeconds = 255;  // the attach item holds one byte
+  if (value.empty() || value.size() > kMaxDigits) return std::nullopt;
+  int seconds = 0;
+  for (const char c : value) {
+    if (c < '0' || c > '9') return std::nullopt;
+    seconds = seconds * 10 + (c - '0');
+  }
+  if (seconds < 1 || seconds > kMaxSeconds) return std::nullopt;
+  return seconds;
+}
+
+std::string ChooseSettingsFile(std::vector<std::string> names) {
+  std::string chosen;
+  for (std::string& name : names)
+    if (IsSettingsFileName(name) && (chosen.empty() || name < chosen)) chosen = std::move(name);
+  return chosen;
+}
+
+bool IsSettingsFileName(std::string_view name) {
+  return name.size() >= 4 && SameText(name.substr(name.size() - 4), ".def");
+}
+
+}  // namespace service

@@ -55,26 +55,13 @@ std::string Escape(const std::string& text, bool attribute) {
   std::string out;
   out.reserve(in.size());
   for (char ch : in) {
-    auto c = static_cast<unsigned char>(ch);
-    switch (ch) {
-      case '&':
-        out += "&amp;";
-        break;
-      case '<':
-        out += "&lt;";
-        break;
-      case '>':
-        out += "&gt;";
-        break;
-      case '"':
-        out += attribute ? "&quot;" : "\"";
-        break;
-      default:
-        if (c < 0x20 && ch != '\t' && ch != '\n' && ch != '\r')
-          out += '?';
-        else
-          out += ch;
-    }
+    // Control characters other than tab and line ends cannot appear in XML 1.0.
+    if (const char* entity = MarkupEntity(ch, attribute))
+      out += entity;
+    else if (static_cast<unsigned char>(ch) < 0x20 && ch != '\t' && ch != '\n' && ch != '\r')
+      out += '?';
+    else
+      out += ch;
   }
   return out;
 }
@@ -686,12 +673,18 @@ std::string WriteSoapResponse(const TSoapMethod& method, const std::string& ns,
   return out;
 }
 
-std::string WriteSoapFault(const std::string& message) {
-  return std::string("<?xml version=\"1.0\" encoding=\"UTF-8\"?>\r\n") +
-         "<SOAP-ENV:Envelope xmlns:SOAP-ENV=\"" + kSoapEnvelopeNS +
-         "\"><SOAP-ENV:Body><SOAP-ENV:Fault><faultcode>SOAP-ENV:Server</faultcode>"
-         "<faultstring>" +
-         XmlContent(message) +
-         "</faultstring><faultactor></faultactor></SOAP-ENV:Fault></SOAP-ENV:Body>"
-         "</SOAP-ENV:Envelope>";
+std::string WriteSoapFault(const std::string& message, TSoapFaultLayout layout) {
+  // Both layouts are kept byte for byte: callers compare the answers they know.
+  const bool invoker = layout == TSoapFaultLayout::Invoker;
+  std::string out = invoker ? "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\r\n"
+                            : "<?xml version=\"1.0\" encoding='UTF-8'?> ";
+  out += "<SOAP-ENV:Envelope xmlns:SOAP-ENV=\"";
+  out += kSoapEnvelopeNS;
+  out += invoker ? "\"><SOAP-ENV:Body><SOAP-ENV:Fault>" : "\" ><SOAP-ENV:Body> <SOAP-ENV:Fault> ";
+  out += "<faultcode>SOAP-ENV:Server</faultcode><faultstring>";
+  out += XmlContent(message);
+  out += "</faultstring>";
+  if (invoker) out += "<faultactor></faultactor>";
+  out += "</SOAP-ENV:Fault></SOAP-ENV:Body></SOAP-ENV:Envelope>";
+  return out;
 }

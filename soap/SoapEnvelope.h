@@ -51,9 +51,14 @@ TSoapCall ReadSoapRequest(const std::string& envelope, const TSoapInterface& int
 std::string WriteSoapResponse(const TSoapMethod& method, const std::string& ns,
                               const TSoapValue& result, const TSOAPConvertOptions& options);
 
-// A fault envelope with faultcode SOAP-ENV:Server, the message as faultstring and
-// an empty faultactor.
-std::string WriteSoapFault(const std::string& message);
+// Where a fault is answered from. The invoker's envelope has a CR LF after the
+// declaration and an empty faultactor; the dispatcher's has blanks between the
+// elements and no faultactor.
+enum class TSoapFaultLayout { Invoker, Dispatcher };
+
+// A fault envelope with faultcode SOAP-ENV:Server and the message as faultstring.
+std::string WriteSoapFault(const std::string& message,
+                           TSoapFaultLayout layout = TSoapFaultLayout::Invoker);
 
 // Text made safe for XML content: UTF-8 is kept (other bytes are taken as
 // Windows-1251), "&", "<" and ">" are escaped, and control characters XML does not

@@ -5,7 +5,7 @@
 #include "platform/Platform.h"
 #include "runtime/Exception.h"
 #include "runtime/Format.h"
-#include "runtime/Strings.h"
+#include "runtime/StringList.h"
 #include "runtime/Text.h"
 #include "soap/SoapEnvelope.h"
 
@@ -104,11 +104,7 @@ std::string Cell(const std::string& cls, const std::string& text) {
 }
 
 // Escapes a text for an HTML attribute value in double quotes.
-std::string HtmlAttribute(const std::string& s) {
-  std::string out;
-  for (char c : EscapeMarkup(s)) out += c == '"' ? std::string("&quot;") : std::string(1, c);
-  return out;
-}
+std::string HtmlAttribute(const std::string& s) { return EscapeMarkup(s, true); }
 
 std::string TypeRef(const TSoapType& type) {
   return (type.IsScalar() ? "xs:" : "ns1:") + type.Name;

@@ -3,7 +3,7 @@
 #include <memory>
 
 #include "runtime/Format.h"
-#include "runtime/Strings.h"
+#include "runtime/StringList.h"
 #include "runtime/Text.h"
 
 namespace {
@@ -161,13 +161,7 @@ bool THTTPSoapDispatcher::TakeRequest(TComponent* /*sender*/, TWebRequest* reque
     // The message may carry the caller's SOAPAction or path, so it is escaped to
     // keep the fault well-formed.
     response->SetStatusCode(500);
-    response->SetContent(
-        std::string("<?xml version=\"1.0\" encoding='UTF-8'?> ") +
-        "<SOAP-ENV:Envelope xmlns:SOAP-ENV=\"" + kSoapEnvelopeNS +
-        "\" ><SOAP-ENV:Body> <SOAP-ENV:Fault> <faultcode>SOAP-ENV:Server</faultcode>"
-        "<faultstring>" +
-        XmlContent(Cp1251ToUtf8(e.Message())) +
-        "</faultstring></SOAP-ENV:Fault></SOAP-ENV:Body></SOAP-ENV:Envelope>");
+    response->SetContent(WriteSoapFault(Cp1251ToUtf8(e.Message()), TSoapFaultLayout::Dispatcher));
     response->SetContentType("text/xml");
     return true;
   } catch (...) {

@@ -33,8 +33,8 @@ class PlatformFiles : public ::testing::Test {
     bool exists = false;
     platform::TFileHandle file = platform::CreateFileExclusive(Path(name), exists);
     ASSERT_FALSE(exists) << name;
-    ASSERT_TRUE(file.WriteAll(bytes.data(), bytes.size()));
-    ASSERT_TRUE(file.Close());
+    file.WriteAll(bytes.data(), bytes.size());
+    file.Close();
   }
   std::string FDir;
 };
@@ -80,7 +80,7 @@ TEST_F(PlatformFiles, CreatesAFolderOnce) {
   EXPECT_TRUE(platform::DirectoryExists(folder));
   EXPECT_FALSE(platform::FileExists(folder));
   EXPECT_FALSE(platform::CreateDir(folder));
-  EXPECT_FALSE(platform::CreateDir(Path("absent") + platform::PathDelimiter() + "Orders"));
+  EXPECT_THROW(platform::CreateDir(Path("absent") + platform::PathDelimiter() + "Orders"), EOSError);
 }
 
 TEST_F(PlatformFiles, FailuresRaiseWithThePath) {

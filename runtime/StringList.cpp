@@ -1,4 +1,4 @@
-#include "runtime/Strings.h"
+#include "runtime/StringList.h"
 
 #include "runtime/Text.h"
 
@@ -71,10 +71,4 @@ void TStringList::SetValues(const std::string& name, const std::string& value) {
     Add(name + "=" + value);
   else
     FLines[i] = name + "=" + value;
-}
-
-int TStringList::IndexOf(const std::string& text) const {
-  for (int i = 0; i < Count(); ++i)
-    if (SameText(FLines[i], text)) return i;
-  return -1;
 }

@@ -37,8 +37,6 @@ class TStringList {
   std::string Values(const std::string& name) const;
   // Replaces the value of the first matching line, or adds "name=value".
   void SetValues(const std::string& name, const std::string& value);
-  // Index of the first line equal to text (case-insensitive); -1 if none.
-  int IndexOf(const std::string& text) const;
 
   bool operator==(const TStringList&) const = default;
 

@@ -1,4 +1,4 @@
-#include "runtime/Strings.h"
+#include "runtime/StringList.h"
 
 #include <gtest/gtest.h>
 

@@ -1,0 +1,49 @@
+// The settings file: which file of the working folder it is, and the connection
+// settings its lines set.
+#pragma once
+
+#include <cstddef>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace service {
+
+// The settings file is read into a buffer of this size; bytes past it are ignored.
+inline constexpr size_t kSettingsFileMax = 1024;
+
+// What a settings file sets. A key the file does not name stays unset, so the
+// property it stands for keeps its value.
+struct TConnectionSettings {
+  std::optional<std::string> ServerName;  // "SERVER NAME="
+  std::optional<std::string> UserName;    // "USER NAME="
+  std::optional<std::string> Password;    // "PASSWORD="
+  std::optional<std::string> RoleName;    // "ROLE NAME="
+  std::optional<std::string>
+      ConnectTimeout;  // "CONNECT TIMEOUT=", checked by ConnectTimeoutSeconds
+};
+
+// The longest a connect may take, in seconds, when the settings file does not say:
+// a database host that accepts and never answers must not hold a process (and
+// the waiter's terminal) for the client library's own minutes.
+inline constexpr int kDefaultConnectTimeout = 15;
+// The seconds of a "CONNECT TIMEOUT=" value: decimal digits only, 1 to 255 (the
+// attach item holds one byte); nullopt for anything else.
+std::optional<int> ConnectTimeoutSeconds(std::string_view value);
+
+// The settings file among the working folder's regular files named "*.def": the
+// first in byte order of the names, so the choice never depends on the folder's
+// listing order. Empty when there is none.
+std::string ChooseSettingsFile(std::vector<std::string> names);
+
+// The settings in a file's text. A NUL byte ends the text; lines end at CR LF,
+// CR or LF; a line that begins with a key (exact, case-sensitive) sets it to the
+// rest of the line, unchanged; the last such line wins; other lines are ignored.
+TConnectionSettings ParseSettings(std::string_view text);
+
+// True when a directory entry's name marks a settings file: it ends in ".def",
+// in any letter case.
+bool IsSettingsFileName(std::string_view name);
+
+}  // namespace service

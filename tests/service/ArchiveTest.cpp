@@ -1,0 +1,127 @@
+#include "service/Archive.h"
+
+#include <gtest/gtest.h>
+#include <signal.h>
+#include <sys/resource.h>
+#include <unistd.h>
+
+#include <filesystem>
+#include <fstream>
+#include <set>
+
+TEST(ArchiveNumbers, FollowTheGenerator) {
+  // seed 0: 1, then 1 * 134775813 + 1 = 134775814, ...
+  service::TArchiveNumbers numbers(0);
+  EXPECT_EQ(0u, numbers.Next());     // 1 * 100000 >> 32
+  EXPECT_EQ(3137u, numbers.Next());  // 134775814 * 100000 >> 32
+  // This seed makes the next one 2^32 - 1: the top of the range.
+  service::TArchiveNumbers top(0x4D60AE66u);
+  EXPECT_EQ(99999u, top.Next());
+}
+
+TEST(ArchiveNumbers, StayInRangeAndSpread) {
+  service::TArchiveNumbers numbers(123456789);
+  std::set<uint32_t> seen;
+  for (int i = 0; i < 1000; ++i) {
+    const uint32_t n = numbers.Next();
+    ASSERT_LT(n, 100000u);
+    seen.insert(n);
+  }
+  EXPECT_GT(seen.size(), 990u);
+}
+
+// The archive works in the working directory: each test gets a fresh one.
+class Archive : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    FOld = std::filesystem::current_path();
+    FDir = std::filesystem::temp_directory_path() /
+           ("dorvana-archive-" + std::to_string(::getpid()) + "-" +
+            ::testing::UnitTest::GetInstance()->current_test_info()->name());
+    std::filesystem::remove_all(FDir);
+    std::filesystem::create_directories(FDir);
+    std::filesystem::current_path(FDir);
+  }
+  void TearDown() override {
+    std::filesystem::current_path(FOld);
+    std::filesystem::remove_all(FDir);
+  }
+  static std::string Read(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    return {std::istreambuf_iterator<char>(in), {}};
+  }
+  static size_t FileCount() {
+    size_t n = 0;
+    for (const auto& e : std::filesystem::directory_iterator("Orders")) n += e.is_regular_file();
+    return n;
+  }
+  std::filesystem::path FOld, FDir;
+};
+
+TEST_F(Archive, CreatesTheFolderAndKeepsTheBytes) {
+  const std::string text("<ORDER>\r\n<GUID>\xC0\x01</GUID>\r\n\0tail\r\n", 34);
+  const std::string path = service::ArchiveOrder(text, 0);
+  EXPECT_EQ("Orders/order 0.xml", path);  // seed 0 draws 0 first
+  EXPECT_EQ(text, Read(path));
+}
+
+TEST_F(Archive, ATakenNameDrawsAgain) {
+  std::filesystem::create_directory("Orders");
+  std::ofstream("Orders/order 0.xml") << "older order";
+  EXPECT_EQ("Orders/order 3137.xml", service::ArchiveOrder("new", 0));
+  EXPECT_EQ("older order", Read("Orders/order 0.xml"));
+  EXPECT_EQ("new", Read("Orders/order 3137.xml"));
+}
+
+TEST_F(Archive, GivesUpWhenEveryDrawIsTaken) {
+  std::filesystem::create_directory("Orders");
+  service::TArchiveNumbers numbers(5);
+  for (int i = 0; i < service::kMaxArchiveDraws; ++i)
+    std::ofstream("Orders/order " + std::to_string(numbers.Next()) + ".xml") << "kept";
+  const size_t before = FileCount();
+  try {
+    service::ArchiveOrder("new", 5);
+    FAIL() << "no error";
+  } catch (const EFCreateError& e) {
+    EXPECT_EQ(0u, e.Message().find("Cannot create file \"" + FDir.string() + "/Orders/order "))
+        << e.Message();
+  }
+  EXPECT_EQ(before, FileCount());
+}
+
+TEST_F(Archive, NoFolderMeansCannotCreate) {
+  std::ofstream("Orders") << "a file where the folder belongs";
+  try {
+    service::ArchiveOrder("new", 0);
+    FAIL() << "no error";
+  } catch (const EFCreateError& e) {
+    EXPECT_EQ("Cannot create file \"" + FDir.string() + "/Orders/order 0.xml\". Not a directory",
+              e.Message());
+  }
+}
+
+// A write cut short by the file size limit must leave no partial copy behind.
+// Runs in a child process, which alone gets the limit.
+void WriteOverTheSizeLimit() {
+  ::signal(SIGXFSZ, SIG_IGN);
+  rlimit limit{};
+  limit.rlim_cur = limit.rlim_max = 1000;
+  ::setrlimit(RLIMIT_FSIZE, &limit);
+  bool failed = false;
+  try {
+    service::ArchiveOrder(std::string(5000, 'x'), 0);
+  } catch (const EFCreateError& e) {
+    failed = e.Message().find("Cannot create file") == 0;
+  }
+  const bool noFile = std::filesystem::is_empty("Orders");
+  // The child's own folder: no TearDown runs here.
+  const std::filesystem::path dir = std::filesystem::current_path();
+  std::filesystem::current_path(dir.parent_path());
+  std::filesystem::remove_all(dir);
+  std::exit(failed && noFile ? 0 : 1);
+}
+
+TEST_F(Archive, AFailedWriteLeavesNoFile) {
+  GTEST_FLAG_SET(death_test_style, "threadsafe");
+  EXPECT_EXIT(WriteOverTheSizeLimit(), ::testing::ExitedWithCode(0), "");
+}
