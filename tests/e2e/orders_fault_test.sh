@@ -25,7 +25,7 @@ relay_stop() {  # the relay and every connection it carries
   wait "$RELAY" 2>/dev/null || true
   RELAY=
 }
-trap 'relay_stop; cleanup' EXIT
+e2e_at_exit relay_stop
 
 relay_start
 new_site good "$(settings_for "127.0.0.1/$RELAY_PORT:$DBFILE")"
