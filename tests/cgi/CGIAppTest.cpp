@@ -10,6 +10,7 @@
 #include "cgi/CGIHTTP.h"
 #include "cgi/HTTPApp.h"
 #include "tests/cgi/FakeChannel.h"
+#include "tests/support/ExpectThrow.h"
 
 namespace {
 
@@ -221,12 +222,9 @@ TEST_F(CGIAppTest, OnlyOneModuleClass) {
   TCGIApplication app(channel);
   app.RegisterModuleClass(kProbe);
   app.RegisterModuleClass(kProbe);
-  try {
-    app.RegisterModuleClass(WebModuleClass<TNoFormModule>("TNoFormModule"));
-    ADD_FAILURE() << "accepted";
-  } catch (const Exception& e) {
-    EXPECT_EQ("Only one data module per application", e.Message());
-  }
+  EXPECT_TRUE(ThrowsExactly<Exception>(
+      [&] { app.RegisterModuleClass(WebModuleClass<TNoFormModule>("TNoFormModule")); },
+      "Exception: Only one data module per application"));
 }
 
 TEST_F(CGIAppTest, BodyIsReadBeforeServing) {

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include "tests/cgi/FakeChannel.h"
+#include "tests/support/ExpectThrow.h"
 #include "tests/support/HeapCounter.h"
 
 namespace {
@@ -28,18 +29,10 @@ TEST(FieldDecode, BrokenSequencesRaiseWithThePositionOfThePercent) {
       {"x%zz", true, "Invalid URL encoded character (%zz) at position 2"},
       {"%4g1", true, "Invalid URL encoded character (%4g) at position 1"},
   };
-  for (const auto& c : kCases) {
-    try {
-      DecodeField(c.in);
-      ADD_FAILURE() << c.in << " did not raise";
-    } catch (const EConvertError& e) {
-      EXPECT_TRUE(c.convert) << c.in;
-      EXPECT_EQ(c.message, e.Message()) << c.in;
-    } catch (const EWebBrokerException& e) {
-      EXPECT_FALSE(c.convert) << c.in;
-      EXPECT_EQ(c.message, e.Message()) << c.in;
-    }
-  }
+  for (const auto& c : kCases)
+    EXPECT_EQ(std::string(c.convert ? "EConvertError: " : "EWebBrokerException: ") + c.message,
+              ThrownError([&] { DecodeField(c.in); }))
+        << c.in;
 }
 
 TEST(FieldSplit, SeparatorsLineBreaksAndQuotes) {

@@ -7,6 +7,7 @@
 #include "cgi/HTTPApp.h"
 #include "cgi/Masks.h"
 #include "tests/cgi/FakeChannel.h"
+#include "tests/support/ExpectThrow.h"
 
 namespace {
 
@@ -172,12 +173,8 @@ TEST(ActionItem, DuplicateNameInAnyCase) {
   TWebActionItems items;
   items.Add()->SetName("DefaultHandler");
   TWebActionItem* second = items.Add();
-  try {
-    second->SetName("defaulthandler");
-    ADD_FAILURE() << "accepted";
-  } catch (const EWebBrokerException& e) {
-    EXPECT_EQ("Duplicate action name", e.Message());
-  }
+  EXPECT_TRUE(ThrowsExactly<EWebBrokerException>([&] { second->SetName("defaulthandler"); },
+                                                 "EWebBrokerException: Duplicate action name"));
   items.Items(0)->SetName("DEFAULTHANDLER");  // its own name in another case
   EXPECT_EQ("DEFAULTHANDLER", items.Items(0)->Name());
 }

@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include "tests/support/ExpectThrow.h"
+
 namespace {
 
 std::string Repeat(const std::string& s, int n) {
@@ -58,14 +60,10 @@ TEST(Mask, InvalidMasks) {
        "'*a*a*a*a*a*a*a*a*a*a*a*a*a*a*a*a*a*a*a*a*a*a*a*a*a*a*a*a*a*a*a' is an invalid mask "
        "at (62)"},
   };
-  for (const auto& c : kCases) {
-    try {
-      TMask mask(c.mask);
-      ADD_FAILURE() << c.mask << " was accepted";
-    } catch (const EMaskException& e) {
-      EXPECT_EQ(c.message, e.Message()) << c.mask;
-    }
-  }
+  for (const auto& c : kCases)
+    EXPECT_TRUE(ThrowsExactly<EMaskException>([&] { TMask mask(c.mask); },
+                                              std::string("EMaskException: ") + c.message))
+        << c.mask;
   EXPECT_TRUE(TMask(Repeat("*a", 30)).Matches(std::string(30, 'a')));
 }
 

@@ -54,33 +54,33 @@ expected="$DECL$CR<foods>$(
 status=$(fetch "$URL_good?q=getsprfood&user=1001&device=CHECK&version=3")
 check "getsprfood status" "$status" 200
 check "getsprfood content type" "$(header Content-Type)" "text/xml"
-check "getsprfood bytes" "$(cat "$WORK/body"; echo x)" "${expected}x"
-xmllint --noout "$WORK/body" 2>/dev/null && pass "getsprfood well-formed" || fail "getsprfood well-formed"
+check "getsprfood bytes" "$(cat "$E2E_OUT/body"; echo x)" "${expected}x"
+xmllint --noout "$E2E_OUT/body" 2>/dev/null && pass "getsprfood well-formed" || fail "getsprfood well-formed"
 
 fetch "$URL_good?q=getsprfood&user=9001&device=HALL-1" >/dev/null
-check "getsprfood: a card of no waiter gets the empty list" "$(cat "$WORK/body")" "$DECL$CR<foods>$CR</foods>"
+check "getsprfood: a card of no waiter gets the empty list" "$(cat "$E2E_OUT/body")" "$DECL$CR<foods>$CR</foods>"
 fetch "$URL_good?q=getsprfood&device=HALL-1" >/dev/null
-check "getsprfood: no user field gets the empty list" "$(cat "$WORK/body")" "$DECL$CR<foods>$CR</foods>"
+check "getsprfood: no user field gets the empty list" "$(cat "$E2E_OUT/body")" "$DECL$CR<foods>$CR</foods>"
 fetch "$URL_good?q=getsprfood&user=1001&device=NOWHERE" >/dev/null
-check "getsprfood: an unknown station gets the empty list" "$(cat "$WORK/body")" "$DECL$CR<foods>$CR</foods>"
+check "getsprfood: an unknown station gets the empty list" "$(cat "$E2E_OUT/body")" "$DECL$CR<foods>$CR</foods>"
 
 # The whole demo menu of the main hall is well-formed and in UTF-8.
 fetch "$URL_good?q=getsprfood&user=1002&device=HALL-1" >/dev/null
-xmllint --noout "$WORK/body" 2>/dev/null && pass "demo menu well-formed" || fail "demo menu well-formed"
-check "demo menu item count" "$(grep -o '<food>' "$WORK/body" | wc -l)" \
+xmllint --noout "$E2E_OUT/body" 2>/dev/null && pass "demo menu well-formed" || fail "demo menu well-formed"
+check "demo menu item count" "$(grep -o '<food>' "$E2E_OUT/body" | wc -l)" \
   "$(sql "select count(*) from RESTAURANT_GETPRICEFORMOBILE('1002', 'HALL-1');")"
-grep -q "<food>Борщ с пампушками$CR<ID>301</ID>" "$WORK/body" && pass "demo menu Cyrillic" || fail "demo menu Cyrillic"
+grep -q "<food>Борщ с пампушками$CR<ID>301</ID>" "$E2E_OUT/body" && pass "demo menu Cyrillic" || fail "demo menu Cyrillic"
 
 # ---- getsprfoodgroup ------------------------------------------------------------
 expected="$DECL$CR<foodgroups>$CR<foodgroup>$CR<ID></ID>$CR</foodgroup>$CR<foodgroup>Холодные закуски$CR<ID>1</ID>$CR</foodgroup>$CR<foodgroup>Салаты$CR<ID>2</ID>$CR</foodgroup>$CR</foodgroups>"
 status=$(fetch "$URL_good?q=getsprfoodgroup&user=1001&device=CHECK")
 check "getsprfoodgroup status" "$status" 200
 check "getsprfoodgroup content type" "$(header Content-Type)" "text/xml"
-check "getsprfoodgroup bytes" "$(cat "$WORK/body"; echo x)" "${expected}x"
-xmllint --noout "$WORK/body" 2>/dev/null && pass "getsprfoodgroup well-formed" || fail "getsprfoodgroup well-formed"
+check "getsprfoodgroup bytes" "$(cat "$E2E_OUT/body"; echo x)" "${expected}x"
+xmllint --noout "$E2E_OUT/body" 2>/dev/null && pass "getsprfoodgroup well-formed" || fail "getsprfoodgroup well-formed"
 fetch "$URL_good?q=getsprfoodgroup&user=1006&device=BAR" >/dev/null
 check "getsprfoodgroup: bar staff see the bar groups in order" \
-  "$(grep -o '<ID>[0-9]*</ID>' "$WORK/body" | tr -d '\n')" \
+  "$(grep -o '<ID>[0-9]*</ID>' "$E2E_OUT/body" | tr -d '\n')" \
   "<ID>9</ID><ID>10</ID><ID>11</ID><ID>12</ID><ID>13</ID>"
 
 # ---- getsprstewards -------------------------------------------------------------
@@ -99,29 +99,29 @@ expected="$DECL$CR<stewards>$(
 status=$(fetch "$URL_good?q=getsprstewards")
 check "getsprstewards status" "$status" 200
 check "getsprstewards content type" "$(header Content-Type)" "text/xml"
-check "getsprstewards bytes" "$(cat "$WORK/body"; echo x)" "${expected}x"
-xmllint --noout "$WORK/body" 2>/dev/null && pass "getsprstewards well-formed" || fail "getsprstewards well-formed"
+check "getsprstewards bytes" "$(cat "$E2E_OUT/body"; echo x)" "${expected}x"
+xmllint --noout "$E2E_OUT/body" 2>/dev/null && pass "getsprstewards well-formed" || fail "getsprstewards well-formed"
 sql "update RESTAURANT_WAITERS set name = ' Ким & <Ли> ' where id = 2; commit;" >/dev/null
 fetch "$URL_good?q=getsprstewards" >/dev/null
-grep -q "<pin>1002</pin>Ким &amp; &lt;Ли&gt;</steward>" "$WORK/body" && pass "getsprstewards escapes and trims" || fail "getsprstewards escapes and trims"
+grep -q "<pin>1002</pin>Ким &amp; &lt;Ли&gt;</steward>" "$E2E_OUT/body" && pass "getsprstewards escapes and trims" || fail "getsprstewards escapes and trims"
 
 # ---- failures ----------------------------------------------------------------------
 for q in getsprfood getsprfoodgroup getsprstewards; do
   status=$(fetch "$URL_baddb?q=$q&user=1001&device=HALL-1")
   check "$q: missing database status" "$status" 200
   check "$q: missing database content type" "$(header Content-Type)" "text/plain"
-  check "$q: missing database first line" "$(head -1 "$WORK/body" | tr -d '\r')" "DorvanaWebInterface.Database:"
+  check "$q: missing database first line" "$(head -1 "$E2E_OUT/body" | tr -d '\r')" "DorvanaWebInterface.Database:"
   if [ $q = getsprfood ]; then
-    iconv -f UTF-8 -t UTF-8 "$WORK/body" >/dev/null 2>&1 && pass "$q: message is UTF-8" || fail "$q: message is UTF-8"
+    iconv -f UTF-8 -t UTF-8 "$E2E_OUT/body" >/dev/null 2>&1 && pass "$q: message is UTF-8" || fail "$q: message is UTF-8"
   fi
   status=$(fetch "$URL_nosettings?q=$q&user=1001&device=HALL-1")
   check "$q: no settings status" "$status" 500
-  grep -q "DorvanaWebInterface.Database: Cannot perform operation -- DB is not open." "$WORK/body" &&
+  grep -q "DorvanaWebInterface.Database: Cannot perform operation -- DB is not open." "$E2E_OUT/body" &&
     pass "$q: no settings message" || fail "$q: no settings message"
 done
 # ---- concurrency -------------------------------------------------------------------
 fetch "$URL_good?q=getsprfood&user=1001&device=HALL-1" >/dev/null
-cp "$WORK/body" "$WORK/menu.expected"
+cp "$E2E_OUT/body" "$WORK/menu.expected"
 mkdir -p "$WORK/many"
 seq 1 16 | xargs -P 16 -I{} curl -s -o "$WORK/many/{}" "$URL_good?q=getsprfood&user=1001&device=HALL-1"
 same=0

@@ -6,13 +6,13 @@
 # accepts connections and never answers.
 . "$(dirname "$0")/service_env.sh" "$1"
 
-ORDER=$ROOT/bench/intake/order.sh
+ORDER=$E2E_ROOT/bench/intake/order.sh
 LISTENER=
 stop_listener() {
   if [ -n "$LISTENER" ]; then kill "$LISTENER" 2>/dev/null || true; wait "$LISTENER" 2>/dev/null || true; fi
   LISTENER=
 }
-trap 'stop_listener; cleanup' EXIT
+e2e_at_exit stop_listener
 
 imported() { sql "select count(*) from Restaurant_ImportedOrders where guid = '$1';"; }
 rows_of() { sql "select count(*) from Restaurant_ImportedOrderRows where guidOrder = '$1';"; }
@@ -50,14 +50,14 @@ chmod 755 "$WORK/bin/lighttpd"
 PATH=$WORK/bin:$PATH new_site limited "$(settings_for "$DB")"
 "$ORDER" fsz-1 400 > "$WORK/fsz.xml"
 status=$(fetch "$URL_limited?q=addorder" --data-binary "@$WORK/fsz.xml")
-check "file-size limit: the program's own error page" "$status|$(grep -c 'Cannot create file' "$WORK/body")" "500|1"
-grep -q 'File too large' "$WORK/body" && pass "file-size limit: the system's reason" ||
+check "file-size limit: the program's own error page" "$status|$(grep -c 'Cannot create file' "$E2E_OUT/body")" "500|1"
+grep -q 'File too large' "$E2E_OUT/body" && pass "file-size limit: the system's reason" ||
   fail "file-size limit: the system's reason"
 check "file-size limit: no copy left in Orders" "$(find "$WORK/limited/Orders" -type f | wc -l)" 0
 check "file-size limit: nothing imported" "$(imported fsz-1)" 0
 "$ORDER" fsz-2 20 > "$WORK/fsz2.xml"
 fetch "$URL_limited?q=addorder" --data-binary "@$WORK/fsz2.xml" >/dev/null
-check "file-size limit: an order that fits goes through" "$(cat "$WORK/body")|$(imported fsz-2)" "ok|1"
+check "file-size limit: an order that fits goes through" "$(cat "$E2E_OUT/body")|$(imported fsz-2)" "ok|1"
 
 # ---- one large order posted many times at once ----------------------------------------
 new_site good "$(settings_for "$DB")"
@@ -114,9 +114,9 @@ new_site silent2 "$(settings_for "127.0.0.1/$SILENT_PORT:/srv/db/none.fdb")CONNE
 # The client library on its own would wait 180 s; the default bound is 15 s.
 status=$(fetch "$URL_silent?q=getsprfood&user=1001&device=HALL-1" --max-time 60) || status=timeout
 check "silent host: answered with the connect failure" \
-  "$status|$(header Content-Type)|$(head -c 29 "$WORK/body")" "200|text/plain|DorvanaWebInterface.Database:"
+  "$status|$(header Content-Type)|$(head -c 29 "$E2E_OUT/body")" "200|text/plain|DorvanaWebInterface.Database:"
 status=$(fetch "$URL_silent2?q=addorder" --max-time 30 --data-binary "@$WORK/silent.xml") || status=timeout
 check "silent host, CONNECT TIMEOUT=2: answered with the connect failure" \
-  "$status|$(head -c 29 "$WORK/body")" "200|DorvanaWebInterface.Database:"
+  "$status|$(head -c 29 "$E2E_OUT/body")" "200|DorvanaWebInterface.Database:"
 
 finish

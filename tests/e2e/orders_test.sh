@@ -20,10 +20,10 @@ order() {
   done
   printf '</FOODS>\n</ORDER>\n'
 }
-post() {  # post FILE [URL]: prints the status; the reply is in $WORK/body
+post() {  # post FILE [URL]: prints the status; the reply is in $E2E_OUT/body
   fetch "${2:-$URL_good}?q=addorder" --data-binary "@$1"
 }
-reply() { cat "$WORK/body"; }
+reply() { cat "$E2E_OUT/body"; }
 archived() { find "$ORDERS" -name 'order *.xml' 2>/dev/null | wc -l; }
 imported() { sql "select count(*) from Restaurant_ImportedOrders where guid = '$1';"; }
 rows_of() { sql "select count(*) from Restaurant_ImportedOrderRows where guidOrder = '$1';"; }
@@ -92,17 +92,17 @@ before=$(sql "select count(*) from Restaurant_ImportedOrders;")
 order o-noguid 5 "301 1 0 no" | grep -v GUID > "$WORK/o.xml"
 status=$(post "$WORK/o.xml")
 check "missing GUID: status" "$status" 500
-grep -q "The order has no GUID element" "$WORK/body" && pass "missing GUID: message" || fail "missing GUID: message"
+grep -q "The order has no GUID element" "$E2E_OUT/body" && pass "missing GUID: message" || fail "missing GUID: message"
 check "missing GUID: nothing written" "$(sql "select count(*) from Restaurant_ImportedOrders;")" "$before"
 
 n=$(archived)
 status=$(fetch "$URL_good?q=addorder" --data-binary '')
 check "empty body: status" "$status" 500
-grep -q "No root element found in xml" "$WORK/body" && pass "empty body: message" || fail "empty body: message"
+grep -q "No root element found in xml" "$E2E_OUT/body" && pass "empty body: message" || fail "empty body: message"
 check "empty body: no archive file" "$(archived)" "$n"
 status=$(fetch "$URL_good?q=addorder")
 check "GET without a body: status" "$status" 500
-grep -q "No root element found in xml" "$WORK/body" && pass "GET without a body: message" || fail "GET without a body: message"
+grep -q "No root element found in xml" "$E2E_OUT/body" && pass "GET without a body: message" || fail "GET without a body: message"
 check "GET without a body: no archive file" "$(archived)" "$n"
 
 # Blank identifiers are refused like a missing one: otherwise the first blank
@@ -112,7 +112,7 @@ for guid in '' ' ' '	 '; do
   order "$guid" 5 "301 1 0 no" > "$WORK/o.xml"
   status=$(post "$WORK/o.xml")
   check "GUID '$guid': status" "$status" 500
-  grep -q "The order's GUID is empty: nothing was imported." "$WORK/body" && pass "GUID '$guid': message" ||
+  grep -q "The order's GUID is empty: nothing was imported." "$E2E_OUT/body" && pass "GUID '$guid': message" ||
     fail "GUID '$guid': message"
 done
 check "blank GUIDs: nothing written" "$(sql "select count(*) from Restaurant_ImportedOrders;")" "$before"
@@ -149,7 +149,7 @@ check "the terminal's corrected post goes through" "$(reply)|$(imported o-bad4)|
 order o-noset 5 "301 1 0 no" > "$WORK/o.xml"
 status=$(post "$WORK/o.xml" "$URL_nosettings")
 check "no settings file: status" "$status" 500
-grep -q "DorvanaWebInterface.Database: Cannot perform operation -- DB is not open." "$WORK/body" &&
+grep -q "DorvanaWebInterface.Database: Cannot perform operation -- DB is not open." "$E2E_OUT/body" &&
   pass "no settings file: message" || fail "no settings file: message"
 check "no settings file: archived anyway" "$(find "$WORK/nosettings/Orders" -name 'order *.xml' | wc -l)" 1
 
@@ -159,7 +159,7 @@ touch "$ORDERS"   # a file where the folder should be
 order o-noarch 5 "301 1 0 no" > "$WORK/o.xml"
 status=$(post "$WORK/o.xml")
 check "archive not writable: status" "$status" 500
-grep -q "Cannot create file" "$WORK/body" && pass "archive not writable: message" || fail "archive not writable: message"
+grep -q "Cannot create file" "$E2E_OUT/body" && pass "archive not writable: message" || fail "archive not writable: message"
 check "archive not writable: nothing imported" "$(imported o-noarch)" 0
 rm "$ORDERS"
 mv "$WORK/Orders.kept" "$ORDERS"

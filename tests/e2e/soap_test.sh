@@ -4,19 +4,6 @@
 # every operation called by PHP's SoapClient.
 source "$(dirname "$0")/harness.sh" "$1"
 
-expect() {  # expect NAME ACTUAL EXPECTED
-  if [ "$2" = "$3" ]; then
-    echo "ok   $1"
-    E2E_PASSED=$((E2E_PASSED + 1))
-  else
-    echo "FAIL $1"
-    echo "  expected: $3"
-    echo "  actual:   $2"
-    E2E_FAILED=$((E2E_FAILED + 1))
-  fi
-}
-header() { grep -i "^$1:" "$E2E_OUT/$2.head" | head -1 | sed -e 's/^[^:]*: *//' -e 's/\r$//'; }
-
 # Run directly: the bytes the program writes.
 AT=(SERVER_PROTOCOL=HTTP/1.1 HTTP_HOST=h SERVER_PORT=8080 SCRIPT_NAME=/cgi-bin/x.exe)
 direct soap_listing "${AT[@]}" REQUEST_METHOD=GET PATH_INFO=/wsdl/
@@ -38,24 +25,24 @@ direct soap_broken_envelope "${AT[@]}" REQUEST_METHOD=POST PATH_INFO=/soap/isoap
 serve
 curl -s -D "$E2E_OUT/listing.head" -o "$E2E_OUT/listing" "$E2E_URL/wsdl"
 curl -s -o "$E2E_OUT/listing2" "$E2E_URL/wsdl/"
-expect "listing type" "$(header Content-Type listing)" text/html
-expect "listing rows" "$(grep -o '<td class="TblRow">I[A-Za-z]*</td>' "$E2E_OUT/listing" | tr '\n' ' ')" \
+check "listing type" "$(header Content-Type listing)" text/html
+check "listing rows" "$(grep -o '<td class="TblRow">I[A-Za-z]*</td>' "$E2E_OUT/listing" | tr '\n' ' ')" \
   '<td class="TblRow">ISoapTest</td> <td class="TblRow">IWSDLPublish</td> '
-expect "listing link" "$(grep -c "<a href=\"$E2E_URL/wsdl/ISoapTest\">ISoapTest</a>" "$E2E_OUT/listing")" 1
-expect "/wsdl/ gives the same page" "$(cmp -s "$E2E_OUT/listing" "$E2E_OUT/listing2" && echo same)" same
+check "listing link" "$(grep -c "<a href=\"$E2E_URL/wsdl/ISoapTest\">ISoapTest</a>" "$E2E_OUT/listing")" 1
+check "/wsdl/ gives the same page" "$(cmp -s "$E2E_OUT/listing" "$E2E_OUT/listing2" && echo same)" same
 
 curl -s -D "$E2E_OUT/wsdl.head" -o "$E2E_OUT/wsdl" "$E2E_URL/wsdl/ISoapTest"
-expect "wsdl type" "$(header Content-Type wsdl)" text/xml
-expect "wsdl well-formed" "$(xmllint --noout "$E2E_OUT/wsdl" 2>&1 && echo yes)" yes
-expect "wsdl address" \
+check "wsdl type" "$(header Content-Type wsdl)" text/xml
+check "wsdl well-formed" "$(xmllint --noout "$E2E_OUT/wsdl" 2>&1 && echo yes)" yes
+check "wsdl address" \
   "$(xmllint --xpath 'string(//*[local-name()="address"]/@location)' "$E2E_OUT/wsdl")" \
   "$E2E_URL/soap/ISoapTest"
 
 curl -s -D "$E2E_OUT/fault.head" -o "$E2E_OUT/fault" -H 'SOAPAction: "urn:Nothing#x"' \
   -H 'Content-Type: text/xml' --data-binary "$ECHO" "$E2E_URL/soap"
-expect "unregistered SOAPAction status" "$(head -1 "$E2E_OUT/fault.head" | tr -d '\r')" \
+check "unregistered SOAPAction status" "$(head -1 "$E2E_OUT/fault.head" | tr -d '\r')" \
   "HTTP/1.1 500 Internal Server Error"
-expect "status-500 fault well-formed" "$(xmllint --noout "$E2E_OUT/fault" 2>&1 && echo yes)" yes
+check "status-500 fault well-formed" "$(xmllint --noout "$E2E_OUT/fault" 2>&1 && echo yes)" yes
 
 # A real client calls every operation.
 php "$(dirname "$0")/soap_client.php" "$E2E_URL/wsdl/ISoapTest" >"$E2E_OUT/php" 2>&1
@@ -63,7 +50,7 @@ rc=$?
 cat "$E2E_OUT/php"
 E2E_PASSED=$((E2E_PASSED + $(grep -c '^ok ' "$E2E_OUT/php")))
 E2E_FAILED=$((E2E_FAILED + $(grep -c '^FAIL' "$E2E_OUT/php")))
-[ "$rc" = 0 ] || grep -q '^FAIL' "$E2E_OUT/php" || { echo "FAIL php exit code $rc"; E2E_FAILED=$((E2E_FAILED + 1)); }
+[ "$rc" = 0 ] || grep -q '^FAIL' "$E2E_OUT/php" || fail "php exit code $rc"
 
 # A second, independent client: the npm package "soap", installed beside the
 # program on first use. Without the npm registry this part is skipped.
@@ -79,7 +66,7 @@ if [ -d "$NODE_DIR/node_modules/soap" ]; then
   cat "$E2E_OUT/node"
   E2E_PASSED=$((E2E_PASSED + $(grep -c '^ok ' "$E2E_OUT/node")))
   E2E_FAILED=$((E2E_FAILED + $(grep -c '^FAIL' "$E2E_OUT/node")))
-  [ "$rc" = 0 ] || grep -q '^FAIL' "$E2E_OUT/node" || { echo "FAIL node exit code $rc"; E2E_FAILED=$((E2E_FAILED + 1)); }
+  [ "$rc" = 0 ] || grep -q '^FAIL' "$E2E_OUT/node" || fail "node exit code $rc"
 else
   echo "skip node client: the npm package soap could not be installed"
 fi

@@ -10,6 +10,7 @@
 #include "FbTestSupport.h"
 #include "fb/fib.h"
 #include "fb/pFIBDatabase.h"
+#include "tests/support/ExpectThrow.h"
 
 namespace {
 
@@ -22,16 +23,6 @@ std::string Hex(const std::string& bytes) {
     out += kDigits[c & 15];
   }
   return out;
-}
-
-template <class F>
-std::string ErrorOf(F f) {
-  try {
-    f();
-  } catch (const Exception& e) {
-    return e.ClassName() + ": " + e.Message();
-  }
-  return "no error";
 }
 
 // ---- parameter buffers -----------------------------------------------------------
@@ -88,7 +79,7 @@ TEST(DatabaseParams, RefusesWhatItCannotEncode) {
     if (line == "user_name=") line += std::string(256, 'u');
     TFIBDatabase db;
     db.SetDBParams({line});
-    EXPECT_EQ(c.error, ErrorOf([&] { db.BuildDPB(); })) << c.line;
+    EXPECT_EQ(c.error, ThrownError([&] { db.BuildDPB(); })) << c.line;
   }
   TFIBDatabase db;
   db.SetDBParams({"user_name=" + std::string(255, 'u')});
@@ -163,7 +154,7 @@ TEST(TransactionParams, RefusesWhatItCannotEncode) {
   for (const auto& c : kCases) {
     TFIBTransaction t;
     t.SetTRParams({c.line});
-    EXPECT_EQ(c.error, ErrorOf([&] { t.BuildTPB(); })) << c.line;
+    EXPECT_EQ(c.error, ThrownError([&] { t.BuildTPB(); })) << c.line;
   }
 }
 
@@ -222,10 +213,10 @@ TEST_F(FakeSessionTest, StartBeforeConnectNamesTheConnection) {
   EXPECT_EQ(
       "EFIBClientError: DorvanaWebInterface.Database: Cannot perform operation -- DB is "
       "not open.",
-      ErrorOf([&] { read_->StartTransaction(); }));
+      ThrownError([&] { read_->StartTransaction(); }));
   EXPECT_FALSE(read_->Active());
   EXPECT_EQ("EFIBClientError: Database name is missing.",
-            ErrorOf([&] { db_->SetConnected(true); }));
+            ThrownError([&] { db_->SetConnected(true); }));
   // The name is checked before the library is loaded.
   EXPECT_EQ(nullptr, db_->ClientLibrary());
 }
@@ -249,10 +240,10 @@ TEST_F(FakeSessionTest, ConnectSendsTheDPBAndReadsTheServerFacts) {
   // A second connect does nothing.
   db_->SetConnected(true);
   EXPECT_EQ("EFIBClientError: Cannot perform operation -- DB is currently open.",
-            ErrorOf([&] { db_->ConnectParams().SetRoleName("R"); }));
+            ThrownError([&] { db_->ConnectParams().SetRoleName("R"); }));
   EXPECT_EQ("EFIBClientError: Cannot perform operation -- DB is currently open.",
-            ErrorOf([&] { db_->SetDBName("other.fdb"); }));
-  EXPECT_EQ("EFIBClientError: SQL Dialect invalid", ErrorOf([&] { db_->SetSQLDialect(0); }));
+            ThrownError([&] { db_->SetDBName("other.fdb"); }));
+  EXPECT_EQ("EFIBClientError: SQL Dialect invalid", ThrownError([&] { db_->SetSQLDialect(0); }));
 }
 
 TEST_F(FakeSessionTest, TransactionsSendTheirTPBAndEndOnce) {
@@ -266,13 +257,13 @@ TEST_F(FakeSessionTest, TransactionsSendTheirTPBAndEndOnce) {
   EXPECT_FALSE(read_->Active());
   EXPECT_EQ(tsInactive, read_->TransactionState());
   EXPECT_EQ("EFIBClientError: DorvanaWebInterface.TransactionRead :Transaction is not active.",
-            ErrorOf([&] { read_->Rollback(); }));
+            ThrownError([&] { read_->Rollback(); }));
   EXPECT_EQ(0, Call<int()>("fake_rollback_count")());
 
   rw_->StartTransaction();
   EXPECT_EQ("03 09 07 11 0F", LastTPB());
   EXPECT_EQ("EFIBClientError: DorvanaWebInterface.TransactionRW :Transaction is active.",
-            ErrorOf([&] { rw_->SetTRParams({"read"}); }));
+            ThrownError([&] { rw_->SetTRParams({"read"}); }));
   rw_->SetActive(false);
   EXPECT_EQ(1, Call<int()>("fake_rollback_count")());
 }
@@ -293,7 +284,7 @@ TEST_F(FakeSessionTest, FailedCommitLeavesTheTransactionActive) {
   Connect();
   rw_->StartTransaction();
   Call<void(long)>("fake_fail_commit")(335544345);
-  const std::string error = ErrorOf([&] { rw_->Commit(); });
+  const std::string error = ThrownError([&] { rw_->Commit(); });
   EXPECT_EQ(0u, error.find("EFIBInterBaseError: DorvanaWebInterface.TransactionRW:\r\n")) << error;
   EXPECT_TRUE(rw_->Active());
   EXPECT_EQ(tsActive, rw_->TransactionState());
@@ -344,7 +335,7 @@ TEST_F(FakeSessionTest, BoundStatementsHearWhatHappens) {
   EXPECT_EQ(
       "EFIBClientError: DorvanaWebInterface.Database: Cannot perform operation -- DB is "
       "not open.",
-      ErrorOf([&] { a->CheckDatabase(); }));
+      ThrownError([&] { a->CheckDatabase(); }));
   Connect();
   rw_->StartTransaction();
   rw_->Commit();
@@ -361,9 +352,9 @@ TEST_F(FakeSessionTest, BoundStatementsHearWhatHappens) {
   b.reset();  // an unbound link hears nothing more
   TFIBBase none(&first);
   EXPECT_EQ("EFIBClientError: Database not assigned for Q1.",
-            ErrorOf([&] { none.CheckDatabase(); }));
+            ThrownError([&] { none.CheckDatabase(); }));
   EXPECT_EQ("EFIBClientError: Transaction not assigned for Q1.",
-            ErrorOf([&] { none.CheckTransaction(); }));
+            ThrownError([&] { none.CheckTransaction(); }));
   module_.reset();
   EXPECT_EQ((std::vector<std::string>{"a9", "a4"}), heard);
   EXPECT_EQ(nullptr, a->Database());
@@ -397,7 +388,7 @@ TEST_F(FakeSessionTest, ClockQueryRunsInTheInternalTransaction) {
                                       const std::string&) -> double {
     RaiseClientError(fbceUnknownError);
   };
-  EXPECT_EQ("EFIBClientError: Unknown error.", ErrorOf([&] { db_->SetConnected(true); }));
+  EXPECT_EQ("EFIBClientError: Unknown error.", ThrownError([&] { db_->SetConnected(true); }));
   EXPECT_TRUE(db_->Connected());
   EXPECT_FALSE(db_->InternalTransaction()->Active());
   EXPECT_EQ(1, Call<int()>("fake_rollback_count")());
@@ -422,11 +413,11 @@ TEST_F(FakeSessionTest, TransactionsKeepToOneClientLibrary) {
   EXPECT_EQ(
       "Exception: DorvanaWebInterface.TransactionRW.\r\nTransaction can't work with "
       "different client library.",
-      ErrorOf([&] { rw_->AddDatabase(&other); }));
+      ThrownError([&] { rw_->AddDatabase(&other); }));
   TFIBTransaction lonely;
   lonely.SetName("Lonely");
   EXPECT_EQ("EFIBClientError: Lonely :No databases are listed in transaction component.",
-            ErrorOf([&] { lonely.StartTransaction(); }));
+            ThrownError([&] { lonely.StartTransaction(); }));
 }
 
 }  // namespace

@@ -1,5 +1,3 @@
-#include "platform/Platform.h"
-
 #include <gtest/gtest.h>
 #include <signal.h>
 #include <sys/resource.h>
@@ -10,6 +8,7 @@
 #include <filesystem>
 #include <fstream>
 
+#include "platform/Platform.h"
 #include "runtime/Exception.h"
 
 namespace {

@@ -80,7 +80,8 @@ TEST_F(PlatformFiles, CreatesAFolderOnce) {
   EXPECT_TRUE(platform::DirectoryExists(folder));
   EXPECT_FALSE(platform::FileExists(folder));
   EXPECT_FALSE(platform::CreateDir(folder));
-  EXPECT_THROW(platform::CreateDir(Path("absent") + platform::PathDelimiter() + "Orders"), EOSError);
+  EXPECT_THROW(platform::CreateDir(Path("absent") + platform::PathDelimiter() + "Orders"),
+               EOSError);
 }
 
 TEST_F(PlatformFiles, FailuresRaiseWithThePath) {

@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "runtime/Exception.h"
+#include "tests/support/ExpectThrow.h"
 
 namespace {
 
@@ -63,12 +64,8 @@ TEST(Component, DuplicateNameIsRefused) {
   TLogged root(nullptr, "root");
   new TLogged(&root, "Query");
   auto* other = new TLogged(&root, "other");
-  try {
-    other->SetName("QUERY");
-    FAIL();
-  } catch (const EComponentError& e) {
-    EXPECT_EQ("A component named QUERY already exists", e.Message());
-  }
+  EXPECT_TRUE(ThrowsExactly<EComponentError>(
+      [&] { other->SetName("QUERY"); }, "EComponentError: A component named QUERY already exists"));
 }
 
 TEST(Component, FreeNotificationClearsLinks) {

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include "runtime/Exception.h"
+#include "tests/support/ExpectThrow.h"
 
 TEST(Trim, RemovesControlBytesAndBlanksButNotHighBytes) {
   const struct {
@@ -47,12 +48,8 @@ TEST(StrToInt, AcceptsDecimalAndHexForms) {
       EXPECT_EQ(c.value, v) << c.in;
     }
   }
-  try {
-    StrToInt("1 ");
-    FAIL();
-  } catch (const EConvertError& e) {
-    EXPECT_EQ("'1 ' is not a valid integer value", e.Message());
-  }
+  EXPECT_TRUE(ThrowsExactly<EConvertError>([] { StrToInt("1 "); },
+                                           "EConvertError: '1 ' is not a valid integer value"));
 }
 
 TEST(Cp1251ToUtf8, MapsEveryByteThroughTheCodePage) {

@@ -9,6 +9,8 @@
 #include <fstream>
 #include <set>
 
+#include "tests/support/ExpectThrow.h"
+
 TEST(ArchiveNumbers, FollowTheGenerator) {
   // seed 0: 1, then 1 * 134775813 + 1 = 134775814, ...
   service::TArchiveNumbers numbers(0);
@@ -91,13 +93,9 @@ TEST_F(Archive, GivesUpWhenEveryDrawIsTaken) {
 
 TEST_F(Archive, NoFolderMeansCannotCreate) {
   std::ofstream("Orders") << "a file where the folder belongs";
-  try {
-    service::ArchiveOrder("new", 0);
-    FAIL() << "no error";
-  } catch (const EFCreateError& e) {
-    EXPECT_EQ("Cannot create file \"" + FDir.string() + "/Orders/order 0.xml\". Not a directory",
-              e.Message());
-  }
+  EXPECT_TRUE(ThrowsExactly<EFCreateError>([] { service::ArchiveOrder("new", 0); },
+                                           "EFCreateError: Cannot create file \"" + FDir.string() +
+                                               "/Orders/order 0.xml\". Not a directory"));
 }
 
 // A write cut short by the file size limit must leave no partial copy behind.

@@ -9,6 +9,7 @@
 
 #include "soap/SoapTestIntf.h"
 #include "tests/soap/XPath.h"
+#include "tests/support/ExpectThrow.h"
 #include "tests/support/HeapCounter.h"
 
 namespace {
@@ -82,12 +83,9 @@ TEST(SoapRead, RefusesWhatIsNoDouble) {
       {"1e999", "Value: '1e999' is not a valid double"},
   };
   for (const auto& c : kCases) {
-    try {
-      ReadDouble(c.in);
-      ADD_FAILURE() << c.in;
-    } catch (const ESoapReadError& e) {
-      EXPECT_EQ(c.message, e.Message()) << c.in;
-    }
+    EXPECT_TRUE(ThrowsExactly<ESoapReadError>([&] { ReadDouble(c.in); },
+                                              std::string("ESoapReadError: ") + c.message))
+        << c.in;
   }
 }
 
@@ -98,12 +96,9 @@ TEST(SoapRead, EnumerationMembersByName) {
                       "</Value></ns1:echoEnum>")
                      .Args[0]
                      .AsOrdinal());
-  try {
-    Read("<ns1:echoEnum><Value>etsome</Value></ns1:echoEnum>");
-    ADD_FAILURE();
-  } catch (const ESoapReadError& e) {
-    EXPECT_EQ("Value: 'etsome' is not a member of TEnumTest", e.Message());
-  }
+  EXPECT_TRUE(ThrowsExactly<ESoapReadError>(
+      [] { Read("<ns1:echoEnum><Value>etsome</Value></ns1:echoEnum>"); },
+      "ESoapReadError: Value: 'etsome' is not a member of TEnumTest"));
 }
 
 TEST(SoapRead, AcceptsTheOlderSchemaNamespacesOnlyWhenAsked) {
@@ -250,12 +245,10 @@ TEST(SoapRead, FailuresNameTheirCause) {
        "Invalid SOAP envelope: a document type declaration is not allowed"},
   };
   for (const auto& c : kCases) {
-    try {
-      ReadSoapRequest(c.envelope, ISoapTestInterface(), kModuleOptions);
-      ADD_FAILURE() << c.envelope;
-    } catch (const ESoapReadError& e) {
-      EXPECT_EQ(c.message, e.Message()) << c.envelope;
-    }
+    EXPECT_TRUE(ThrowsExactly<ESoapReadError>(
+        [&] { ReadSoapRequest(c.envelope, ISoapTestInterface(), kModuleOptions); },
+        std::string("ESoapReadError: ") + c.message))
+        << c.envelope;
   }
 }
 

@@ -4,6 +4,7 @@
 
 #include <string>
 
+#include "tests/support/ExpectThrow.h"
 #include "tests/support/HeapCounter.h"
 
 namespace {
@@ -22,16 +23,10 @@ std::string RawOf(const std::string& text) {
   return std::string(Root(doc, text)->RawValue());
 }
 
+// f raises exactly an E with this message.
 template <class E, class F>
 void ExpectThrow(F f, const std::string& message, const std::string& context) {
-  try {
-    f();
-    ADD_FAILURE() << "no exception for " << context;
-  } catch (const E& e) {
-    EXPECT_EQ(message, e.Message()) << context;
-  } catch (const std::exception& e) {
-    ADD_FAILURE() << "wrong exception for " << context << ": " << e.what();
-  }
+  EXPECT_TRUE(ThrowsExactly<E>(f, E("").ClassName() + ": " + message)) << context;
 }
 
 }  // namespace
