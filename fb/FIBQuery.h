@@ -25,6 +25,7 @@
 #include <vector>
 
 #include "fb/FIBDatabase.h"
+#include "fb/FIBValueText.h"
 #include "fb/SqlTxtRtns.h"
 #include "runtime/Component.h"
 #include "runtime/Strings.h"
@@ -74,25 +75,6 @@ class TpFIBQueryOptions {
   static unsigned Bit(TpFIBQueryOption o) { return 1u << static_cast<unsigned>(o); }
   unsigned FBits = 0;
 };
-
-// The regional forms the text conversions use: read from the host on first use.
-// Tests may replace them.
-struct TFIBFormatSettings {
-  char DecimalMark = '.';
-  std::string ShortDateFormat;  // letters d, m, y, e.g. "dd.mm.yyyy"
-  std::string LongTimeFormat;   // letters h, n, s, z, e.g. "hh:nn:ss"
-};
-TFIBFormatSettings& FIBFormatSettings();
-
-// The general number form: at most 15 significant digits, fixed notation for
-// decimal exponents from -3 to 15, scientific ("1E20", "1.5E-5") otherwise.
-std::string FIBGeneralNumberText(double value, char decimalMark);
-// The exact decimal form of value * 10^scale (scale <= 0) without trailing zeros.
-std::string FIBScaledIntegerText(int64_t value, int scale, char decimalMark);
-// A date and time in a pattern of d, m, y, h, n, s and z letters; other characters
-// stand for themselves, and text in single or double quotes is copied as it is.
-std::string FIBFormatDateTime(const std::string& pattern, int year, int month, int day, int hour,
-                              int minute, int second, int millisecond);
 
 // One parameter or column value, bound to one XSQLVAR slot of its area. Reading in
 // a form that the type has no conversion for raises EFIBClientError 33 "Invalid
