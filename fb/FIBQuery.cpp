@@ -346,22 +346,22 @@ void TFIBQuery::WriteBlobParams() {
   for (int i = 0; i < FParams->Count(); ++i) {
     TFIBXSQLVAR& v = *FParams->FVars[i];
     if (!v.FBlobContent) continue;
-    isc_blob_handle blob = 0;
+    TBlobHandle blob(lib);
     ISC_QUAD id{};
-    Check(lib.isc_create_blob2(status, FBase.DBHandle(), FBase.TRHandle(), &blob, &id, 0, nullptr),
+    Check(lib.isc_create_blob2(status, FBase.DBHandle(), FBase.TRHandle(), blob.Ref(), &id, 0,
+                               nullptr),
           true);
     const std::string& content = *v.FBlobContent;
     for (size_t at = 0; at < content.size(); at += 32768) {
       const size_t chunk = std::min<size_t>(32768, content.size() - at);
-      if (Check(lib.isc_put_segment(status, &blob, static_cast<unsigned short>(chunk),
+      if (Check(lib.isc_put_segment(status, blob.Ref(), static_cast<unsigned short>(chunk),
                                     content.data() + at),
                 false) > 0) {
-        EFIBInterBaseError error = ServerError(lib, this);
-        lib.isc_close_blob(status, &blob);
-        throw error;
+        // Closing the blob overwrites the status vector: compose the error first.
+        throw ServerError(lib, this);
       }
     }
-    Check(lib.isc_close_blob(status, &blob), true);
+    Check(blob.Close(status), true);
     std::memcpy(v.FXSQLVAR->sqldata, &id, sizeof id);
   }
 }

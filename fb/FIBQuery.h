@@ -155,7 +155,6 @@ class TFIBXSQLVAR {
 class TFIBXSQLDA {
  public:
   TFIBXSQLDA(TFIBQuery* query, bool isParams);
-  ~TFIBXSQLDA();
   TFIBXSQLDA(const TFIBXSQLDA&) = delete;
   TFIBXSQLDA& operator=(const TFIBXSQLDA&) = delete;
 
@@ -165,7 +164,7 @@ class TFIBXSQLDA {
   // Empties the names; grows the block when needed; sets sqln and sqld to n.
   void SetCount(int n);
   // The block handed to the client library; null until the first entry exists.
-  XSQLDA* AsXSQLDA() const { return FXSQLDA; }
+  XSQLDA* AsXSQLDA() const { return reinterpret_cast<XSQLDA*>(FBlock.get()); }
   // Raises client message 23 for an index outside 0 .. Count - 1.
   TFIBXSQLVAR& operator[](int index) const;
   // The entry of a name (letter case ignored); null when there is none.
@@ -189,7 +188,9 @@ class TFIBXSQLDA {
   bool FIsParams;
   int FCount = 0;
   int FSize = 0;
-  XSQLDA* FXSQLDA = nullptr;
+  // The XSQLDA with FSize slots laid over zeroed bytes; operator new[] aligns
+  // them for it.
+  std::unique_ptr<std::byte[]> FBlock;
   std::vector<std::unique_ptr<TFIBXSQLVAR>> FVars;
   std::map<std::string, std::vector<int>> FNames;  // upper-case name -> indices
   // Names as callers asked for them, with what they found: a loop that reads the

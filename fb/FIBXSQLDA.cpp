@@ -1,5 +1,7 @@
 #include <algorithm>
+#include <cstddef>
 #include <cstring>
+#include <memory>
 
 #include "fb/FIBInternal.h"
 #include "fb/FIBQuery.h"
@@ -10,26 +12,25 @@
 
 TFIBXSQLDA::TFIBXSQLDA(TFIBQuery* query, bool isParams) : FQuery(query), FIsParams(isParams) {}
 
-TFIBXSQLDA::~TFIBXSQLDA() { std::free(FXSQLDA); }
-
 void TFIBXSQLDA::SetCount(int n) {
+  static_assert(alignof(XSQLDA) <= __STDCPP_DEFAULT_NEW_ALIGNMENT__);
   FNames.clear();
   FCachedNames.clear();
   if (n > FSize) {
     const size_t oldBytes = FSize > 0 ? XSQLDA_LENGTH(FSize) : 0;
     const size_t bytes = XSQLDA_LENGTH(n);
-    void* block = std::realloc(FXSQLDA, bytes);
-    if (!block) throw std::bad_alloc();
-    std::memset(static_cast<char*>(block) + oldBytes, 0, bytes - oldBytes);
-    FXSQLDA = static_cast<XSQLDA*>(block);
-    FXSQLDA->version = SQLDA_VERSION1;
+    auto block = std::make_unique<std::byte[]>(bytes);  // zeroed
+    if (oldBytes > 0) std::memcpy(block.get(), FBlock.get(), oldBytes);
+    FBlock = std::move(block);
+    XSQLDA* area = AsXSQLDA();
+    area->version = SQLDA_VERSION1;
     for (int i = FSize; i < n; ++i) FVars.push_back(std::make_unique<TFIBXSQLVAR>(this, i));
     FSize = n;
-    // The block may have moved.
-    for (int i = 0; i < n; ++i) FVars[i]->Attach(&FXSQLDA->sqlvar[i]);
+    // The block has moved.
+    for (int i = 0; i < n; ++i) FVars[i]->Attach(&area->sqlvar[i]);
   }
   FCount = n;
-  if (FXSQLDA) FXSQLDA->sqln = FXSQLDA->sqld = static_cast<ISC_SHORT>(n);
+  if (XSQLDA* area = AsXSQLDA()) area->sqln = area->sqld = static_cast<ISC_SHORT>(n);
 }
 
 TFIBXSQLVAR& TFIBXSQLDA::operator[](int index) const {

@@ -206,26 +206,25 @@ std::string TFIBXSQLVAR::BlobText() const {
   if (!q || !q->Database() || !q->Database()->ClientLibrary() || !q->Transaction()) return kBlob;
   IIBClientLibrary& lib = *q->Database()->ClientLibrary();
   ISC_STATUS* status = StatusVector();
-  isc_blob_handle blob = 0;
+  TBlobHandle blob(lib);
   ISC_QUAD id = FIBRead<ISC_QUAD>(FXSQLVAR->sqldata);
-  if (lib.isc_open_blob2(status, q->Database()->Handle(), q->Transaction()->Handle(), &blob, &id, 0,
-                         nullptr) != 0)
+  if (lib.isc_open_blob2(status, q->Database()->Handle(), q->Transaction()->Handle(), blob.Ref(),
+                         &id, 0, nullptr) != 0)
     return kBlob;
   std::string out;
   char buffer[16384];
   for (;;) {
     unsigned short got = 0;
-    const ISC_STATUS st = lib.isc_get_segment(status, &blob, &got, sizeof buffer, buffer);
+    const ISC_STATUS st = lib.isc_get_segment(status, blob.Ref(), &got, sizeof buffer, buffer);
     if (st == 0 || st == isc_segment) {
       out.append(buffer, got);
     } else if (st == isc_segstr_eof) {
       break;
     } else {
-      lib.isc_close_blob(status, &blob);
       return kBlob;
     }
   }
-  lib.isc_close_blob(status, &blob);
+  blob.Close(status);
   return TrimChars() ? TrimTrailing(std::move(out)) : out;
 }
 

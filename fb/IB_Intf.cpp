@@ -120,51 +120,50 @@ void SetEntry(TIBEntryTable& table, TIBEntry entry, void* p) {
 
 }  // namespace
 
+TLibraryModule::TLibraryModule(const std::string& name) : FHandle(platform::LoadLibrary(name)) {}
+
+TLibraryModule::~TLibraryModule() {
+  if (FHandle) platform::UnloadLibrary(FHandle);
+}
+
+void* TLibraryModule::Entry(const char* name) const {
+  return platform::GetProcAddress(FHandle, name);
+}
+
 const char* IBEntryName(TIBEntry entry) { return kEntryNames[static_cast<int>(entry)]; }
 
 void* IIBClientLibrary::Bind(TIBEntry entry, bool required) {
-  void* p = platform::GetProcAddress(FModule, IBEntryName(entry));
+  void* p = FModule.Entry(IBEntryName(entry));
   if (!p && required) RaiseMissingEntry();
   return p;
 }
 
-IIBClientLibrary::IIBClientLibrary(const std::string& libraryName) : FLibraryName(libraryName) {
-  FModule = platform::LoadLibrary(libraryName);
+IIBClientLibrary::IIBClientLibrary(const std::string& libraryName)
+    : FLibraryName(libraryName), FModule(libraryName) {
   if (!FModule) throw Exception(Format("Can't load library %s ", {libraryName}));
-  try {
-    auto bind = [&](TIBEntry e, bool required) { SetEntry(FEntries, e, Bind(e, required)); };
-    for (TIBEntry e : kRequired) bind(e, true);
-    bind(TIBEntry::isc_rollback_retaining, false);
-    if (FEntries.isc_rollback_retaining) {
-      FClientMajorVersion = 6;
-      FClientMinorVersion = 0;
-      for (TIBEntry e : kVersion6) bind(e, true);
-    } else {
-      FClientMajorVersion = 5;
-      FClientMinorVersion = 0;
-    }
-    bind(TIBEntry::isc_get_client_version, false);
-    if (FEntries.isc_get_client_version) {
-      bind(TIBEntry::isc_get_client_major_version, true);
-      bind(TIBEntry::isc_get_client_minor_version, true);
-      FClientMajorVersion = isc_get_client_major_version();
-      FClientMinorVersion = isc_get_client_minor_version();
-      for (TIBEntry e : kLateOptional) bind(e, false);
-    } else {
-      FClientMinorVersion = 0;
-    }
-    // Loading the library may have changed the floating-point control.
-    platform::SetExtendedFpuPrecision();
-  } catch (...) {
-    platform::UnloadLibrary(FModule);
-    FModule = nullptr;
-    throw;
+  auto bind = [&](TIBEntry e, bool required) { SetEntry(FEntries, e, Bind(e, required)); };
+  for (TIBEntry e : kRequired) bind(e, true);
+  bind(TIBEntry::isc_rollback_retaining, false);
+  if (FEntries.isc_rollback_retaining) {
+    FClientMajorVersion = 6;
+    FClientMinorVersion = 0;
+    for (TIBEntry e : kVersion6) bind(e, true);
+  } else {
+    FClientMajorVersion = 5;
+    FClientMinorVersion = 0;
   }
-}
-
-IIBClientLibrary::~IIBClientLibrary() {
-  if (FModule) platform::UnloadLibrary(FModule);
-  FModule = nullptr;
+  bind(TIBEntry::isc_get_client_version, false);
+  if (FEntries.isc_get_client_version) {
+    bind(TIBEntry::isc_get_client_major_version, true);
+    bind(TIBEntry::isc_get_client_minor_version, true);
+    FClientMajorVersion = isc_get_client_major_version();
+    FClientMinorVersion = isc_get_client_minor_version();
+    for (TIBEntry e : kLateOptional) bind(e, false);
+  } else {
+    FClientMinorVersion = 0;
+  }
+  // Loading the library may have changed the floating-point control.
+  platform::SetExtendedFpuPrecision();
 }
 
 void IIBClientLibrary::RaiseMissing(TIBEntry entry) const {

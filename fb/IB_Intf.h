@@ -15,6 +15,7 @@
 #include <cstdint>
 #include <memory>
 #include <string>
+#include <utility>
 
 // Entry points of newer client libraries that the installed C header may not
 // declare. Optional: they are bound when present and never called by the system.
@@ -116,6 +117,26 @@ struct TIBEntryTable {
 #undef DORVANA_IB_FIELD
 };
 
+// A loaded shared library; unloaded when this object dies.
+class TLibraryModule {
+ public:
+  TLibraryModule() = default;
+  // Empty when the library can't be loaded.
+  explicit TLibraryModule(const std::string& name);
+  ~TLibraryModule();
+  TLibraryModule(TLibraryModule&& o) noexcept : FHandle(std::exchange(o.FHandle, nullptr)) {}
+  TLibraryModule& operator=(TLibraryModule o) noexcept {  // the old handle dies with o
+    std::swap(FHandle, o.FHandle);
+    return *this;
+  }
+  explicit operator bool() const { return FHandle != nullptr; }
+  // The entry point of that name; null when the library has none.
+  void* Entry(const char* name) const;
+
+ private:
+  void* FHandle = nullptr;
+};
+
 // One loaded client library. Shared through std::shared_ptr; the OS library is
 // released when the last reference goes. Construction raises Exception "Can't load
 // library %s " when the library can't be loaded and EOSError when a required entry
@@ -125,7 +146,6 @@ class IIBClientLibrary {
  public:
   // Loads and binds; see the class comment for what it raises.
   explicit IIBClientLibrary(const std::string& libraryName);
-  ~IIBClientLibrary();
   IIBClientLibrary(const IIBClientLibrary&) = delete;
   IIBClientLibrary& operator=(const IIBClientLibrary&) = delete;
 
@@ -241,7 +261,7 @@ class IIBClientLibrary {
   void* Bind(TIBEntry entry, bool required);
 
   std::string FLibraryName;
-  void* FModule = nullptr;
+  TLibraryModule FModule;
   int FClientMajorVersion = 0;
   int FClientMinorVersion = 0;
   TIBEntryTable FEntries;
