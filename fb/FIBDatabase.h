@@ -96,6 +96,9 @@ class TFIBBase {
 // The DPB lines as user name, password, role and character set.
 class TConnectParams {
  public:
+  // Each setter replaces its entry where it stands, appends it when there is
+  // none, and removes it for an empty value: the entries keep the order in which
+  // they were first set.
   explicit TConnectParams(TFIBDatabase& database) : FDatabase(database) {}
   std::string UserName() const { return Get("user_name"); }
   void SetUserName(const std::string& v) { Set("user_name", v); }

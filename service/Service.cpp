@@ -78,6 +78,9 @@ TConnectionSettings ParseSettings(std::string_view text) {
     for (const auto& k : kKeys) {
       if (line.starts_with(k.key)) {
         result.*k.field = std::string(line.substr(k.key.size()));
+        if (k.field == &TConnectionSettings::UserName ||
+            k.field == &TConnectionSettings::Password || k.field == &TConnectionSettings::RoleName)
+          result.LoginLines.emplace_back(k.field, *(result.*k.field));
         break;
       }
     }
