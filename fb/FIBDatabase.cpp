@@ -422,9 +422,11 @@ void TFIBDatabase::ReadServerFacts() {
     }
   }
   if (FIsFirebird && FServerVersion[0] >= 2) {
+    // The server's character set ids of NONE, UNICODE_FSS and UTF8.
+    constexpr int kCharSetNone = 0, kCharSetUnicodeFss = 3, kCharSetUtf8 = 4;
     const int charset = DatabaseInfoInt(frb_info_att_charset);
-    FUnicodeConnection = charset == 3 || charset == 4;
-    FNoneConnection = charset == 0;
+    FUnicodeConnection = charset == kCharSetUnicodeFss || charset == kCharSetUtf8;
+    FNoneConnection = charset == kCharSetNone;
     const bool serverAware =
         FServerVersion[0] > 2 || (FServerVersion[0] == 2 && FServerVersion[1] >= 1);
     bool aware = false;

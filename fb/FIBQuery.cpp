@@ -17,6 +17,11 @@
 
 namespace {
 
+// The bytes written to a blob per call.
+constexpr size_t kBlobSegment = 32768;
+// What the fetch call returns past the last row.
+constexpr ISC_STATUS kFetchEnd = 100;
+
 bool StatusHolds(const ISC_STATUS* status, ISC_STATUS code) {
   // The vector is a list of (argument kind, value) pairs ended by isc_arg_end.
   for (int i = 0; i + 1 < kStatusVectorLength && status[i] != isc_arg_end; i += 2) {
@@ -352,8 +357,8 @@ void TFIBQuery::WriteBlobParams() {
                                nullptr),
           true);
     const std::string& content = *v.FBlobContent;
-    for (size_t at = 0; at < content.size(); at += 32768) {
-      const size_t chunk = std::min<size_t>(32768, content.size() - at);
+    for (size_t at = 0; at < content.size(); at += kBlobSegment) {
+      const size_t chunk = std::min<size_t>(kBlobSegment, content.size() - at);
       if (Check(lib.isc_put_segment(status, blob.Ref(), static_cast<unsigned short>(chunk),
                                     content.data() + at),
                 false) > 0) {
@@ -461,7 +466,7 @@ TFIBXSQLDA* TFIBQuery::FetchNext() {
     ++FRecordCount;
     return FColumns.get();
   }
-  if (result == 100 || StatusHolds(status, isc_dsql_cursor_err)) {
+  if (result == kFetchEnd || StatusHolds(status, isc_dsql_cursor_err)) {
     FEOF = true;
     if (FOptions.Contains(qoFreeHandleAfterExecute)) CloseResult();
     return nullptr;

@@ -9,6 +9,9 @@
 
 namespace {
 
+// The most bytes a value of type text carries (its length is a 16-bit signed count).
+constexpr size_t kMaxTextValue = 32767;
+
 [[noreturn]] void InvalidConversion() { RaiseClientError(fbceInvalidDataConversion); }
 
 bool IsNumericType(int t) {
@@ -152,7 +155,8 @@ void TFIBXSQLVAR::SetAsInt32(int32_t value) { Store(SQL_LONG, 4, &value); }
 void TFIBXSQLVAR::SetAsText(const std::string& value) {
   LookupDescription();
   int d = FDescType;
-  if (value.size() > 32767) d = SQL_BLOB;
+  // Longer text than a parameter of type text can carry goes as a blob.
+  if (value.size() > kMaxTextValue) d = SQL_BLOB;
   if (d == SQL_BLOB) {
     // Written into a new blob at the next execution.
     const std::vector<int>* equal = FArea->IsParams() ? FArea->EqualNames(FName) : nullptr;
