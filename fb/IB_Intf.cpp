@@ -62,7 +62,10 @@ void SetEntry(TIBEntryTable& table, TIBEntry entry, void* p) {
 
 }  // namespace
 
-TLibraryModule::TLibraryModule(const std::string& name) : FHandle(platform::LoadLibrary(name)) {}
+TLibraryModule::TLibraryModule(const std::string& name) : FHandle(platform::LoadLibrary(name)) {
+  if (!FHandle)
+    throw ELibraryLoadError(Format("Can't load library %s ", {name}), platform::LastLoadError());
+}
 
 TLibraryModule::~TLibraryModule() {
   if (FHandle) platform::UnloadLibrary(FHandle);
@@ -82,7 +85,6 @@ void* IIBClientLibrary::Bind(TIBEntry entry, bool required) {
 
 IIBClientLibrary::IIBClientLibrary(const std::string& libraryName)
     : FLibraryName(libraryName), FModule(libraryName) {
-  if (!FModule) throw Exception(Format("Can't load library %s ", {libraryName}));
   auto bind = [&](TIBEntry e, bool required) { SetEntry(FEntries, e, Bind(e, required)); };
   // Binds every entry of a group, in the table's order.
   auto bindGroup = [&](TIBGroup group, bool required) {

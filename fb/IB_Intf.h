@@ -17,6 +17,8 @@
 #include <string>
 #include <utility>
 
+#include "runtime/Exception.h"
+
 // Entry points of newer client libraries that the installed C header may not
 // declare. Optional: they are bound when present and never called by the system.
 extern "C" {
@@ -140,11 +142,25 @@ struct TIBEntryTable {
 #undef DORVANA_IB_FIELD
 };
 
+// A library that could not be loaded. The message is "Can't load library %s ";
+// the loader's own reason (a missing file, a library built for another machine
+// such as "wrong ELF class") is kept for an operator in Reason. Reports the class
+// name callers have always seen for this failure, "Exception".
+class ELibraryLoadError : public Exception {
+ public:
+  ELibraryLoadError(std::string message, std::string reason)
+      : Exception(std::move(message)), FReason(std::move(reason)) {}
+  const std::string& Reason() const { return FReason; }
+
+ private:
+  std::string FReason;
+};
+
 // A loaded shared library; unloaded when this object dies.
 class TLibraryModule {
  public:
   TLibraryModule() = default;
-  // Empty when the library can't be loaded.
+  // Raises ELibraryLoadError when the library can't be loaded.
   explicit TLibraryModule(const std::string& name);
   ~TLibraryModule();
   TLibraryModule(TLibraryModule&& o) noexcept : FHandle(std::exchange(o.FHandle, nullptr)) {}
