@@ -127,9 +127,6 @@ void TConnectParams::SetCharSet(const std::string& v) { Set("lc_ctype", UpperCas
 
 // ---- TFIBDatabase --------------------------------------------------------------
 
-std::function<double(TFIBDatabase&, TFIBTransaction&, const std::string&)>
-    TFIBDatabase::ServerClockQuery;
-
 TFIBDatabase::TFIBDatabase(TComponent* owner) : TComponent(owner) {
   {
     TConnectionList& list = Connections();
@@ -349,15 +346,13 @@ void TFIBDatabase::OpenConnectionBase(bool raiseOnError) {
 }
 
 void TFIBDatabase::SynchronizeClock() {
-  // A program that has not created a statement yet gets the statement layer's
-  // query all the same.
-  if (!ServerClockQuery) InstallServerClockQuery();
   const std::string sql = FSQLDialect < 2 ? "SELECT CAST('NOW' AS DATE) from RDB$DATABASE"
                                           : "SELECT CAST('NOW' AS TIMESTAMP) from RDB$DATABASE";
   TFIBTransaction& t = *FInternalTransaction;
   try {
     if (!t.Active()) t.StartTransaction();
-    const double server = ServerClockQuery(*this, t, sql);
+    const double server =
+        FServerClockQuery ? FServerClockQuery(t, sql) : FIBServerClock(*this, t, sql);
     t.Commit();
     FClockOffset = platform::LocalNow() - server;
   } catch (...) {

@@ -47,6 +47,10 @@ T FIBRead(const char* p) {
   return v;
 }
 
+// The server's date and time as days since 1899-12-30, read by running sql (a
+// select of one date or timestamp) in transaction.
+double FIBServerClock(TFIBDatabase& database, TFIBTransaction& transaction, const std::string& sql);
+
 // A retaining action taken as its plain form.
 inline TTransactionAction PlainAction(TTransactionAction action) {
   if (action == TARollbackRetaining) return TARollback;

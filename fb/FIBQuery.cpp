@@ -62,7 +62,6 @@ TFIBQuery::TFIBQuery(TComponent* owner)
       FServerParams(std::make_unique<TFIBXSQLDA>(this, true)),
       FColumns(std::make_unique<TFIBXSQLDA>(this, false)) {
   FBase.OnNotice = [this](TFIBNotice notice) { OnNotice(notice); };
-  InstallServerClockQuery();
 }
 
 TFIBQuery::~TFIBQuery() {
@@ -541,17 +540,14 @@ TFIBXSQLVAR& TFIBQuery::ParamNamed(const std::string& name) {
 
 // ---- Server clock ------------------------------------------------------------------------------
 
-void InstallServerClockQuery() {
-  if (TFIBDatabase::ServerClockQuery) return;
-  TFIBDatabase::ServerClockQuery = [](TFIBDatabase& database, TFIBTransaction& transaction,
-                                      const std::string& sql) {
-    TFIBQuery query;
-    query.SetDatabase(&database);
-    query.SetTransaction(&transaction);
-    query.SQL().Add(sql);
-    query.ExecQuery();
-    const double now = query.ColumnArea().Count() > 0 ? query.ColumnArea()[0].DateTimeValue() : 0;
-    query.CloseResult();
-    return now;
-  };
+double FIBServerClock(TFIBDatabase& database, TFIBTransaction& transaction,
+                      const std::string& sql) {
+  TFIBQuery query;
+  query.SetDatabase(&database);
+  query.SetTransaction(&transaction);
+  query.SQL().Add(sql);
+  query.ExecQuery();
+  const double now = query.ColumnArea().Count() > 0 ? query.ColumnArea()[0].DateTimeValue() : 0;
+  query.CloseResult();
+  return now;
 }

@@ -322,8 +322,3 @@ class TFIBQuery : public TComponent {
   std::unique_ptr<TFIBXSQLDA> FServerParams;
   std::unique_ptr<TFIBXSQLDA> FColumns;
 };
-
-// Makes every connection query the server clock through a statement after it
-// attaches. Creating any statement installs it; call it to be sure before the
-// first connect of a program that has none.
-void InstallServerClockQuery();

@@ -389,17 +389,13 @@ TEST_F(FakeSessionTest, BoundStatementsHearWhatHappens) {
 }
 
 TEST_F(FakeSessionTest, ClockQueryRunsInTheInternalTransaction) {
-  struct TRestore {
-    ~TRestore() { TFIBDatabase::ServerClockQuery = nullptr; }
-  } restore;
   std::string sqlSeen;
-  TFIBDatabase::ServerClockQuery = [&](TFIBDatabase& db, TFIBTransaction& t,
-                                       const std::string& sql) {
-    EXPECT_EQ(db.InternalTransaction(), &t);
+  db_->SetServerClockQuery([&](TFIBTransaction& t, const std::string& sql) {
+    EXPECT_EQ(db_->InternalTransaction(), &t);
     EXPECT_TRUE(t.Active());
     sqlSeen = sql;
     return 1000.0;
-  };
+  });
   db_->SetSynchronizeTime(true);
   Connect();
   EXPECT_EQ("SELECT CAST('NOW' AS DATE) from RDB$DATABASE", sqlSeen);
@@ -411,10 +407,8 @@ TEST_F(FakeSessionTest, ClockQueryRunsInTheInternalTransaction) {
   db_->SetConnected(false);
 
   // A failing query fails the connect after the attach: the connection stays.
-  TFIBDatabase::ServerClockQuery = [](TFIBDatabase&, TFIBTransaction&,
-                                      const std::string&) -> double {
-    RaiseClientError(fbceUnknownError);
-  };
+  db_->SetServerClockQuery(
+      [](TFIBTransaction&, const std::string&) -> double { RaiseClientError(fbceUnknownError); });
   EXPECT_EQ("EFIBClientError: Unknown error.", ErrorOf([&] { db_->SetConnected(true); }));
   EXPECT_TRUE(db_->Connected());
   EXPECT_FALSE(db_->InternalTransaction()->Active());
