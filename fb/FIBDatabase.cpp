@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <mutex>
 
+#include "fb/FIBInternal.h"
+#include "fb/FIBParamBlocks.h"
 #include "fb/FIBQuery.h"
 #include "fb/fib.h"
 #include "platform/Platform.h"
@@ -11,140 +13,12 @@
 
 namespace {
 
-// DPB parameter names; a name's code is its position counting from 1.
-const char* const kDPBNames[] = {
-    "cdd_pathname",
-    "allocation",
-    "journal",
-    "page_size",
-    "num_buffers",
-    "buffer_length",
-    "debug",
-    "garbage_collect",
-    "verify",
-    "sweep",
-    "enable_journal",
-    "disable_journal",
-    "dbkey_scope",
-    "number_of_users",
-    "trace",
-    "no_garbage_collect",
-    "damaged",
-    "license",
-    "sys_user_name",
-    "encrypt_key",
-    "activate_shadow",
-    "sweep_interval",
-    "delete_shadow",
-    "force_write",
-    "begin_log",
-    "quit_log",
-    "no_reserve",
-    "user_name",
-    "password",
-    "password_enc",
-    "sys_user_name_enc",
-    "interp",
-    "online_dump",
-    "old_file_size",
-    "old_num_files",
-    "old_file",
-    "old_start_page",
-    "old_start_seqno",
-    "old_start_file",
-    "drop_walfile",
-    "old_dump_id",
-    "wal_backup_dir",
-    "wal_chkptlen",
-    "wal_numbufs",
-    "wal_bufsize",
-    "wal_grp_cmt_wait",
-    "lc_messages",
-    "lc_ctype",
-    "cache_manager",
-    "shutdown",
-    "online",
-    "shutdown_delay",
-    "reserved",
-    "overwrite",
-    "sec_attach",
-    "disable_wal",
-    "connect_timeout",
-    "dummy_packet_interval",
-    "gbak_attach",
-    "sql_role_name",
-    "set_page_buffers",
-    "working_directory",
-    "sql_dialect",
-    "set_db_readonly",
-    "set_db_sql_dialect",
-    "gfix_attach",
-    "gstat_attach",
-    "gbak_ods_version",
-    "gbak_ods_minor_version",
-    "set_group_commit",
-    "gbak_validate",
-    "client_interbase_var",
-    "admin_option",
-    "flush_interval",
-    "instance_name",
-    "old_overwrite",
-    "archive_database",
-    "archive_journals",
-    "archive_sweep",
-    "archive_dumps",
-    "archive_recover",
-    "recover_until",
-    "force",
-};
-constexpr int kDPBNameCount = sizeof kDPBNames / sizeof kDPBNames[0];
-static_assert(kDPBNameCount == 83);
-
-// TPB parameter names; a name's code is its position counting from 1.
-const char* const kTPBNames[] = {
-    "consistency",  "concurrency",    "shared",           "protected",
-    "exclusive",    "wait",           "nowait",           "read",
-    "write",        "lock_read",      "lock_write",       "verb_time",
-    "commit_time",  "ignore_limbo",   "read_committed",   "autocommit",
-    "rec_version",  "no_rec_version", "restart_requests", "no_auto_undo",
-    "no_savepoint",
-};
-constexpr int kTPBNameCount = sizeof kTPBNames / sizeof kTPBNames[0];
-static_assert(kTPBNameCount == 21);
-
-// Position (from 1) of name in the table, ASCII case ignored; 0 when absent.
-template <size_t N>
-int CodeOf(const char* const (&table)[N], const std::string& name) {
-  for (size_t i = 0; i < N; ++i)
-    if (SameText(table[i], name)) return static_cast<int>(i) + 1;
-  return 0;
-}
-
-// A parameter line split into its lower-cased name without the prefix and its
-// value.
-void SplitParam(const std::string& line, const char* prefix, std::string& name,
-                std::string& value) {
-  const size_t eq = line.find('=');
-  name = LowerCase(line.substr(0, eq));
-  value = eq == std::string::npos ? std::string() : line.substr(eq + 1);
-  if (name.starts_with(prefix)) name.erase(0, 8);
-}
-
-// One length byte can't carry more.
-constexpr size_t kMaxParamValue = 255;
-// The attach call takes the buffer length as a 16-bit signed count.
-constexpr size_t kMaxParamBuffer = 32767;
+// The attach call takes the name's length as a 16-bit signed count.
+constexpr size_t kMaxNameLength = 32767;
 
 std::mutex& ConnectLock() {
   static std::mutex lock;
   return lock;
-}
-
-// A retaining action taken as its plain form.
-TTransactionAction PlainAction(TTransactionAction action) {
-  if (action == TARollbackRetaining) return TARollback;
-  if (action == TACommitRetaining) return TACommit;
-  return action;
 }
 
 // Every connection of the process. Those still there when the process ends
@@ -166,12 +40,6 @@ struct TConnectionList {
 TConnectionList& Connections() {
   static TConnectionList list;
   return list;
-}
-
-template <class T>
-void EraseOne(std::vector<T*>& list, T* item) {
-  auto it = std::find(list.begin(), list.end(), item);
-  if (it != list.end()) list.erase(it);
 }
 
 }  // namespace
@@ -258,9 +126,6 @@ void TConnectParams::Set(const std::string& name, const std::string& value) {
 void TConnectParams::SetCharSet(const std::string& v) { Set("lc_ctype", UpperCase(v)); }
 
 // ---- TFIBDatabase --------------------------------------------------------------
-
-std::function<double(TFIBDatabase&, TFIBTransaction&, const std::string&)>
-    TFIBDatabase::ServerClockQuery;
 
 TFIBDatabase::TFIBDatabase(TComponent* owner) : TComponent(owner) {
   {
@@ -418,87 +283,9 @@ void TFIBDatabase::NotifyStatements(TFIBNotice notice, bool raise) {
 }
 
 void TFIBDatabase::BuildDPB() {
-  std::string dpb(1, static_cast<char>(isc_dpb_version1));
-  for (int i = 0; i < FDBParams.Count(); ++i) {
-    const std::string line = Trim(FDBParams[i]);
-    FDBParams[i] = line;
-    FDPBStale = true;
-    if (line.empty()) continue;
-    std::string name, value;
-    SplitParam(line, "isc_dpb_", name, value);
-    const int code = CodeOf(kDPBNames, name);
-    if (code == 0) RaiseClientError(fbceDPBConstantUnknown, {name});
-    const char* tableName = kDPBNames[code - 1];
-    auto appendText = [&](std::string text) {
-      if (text.size() > kMaxParamValue)
-        RaiseClientErrorText(Format("DPB Constant (isc_dpb_%s) value is longer than %d bytes.",
-                                    {tableName, static_cast<int>(kMaxParamValue)}));
-      dpb += static_cast<char>(code);
-      dpb += static_cast<char>(text.size());
-      dpb += text;
-    };
-    auto appendByte = [&](int byte) {
-      dpb += static_cast<char>(code);
-      dpb += '\1';
-      dpb += static_cast<char>(byte & 0xFF);
-    };
-    switch (code) {
-      case 18:
-      case 19:
-      case 20:
-      case 28:
-      case 29:
-      case 30:
-      case 36:
-      case 47:
-      case 48:
-      case 60:
-      case 75:
-        appendText(value);
-        break;
-      case 63:
-        if (!value.empty()) value[0] = static_cast<char>(value[0] - 48);
-        appendText(value);
-        break;
-      case 5:
-      case 9:
-      case 13:
-      case 17:
-      case 24:
-      case 27:
-      case 33:
-      case 34:
-      case 54:
-      case 57:
-      case 58:
-        appendByte(StrToInt(value));
-        break;
-      case 10:
-        appendByte(2);
-        break;
-      case 22: {
-        const uint32_t n = static_cast<uint32_t>(StrToInt(value));
-        dpb += static_cast<char>(code);
-        dpb += '\4';
-        for (int b = 0; b < 4; ++b) dpb += static_cast<char>((n >> (8 * b)) & 0xFF);
-        break;
-      }
-      case 8:
-      case 16:
-      case 21:
-      case 23:
-      case 25:
-      case 26:
-        appendByte(0);
-        break;
-      default:
-        RaiseClientError(fbceDPBConstantNotSupported, {tableName});
-    }
-  }
-  if (dpb.size() > kMaxParamBuffer)
-    RaiseClientErrorText(
-        Format("DPB is longer than %d bytes.", {static_cast<int>(kMaxParamBuffer)}));
-  FDPB = std::move(dpb);
+  // Any line leaves the block to be built again at the next attach.
+  if (FDBParams.Count() > 0) FDPBStale = true;
+  FDPB = FIBBuildDPB(FDBParams);
 }
 
 void TFIBDatabase::OpenConnection(bool raiseOnError) { OpenConnectionBase(raiseOnError); }
@@ -532,9 +319,9 @@ void TFIBDatabase::OpenConnectionBase(bool raiseOnError) {
       FDPBStale = false;
       BuildDPB();
     }
-    if (FDBName.size() > kMaxParamBuffer)
+    if (FDBName.size() > kMaxNameLength)
       RaiseClientErrorText(
-          Format("Database name is longer than %d bytes.", {static_cast<int>(kMaxParamBuffer)}));
+          Format("Database name is longer than %d bytes.", {static_cast<int>(kMaxNameLength)}));
     status = FClientLibrary->isc_attach_database(StatusVector(), static_cast<short>(FDBName.size()),
                                                  FDBName.c_str(), &FHandle,
                                                  static_cast<short>(FDPB.size()), FDPB.data());
@@ -559,15 +346,13 @@ void TFIBDatabase::OpenConnectionBase(bool raiseOnError) {
 }
 
 void TFIBDatabase::SynchronizeClock() {
-  // A program that has not created a statement yet gets the statement layer's
-  // query all the same.
-  if (!ServerClockQuery) InstallServerClockQuery();
   const std::string sql = FSQLDialect < 2 ? "SELECT CAST('NOW' AS DATE) from RDB$DATABASE"
                                           : "SELECT CAST('NOW' AS TIMESTAMP) from RDB$DATABASE";
   TFIBTransaction& t = *FInternalTransaction;
   try {
     if (!t.Active()) t.StartTransaction();
-    const double server = ServerClockQuery(*this, t, sql);
+    const double server =
+        FServerClockQuery ? FServerClockQuery(t, sql) : FIBServerClock(*this, t, sql);
     t.Commit();
     FClockOffset = platform::LocalNow() - server;
   } catch (...) {
@@ -632,9 +417,11 @@ void TFIBDatabase::ReadServerFacts() {
     }
   }
   if (FIsFirebird && FServerVersion[0] >= 2) {
+    // The server's character set ids of NONE, UNICODE_FSS and UTF8.
+    constexpr int kCharSetNone = 0, kCharSetUnicodeFss = 3, kCharSetUtf8 = 4;
     const int charset = DatabaseInfoInt(frb_info_att_charset);
-    FUnicodeConnection = charset == 3 || charset == 4;
-    FNoneConnection = charset == 0;
+    FUnicodeConnection = charset == kCharSetUnicodeFss || charset == kCharSetUtf8;
+    FNoneConnection = charset == kCharSetNone;
     const bool serverAware =
         FServerVersion[0] > 2 || (FServerVersion[0] == 2 && FServerVersion[1] >= 1);
     bool aware = false;
@@ -678,250 +465,4 @@ void TFIBDatabase::CloseConnectionBase(bool force) {
   }
   NotifyStatements(fnDatabaseDisconnected, !force);
   if (AfterDisconnect) AfterDisconnect(*this);
-}
-
-// ---- TFIBTransaction -----------------------------------------------------------
-
-TFIBTransaction::TFIBTransaction(TComponent* owner) : TComponent(owner) {}
-
-TFIBTransaction::~TFIBTransaction() {
-  if (Active()) {
-    try {
-      EndTransactionBase(PlainAction(FTimeoutAction), true);
-    } catch (...) {
-    }
-  }
-  while (!FStatements.empty()) {
-    TFIBBase* link = FStatements.back();
-    FStatements.pop_back();
-    link->FTransaction = nullptr;
-    try {
-      link->Notify(fnTransactionFree);
-    } catch (...) {
-    }
-  }
-  UnbindAll();
-}
-
-void TFIBTransaction::UnbindAll() {
-  while (!FDatabases.empty()) {
-    TFIBDatabase* db = FDatabases.back();
-    FDatabases.pop_back();
-    db->RemoveTransaction(this);
-  }
-  FDefaultDatabase = nullptr;
-}
-
-void TFIBTransaction::SetActive(bool value) {
-  if (value) {
-    if (!Active()) StartTransaction();
-  } else if (Active()) {
-    Rollback();
-  }
-}
-
-void TFIBTransaction::SetDefaultDatabase(TFIBDatabase* value) {
-  if (Active()) RaiseClientError(fbceInTransaction, {FullName()});
-  if (value == FDefaultDatabase) return;
-  if (value) AddDatabase(value);
-  if (FDefaultDatabase) RemoveDatabase(FDefaultDatabase);
-  FDefaultDatabase = value;
-}
-
-void TFIBTransaction::AddDatabase(TFIBDatabase* database) {
-  if (!database) return;
-  if (std::find(FDatabases.begin(), FDatabases.end(), database) != FDatabases.end()) return;
-  for (TFIBDatabase* db : FDatabases)
-    if (db->LibraryName() != database->LibraryName())
-      throw Exception(
-          Format("%s.\r\nTransaction can't work with different client library.", {FullName()}));
-  FDatabases.push_back(database);
-  database->AddTransaction(this);
-}
-
-void TFIBTransaction::RemoveDatabase(TFIBDatabase* database) {
-  EraseOne(FDatabases, database);
-  if (database) database->RemoveTransaction(this);
-  if (FDefaultDatabase == database) FDefaultDatabase = nullptr;
-}
-
-void TFIBTransaction::SetTRParams(const TStringList& lines) {
-  if (Active()) RaiseClientError(fbceInTransaction, {FullName()});
-  FTRParams = lines;
-  FTPBStale = true;
-}
-
-void TFIBTransaction::ReplaceTRParams(std::initializer_list<std::string> lines) {
-  FTRParams = TStringList(lines);
-  FTPBStale = true;
-}
-
-IIBClientLibrary* TFIBTransaction::ClientLibrary() const {
-  if (FDefaultDatabase && FDefaultDatabase->ClientLibrary())
-    return FDefaultDatabase->ClientLibrary();
-  for (TFIBDatabase* db : FDatabases)
-    if (db->ClientLibrary()) return db->ClientLibrary();
-  return nullptr;
-}
-
-void TFIBTransaction::RequireActive() {
-  if (FHandle != 0) return;
-  const bool reconnect =
-      !FDatabases.empty() && std::all_of(FDatabases.begin(), FDatabases.end(),
-                                         [](TFIBDatabase* db) { return db->AutoReconnect(); });
-  if (!reconnect) RaiseClientError(fbceNotInTransaction, {FullName()});
-  StartTransaction();
-}
-
-ISC_STATUS TFIBTransaction::CheckStatus(ISC_STATUS status, bool raiseError) {
-  if (raiseError && status > 0) RaiseServerError(*ClientLibrary(), this);
-  return status;
-}
-
-void TFIBTransaction::NotifyStatements(TFIBNotice notice, bool lastFirst) {
-  std::vector<TFIBBase*> links = FStatements;
-  if (lastFirst) std::reverse(links.begin(), links.end());
-  for (TFIBBase* link : links)
-    if (std::find(FStatements.begin(), FStatements.end(), link) != FStatements.end())
-      link->Notify(notice);
-}
-
-void TFIBTransaction::BuildTPB() {
-  FTPB.clear();
-  if (FTRParams.Empty()) return;
-  std::string tpb(1, static_cast<char>(isc_tpb_version3));
-  for (int i = 0; i < FTRParams.Count(); ++i) {
-    const std::string line = Trim(FTRParams[i]);
-    FTRParams[i] = line;
-    FTPBStale = true;
-    if (line.empty()) continue;
-    std::string name, value;
-    SplitParam(line, "isc_tpb_", name, value);
-    // Besides the table: how long, in seconds, a "wait" transaction waits for a
-    // lock before it fails (the client library's lock_timeout item, which shares
-    // its code with the table's last name but carries a 4-byte value).
-    if (name == "lock_timeout") {
-      int32_t seconds = 0;
-      if (!TryStrToInt(value, seconds) || seconds < 1)
-        RaiseClientErrorText(
-            Format("TPB Constant (isc_tpb_lock_timeout) needs a number of seconds "
-                   "from 1 up, not '%s'.",
-                   {value}));
-      tpb += static_cast<char>(isc_tpb_lock_timeout);
-      tpb += '\4';
-      for (int b = 0; b < 4; ++b)
-        tpb += static_cast<char>((static_cast<uint32_t>(seconds) >> (8 * b)) & 0xFF);
-      continue;
-    }
-    const int code = CodeOf(kTPBNames, name);
-    if (code == 0) RaiseClientError(fbceTPBConstantUnknown, {name});
-    switch (code) {
-      case 10:
-      case 11:
-        if (value.size() > kMaxParamValue)
-          RaiseClientErrorText(Format("TPB Constant (isc_tpb_%s) value is longer than %d bytes.",
-                                      {kTPBNames[code - 1], static_cast<int>(kMaxParamValue)}));
-        tpb += static_cast<char>(code);
-        tpb += static_cast<char>(value.size());
-        tpb += value;
-        break;
-      case 12:
-      case 13:
-      case 16:
-      case 19:
-        RaiseClientError(fbceTPBConstantNotSupported, {kTPBNames[code - 1]});
-      default:
-        tpb += static_cast<char>(code);
-    }
-  }
-  if (tpb.size() > kMaxParamBuffer)
-    RaiseClientErrorText(
-        Format("TPB is longer than %d bytes.", {static_cast<int>(kMaxParamBuffer)}));
-  FTPB = std::move(tpb);
-}
-
-void TFIBTransaction::StartTransaction() { StartTransactionBase(); }
-
-namespace {
-// The client library's transaction-existence block.
-struct TTransactionBlock {
-  isc_db_handle* database;
-  int tpbLength;
-  const char* tpb;
-};
-}  // namespace
-
-void TFIBTransaction::StartTransactionBase() {
-  if (FHandle != 0) RaiseClientError(fbceInTransaction, {FullName()});
-  if (FDatabases.empty()) RaiseClientError(fbceNoDatabasesInTransaction, {FullName()});
-  if (FTPBStale) {
-    FTPBStale = false;
-    BuildTPB();
-  }
-  std::vector<TTransactionBlock> blocks;
-  for (TFIBDatabase* db : FDatabases) {
-    db->RequireConnected();
-    blocks.push_back({db->Handle(), static_cast<int>(FTPB.size()), FTPB.data()});
-  }
-  NotifyStatements(fnTransactionStarting, false);
-  IIBClientLibrary& library = *ClientLibrary();
-  const ISC_STATUS status = library.isc_start_multiple(
-      StatusVector(), &FHandle, static_cast<short>(blocks.size()), blocks.data());
-  CheckStatus(status, false);
-  if (status > 0) {
-    FHandle = 0;
-    RaiseServerError(library, this);
-  }
-  NotifyStatements(fnTransactionStarted, false);
-  FTransactionState = tsActive;
-}
-
-void TFIBTransaction::SQLExecuteHook(TComponent*, bool) {}
-
-void TFIBTransaction::EndTransaction(TTransactionAction action, bool force) {
-  EndTransactionBase(action, force);
-}
-
-void TFIBTransaction::EndTransactionBase(TTransactionAction action, bool force) {
-  RequireActive();
-  IIBClientLibrary& library = *ClientLibrary();
-  switch (action) {
-    case TARollbackRetaining:
-    case TACommitRetaining: {
-      FTransactionState =
-          action == TARollbackRetaining ? tsDoRollbackRetaining : tsDoCommitRetaining;
-      NotifyStatements(fnTransactionEnding, true);
-      try {
-        const ISC_STATUS status = action == TARollbackRetaining
-                                      ? library.isc_rollback_retaining(StatusVector(), &FHandle)
-                                      : library.isc_commit_retaining(StatusVector(), &FHandle);
-        CheckStatus(status, true);
-      } catch (...) {
-        FTransactionState = FHandle != 0 ? tsActive : tsInactive;
-        throw;
-      }
-      NotifyStatements(fnTransactionEnded, false);
-      break;
-    }
-    case TARollback:
-    case TACommit: {
-      FTransactionState = action == TARollback ? tsDoRollback : tsDoCommit;
-      NotifyStatements(fnTransactionEnding, true);
-      ISC_STATUS status = action == TARollback
-                              ? library.isc_rollback_transaction(StatusVector(), &FHandle)
-                              : library.isc_commit_transaction(StatusVector(), &FHandle);
-      CheckStatus(status, false);
-      if (force) {
-        if (status > 0) library.isc_rollback_transaction(StatusVector(), &FHandle);
-        FHandle = 0;
-      } else if (status > 0) {
-        // The transaction stays active; the caller decides how to end it.
-        FTransactionState = tsActive;
-        RaiseServerError(library, this);
-      }
-      NotifyStatements(fnTransactionEnded, false);
-      break;
-    }
-  }
-  FTransactionState = FHandle != 0 ? tsActive : tsInactive;
 }

@@ -96,6 +96,9 @@ class TFIBBase {
 // The DPB lines as user name, password, role and character set.
 class TConnectParams {
  public:
+  // Each setter replaces its entry where it stands, appends it when there is
+  // none, and removes it for an empty value: the entries keep the order in which
+  // they were first set.
   explicit TConnectParams(TFIBDatabase& database) : FDatabase(database) {}
   std::string UserName() const { return Get("user_name"); }
   void SetUserName(const std::string& v) { Set("user_name", v); }
@@ -204,14 +207,14 @@ class TFIBDatabase : public TComponent {
   // One database-info item read as its first counted text.
   std::string DatabaseInfoText(int item, int bufferLength, bool* answered = nullptr);
 
-  // The server-clock query run after each connect when SynchronizeTime is set:
-  // runs sql ("SELECT CAST('NOW' AS ...) from RDB$DATABASE") on the database in
-  // transaction (already started) and returns the server's date and time as days
-  // since 1899-12-30. The statement layer's query is installed on first need;
-  // tests may put another in its place.
-  static std::function<double(TFIBDatabase& database, TFIBTransaction& transaction,
-                              const std::string& sql)>
-      ServerClockQuery;
+  // The server-clock query run after each connect when SynchronizeTime is set
+  // runs sql ("SELECT CAST('NOW' AS ...) from RDB$DATABASE") through a statement
+  // in transaction (already started) and returns the server's date and time as
+  // days since 1899-12-30. A test may put another query in its place for this
+  // connection; an empty one restores the statement.
+  using TServerClockQuery =
+      std::function<double(TFIBTransaction& transaction, const std::string& sql)>;
+  void SetServerClockQuery(TServerClockQuery query) { FServerClockQuery = std::move(query); }
 
   // Transactions and statements bound to this connection, in binding order.
   const std::vector<TFIBTransaction*>& Transactions() const { return FTransactions; }
@@ -253,6 +256,7 @@ class TFIBDatabase : public TComponent {
   IIBClientLibraryRef FClientLibrary;
   isc_db_handle FHandle = 0;
   std::string FDPB;
+  TServerClockQuery FServerClockQuery;
   bool FDPBStale = true;
   std::vector<TFIBTransaction*> FTransactions;
   std::vector<TFIBBase*> FStatements;

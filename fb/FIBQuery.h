@@ -25,6 +25,7 @@
 #include <vector>
 
 #include "fb/FIBDatabase.h"
+#include "fb/FIBValueText.h"
 #include "fb/SqlTxtRtns.h"
 #include "runtime/Component.h"
 #include "runtime/StringList.h"
@@ -74,25 +75,6 @@ class TpFIBQueryOptions {
   static unsigned Bit(TpFIBQueryOption o) { return 1u << static_cast<unsigned>(o); }
   unsigned FBits = 0;
 };
-
-// The regional forms the text conversions use: read from the host on first use.
-// Tests may replace them.
-struct TFIBFormatSettings {
-  char DecimalMark = '.';
-  std::string ShortDateFormat;  // letters d, m, y, e.g. "dd.mm.yyyy"
-  std::string LongTimeFormat;   // letters h, n, s, z, e.g. "hh:nn:ss"
-};
-TFIBFormatSettings& FIBFormatSettings();
-
-// The general number form: at most 15 significant digits, fixed notation for
-// decimal exponents from -3 to 15, scientific ("1E20", "1.5E-5") otherwise.
-std::string FIBGeneralNumberText(double value, char decimalMark);
-// The exact decimal form of value * 10^scale (scale <= 0) without trailing zeros.
-std::string FIBScaledIntegerText(int64_t value, int scale, char decimalMark);
-// A date and time in a pattern of d, m, y, h, n, s and z letters; other characters
-// stand for themselves, and text in single or double quotes is copied as it is.
-std::string FIBFormatDateTime(const std::string& pattern, int year, int month, int day, int hour,
-                              int minute, int second, int millisecond);
 
 // One parameter or column value, bound to one XSQLVAR slot of its area. Reading in
 // a form that the type has no conversion for raises EFIBClientError 33 "Invalid
@@ -173,7 +155,6 @@ class TFIBXSQLVAR {
 class TFIBXSQLDA {
  public:
   TFIBXSQLDA(TFIBQuery* query, bool isParams);
-  ~TFIBXSQLDA();
   TFIBXSQLDA(const TFIBXSQLDA&) = delete;
   TFIBXSQLDA& operator=(const TFIBXSQLDA&) = delete;
 
@@ -183,7 +164,7 @@ class TFIBXSQLDA {
   // Empties the names; grows the block when needed; sets sqln and sqld to n.
   void SetCount(int n);
   // The block handed to the client library; null until the first entry exists.
-  XSQLDA* AsXSQLDA() const { return FXSQLDA; }
+  XSQLDA* AsXSQLDA() const { return reinterpret_cast<XSQLDA*>(FBlock.get()); }
   // Raises client message 23 for an index outside 0 .. Count - 1.
   TFIBXSQLVAR& operator[](int index) const;
   // The entry of a name (letter case ignored); null when there is none.
@@ -207,7 +188,9 @@ class TFIBXSQLDA {
   bool FIsParams;
   int FCount = 0;
   int FSize = 0;
-  XSQLDA* FXSQLDA = nullptr;
+  // The XSQLDA with FSize slots laid over zeroed bytes; operator new[] aligns
+  // them for it.
+  std::unique_ptr<std::byte[]> FBlock;
   std::vector<std::unique_ptr<TFIBXSQLVAR>> FVars;
   std::map<std::string, std::vector<int>> FNames;  // upper-case name -> indices
   // Names as callers asked for them, with what they found: a loop that reads the
@@ -339,8 +322,3 @@ class TFIBQuery : public TComponent {
   std::unique_ptr<TFIBXSQLDA> FServerParams;
   std::unique_ptr<TFIBXSQLDA> FColumns;
 };
-
-// Makes every connection query the server clock through a statement after it
-// attaches. Creating any statement installs it; call it to be sure before the
-// first connect of a program that has none.
-void InstallServerClockQuery();

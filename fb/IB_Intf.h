@@ -15,6 +15,9 @@
 #include <cstdint>
 #include <memory>
 #include <string>
+#include <utility>
+
+#include "runtime/Exception.h"
 
 // Entry points of newer client libraries that the installed C header may not
 // declare. Optional: they are bound when present and never called by the system.
@@ -25,82 +28,105 @@ typedef ISC_STATUS (*TIscDsqlBatchExecute)(ISC_STATUS*, isc_tr_handle*, isc_stmt
                                            unsigned short, XSQLDA*, long, XSQLVAR**, long*);
 }
 
-// Every entry point bound, in the order of binding:
-//   X(name, pointer type)
+// Every entry point, in the order of binding:
+//   X(name, pointer type, group, whether a call sets InLibraryCall (InCall) or
+//     not (Free), whether a call first checks that the entry is bound (Checked)
+//     or relies on the load (Bound))
+// Groups, bound in this order: Required; RollbackProbe, optional, whose presence
+// binds Version6, all required; VersionProbe, optional, whose presence binds
+// VersionPart, required, and LateOptional, optional.
 #define DORVANA_IB_ENTRY_TYPE(n) decltype(&::n)
-#define DORVANA_IB_ENTRIES(X)                                                          \
-  X(BLOB_get, DORVANA_IB_ENTRY_TYPE(BLOB_get))                                         \
-  X(BLOB_put, DORVANA_IB_ENTRY_TYPE(BLOB_put))                                         \
-  X(isc_sqlcode, DORVANA_IB_ENTRY_TYPE(isc_sqlcode))                                   \
-  X(isc_sql_interprete, DORVANA_IB_ENTRY_TYPE(isc_sql_interprete))                     \
-  X(isc_interprete, TIscInterprete)                                                    \
-  X(isc_vax_integer, DORVANA_IB_ENTRY_TYPE(isc_vax_integer))                           \
-  X(isc_blob_info, DORVANA_IB_ENTRY_TYPE(isc_blob_info))                               \
-  X(isc_open_blob2, DORVANA_IB_ENTRY_TYPE(isc_open_blob2))                             \
-  X(isc_close_blob, DORVANA_IB_ENTRY_TYPE(isc_close_blob))                             \
-  X(isc_get_segment, DORVANA_IB_ENTRY_TYPE(isc_get_segment))                           \
-  X(isc_put_segment, DORVANA_IB_ENTRY_TYPE(isc_put_segment))                           \
-  X(isc_create_blob2, DORVANA_IB_ENTRY_TYPE(isc_create_blob2))                         \
-  X(isc_decode_date, DORVANA_IB_ENTRY_TYPE(isc_decode_date))                           \
-  X(isc_encode_date, DORVANA_IB_ENTRY_TYPE(isc_encode_date))                           \
-  X(isc_dsql_free_statement, DORVANA_IB_ENTRY_TYPE(isc_dsql_free_statement))           \
-  X(isc_dsql_execute2, DORVANA_IB_ENTRY_TYPE(isc_dsql_execute2))                       \
-  X(isc_dsql_execute, DORVANA_IB_ENTRY_TYPE(isc_dsql_execute))                         \
-  X(isc_dsql_set_cursor_name, DORVANA_IB_ENTRY_TYPE(isc_dsql_set_cursor_name))         \
-  X(isc_dsql_fetch, DORVANA_IB_ENTRY_TYPE(isc_dsql_fetch))                             \
-  X(isc_dsql_sql_info, DORVANA_IB_ENTRY_TYPE(isc_dsql_sql_info))                       \
-  X(isc_dsql_alloc_statement2, DORVANA_IB_ENTRY_TYPE(isc_dsql_alloc_statement2))       \
-  X(isc_dsql_prepare, DORVANA_IB_ENTRY_TYPE(isc_dsql_prepare))                         \
-  X(isc_dsql_describe_bind, DORVANA_IB_ENTRY_TYPE(isc_dsql_describe_bind))             \
-  X(isc_dsql_describe, DORVANA_IB_ENTRY_TYPE(isc_dsql_describe))                       \
-  X(isc_dsql_execute_immediate, DORVANA_IB_ENTRY_TYPE(isc_dsql_execute_immediate))     \
-  X(isc_dsql_exec_immed2, DORVANA_IB_ENTRY_TYPE(isc_dsql_exec_immed2))                 \
-  X(isc_drop_database, DORVANA_IB_ENTRY_TYPE(isc_drop_database))                       \
-  X(isc_detach_database, DORVANA_IB_ENTRY_TYPE(isc_detach_database))                   \
-  X(isc_attach_database, DORVANA_IB_ENTRY_TYPE(isc_attach_database))                   \
-  X(isc_database_info, DORVANA_IB_ENTRY_TYPE(isc_database_info))                       \
-  X(isc_start_multiple, DORVANA_IB_ENTRY_TYPE(isc_start_multiple))                     \
-  X(isc_commit_transaction, DORVANA_IB_ENTRY_TYPE(isc_commit_transaction))             \
-  X(isc_commit_retaining, DORVANA_IB_ENTRY_TYPE(isc_commit_retaining))                 \
-  X(isc_rollback_transaction, DORVANA_IB_ENTRY_TYPE(isc_rollback_transaction))         \
-  X(isc_cancel_events, DORVANA_IB_ENTRY_TYPE(isc_cancel_events))                       \
-  X(isc_que_events, DORVANA_IB_ENTRY_TYPE(isc_que_events))                             \
-  X(isc_event_counts, DORVANA_IB_ENTRY_TYPE(isc_event_counts))                         \
-  X(isc_event_block, DORVANA_IB_ENTRY_TYPE(isc_event_block))                           \
-  X(isc_free, DORVANA_IB_ENTRY_TYPE(isc_free))                                         \
-  X(isc_array_lookup_bounds, DORVANA_IB_ENTRY_TYPE(isc_array_lookup_bounds))           \
-  X(isc_array_get_slice, DORVANA_IB_ENTRY_TYPE(isc_array_get_slice))                   \
-  X(isc_array_put_slice, DORVANA_IB_ENTRY_TYPE(isc_array_put_slice))                   \
-  X(isc_wait_for_event, DORVANA_IB_ENTRY_TYPE(isc_wait_for_event))                     \
-  X(isc_transaction_info, DORVANA_IB_ENTRY_TYPE(isc_transaction_info))                 \
-  X(isc_prepare_transaction, DORVANA_IB_ENTRY_TYPE(isc_prepare_transaction))           \
-  X(isc_prepare_transaction2, DORVANA_IB_ENTRY_TYPE(isc_prepare_transaction2))         \
-  X(isc_rollback_retaining, DORVANA_IB_ENTRY_TYPE(isc_rollback_retaining))             \
-  X(isc_service_attach, DORVANA_IB_ENTRY_TYPE(isc_service_attach))                     \
-  X(isc_service_detach, DORVANA_IB_ENTRY_TYPE(isc_service_detach))                     \
-  X(isc_service_query, DORVANA_IB_ENTRY_TYPE(isc_service_query))                       \
-  X(isc_service_start, DORVANA_IB_ENTRY_TYPE(isc_service_start))                       \
-  X(isc_decode_sql_date, DORVANA_IB_ENTRY_TYPE(isc_decode_sql_date))                   \
-  X(isc_decode_sql_time, DORVANA_IB_ENTRY_TYPE(isc_decode_sql_time))                   \
-  X(isc_decode_timestamp, DORVANA_IB_ENTRY_TYPE(isc_decode_timestamp))                 \
-  X(isc_encode_sql_date, DORVANA_IB_ENTRY_TYPE(isc_encode_sql_date))                   \
-  X(isc_encode_sql_time, DORVANA_IB_ENTRY_TYPE(isc_encode_sql_time))                   \
-  X(isc_encode_timestamp, DORVANA_IB_ENTRY_TYPE(isc_encode_timestamp))                 \
-  X(isc_portable_integer, DORVANA_IB_ENTRY_TYPE(isc_portable_integer))                 \
-  X(isc_get_client_version, DORVANA_IB_ENTRY_TYPE(isc_get_client_version))             \
-  X(isc_get_client_major_version, DORVANA_IB_ENTRY_TYPE(isc_get_client_major_version)) \
-  X(isc_get_client_minor_version, DORVANA_IB_ENTRY_TYPE(isc_get_client_minor_version)) \
-  X(isc_dsql_batch_execute_immed, TIscDsqlBatchExecuteImmed)                           \
-  X(isc_dsql_batch_execute, TIscDsqlBatchExecute)                                      \
-  X(fb_cancel_operation, DORVANA_IB_ENTRY_TYPE(fb_cancel_operation))
+#define DORVANA_IB_ENTRIES(X)                                                                      \
+  X(BLOB_get, DORVANA_IB_ENTRY_TYPE(BLOB_get), Required, Free, Checked)                            \
+  X(BLOB_put, DORVANA_IB_ENTRY_TYPE(BLOB_put), Required, Free, Checked)                            \
+  X(isc_sqlcode, DORVANA_IB_ENTRY_TYPE(isc_sqlcode), Required, InCall, Bound)                      \
+  X(isc_sql_interprete, DORVANA_IB_ENTRY_TYPE(isc_sql_interprete), Required, InCall, Bound)        \
+  X(isc_interprete, TIscInterprete, Required, InCall, Bound)                                       \
+  X(isc_vax_integer, DORVANA_IB_ENTRY_TYPE(isc_vax_integer), Required, InCall, Bound)              \
+  X(isc_blob_info, DORVANA_IB_ENTRY_TYPE(isc_blob_info), Required, InCall, Bound)                  \
+  X(isc_open_blob2, DORVANA_IB_ENTRY_TYPE(isc_open_blob2), Required, InCall, Bound)                \
+  X(isc_close_blob, DORVANA_IB_ENTRY_TYPE(isc_close_blob), Required, InCall, Bound)                \
+  X(isc_get_segment, DORVANA_IB_ENTRY_TYPE(isc_get_segment), Required, InCall, Bound)              \
+  X(isc_put_segment, DORVANA_IB_ENTRY_TYPE(isc_put_segment), Required, InCall, Bound)              \
+  X(isc_create_blob2, DORVANA_IB_ENTRY_TYPE(isc_create_blob2), Required, InCall, Bound)            \
+  X(isc_decode_date, DORVANA_IB_ENTRY_TYPE(isc_decode_date), Required, InCall, Checked)            \
+  X(isc_encode_date, DORVANA_IB_ENTRY_TYPE(isc_encode_date), Required, InCall, Checked)            \
+  X(isc_dsql_free_statement, DORVANA_IB_ENTRY_TYPE(isc_dsql_free_statement), Required, InCall,     \
+    Bound)                                                                                         \
+  X(isc_dsql_execute2, DORVANA_IB_ENTRY_TYPE(isc_dsql_execute2), Required, InCall, Bound)          \
+  X(isc_dsql_execute, DORVANA_IB_ENTRY_TYPE(isc_dsql_execute), Required, InCall, Bound)            \
+  X(isc_dsql_set_cursor_name, DORVANA_IB_ENTRY_TYPE(isc_dsql_set_cursor_name), Required, InCall,   \
+    Bound)                                                                                         \
+  X(isc_dsql_fetch, DORVANA_IB_ENTRY_TYPE(isc_dsql_fetch), Required, InCall, Bound)                \
+  X(isc_dsql_sql_info, DORVANA_IB_ENTRY_TYPE(isc_dsql_sql_info), Required, InCall, Bound)          \
+  X(isc_dsql_alloc_statement2, DORVANA_IB_ENTRY_TYPE(isc_dsql_alloc_statement2), Required, InCall, \
+    Bound)                                                                                         \
+  X(isc_dsql_prepare, DORVANA_IB_ENTRY_TYPE(isc_dsql_prepare), Required, InCall, Bound)            \
+  X(isc_dsql_describe_bind, DORVANA_IB_ENTRY_TYPE(isc_dsql_describe_bind), Required, InCall,       \
+    Bound)                                                                                         \
+  X(isc_dsql_describe, DORVANA_IB_ENTRY_TYPE(isc_dsql_describe), Required, InCall, Bound)          \
+  X(isc_dsql_execute_immediate, DORVANA_IB_ENTRY_TYPE(isc_dsql_execute_immediate), Required,       \
+    InCall, Bound)                                                                                 \
+  X(isc_dsql_exec_immed2, DORVANA_IB_ENTRY_TYPE(isc_dsql_exec_immed2), Required, InCall, Bound)    \
+  X(isc_drop_database, DORVANA_IB_ENTRY_TYPE(isc_drop_database), Required, InCall, Bound)          \
+  X(isc_detach_database, DORVANA_IB_ENTRY_TYPE(isc_detach_database), Required, InCall, Bound)      \
+  X(isc_attach_database, DORVANA_IB_ENTRY_TYPE(isc_attach_database), Required, InCall, Bound)      \
+  X(isc_database_info, DORVANA_IB_ENTRY_TYPE(isc_database_info), Required, InCall, Bound)          \
+  X(isc_start_multiple, DORVANA_IB_ENTRY_TYPE(isc_start_multiple), Required, InCall, Bound)        \
+  X(isc_commit_transaction, DORVANA_IB_ENTRY_TYPE(isc_commit_transaction), Required, InCall,       \
+    Bound)                                                                                         \
+  X(isc_commit_retaining, DORVANA_IB_ENTRY_TYPE(isc_commit_retaining), Required, InCall, Checked)  \
+  X(isc_rollback_transaction, DORVANA_IB_ENTRY_TYPE(isc_rollback_transaction), Required, InCall,   \
+    Bound)                                                                                         \
+  X(isc_cancel_events, DORVANA_IB_ENTRY_TYPE(isc_cancel_events), Required, InCall, Bound)          \
+  X(isc_que_events, DORVANA_IB_ENTRY_TYPE(isc_que_events), Required, InCall, Bound)                \
+  X(isc_event_counts, DORVANA_IB_ENTRY_TYPE(isc_event_counts), Required, InCall, Bound)            \
+  X(isc_event_block, DORVANA_IB_ENTRY_TYPE(isc_event_block), Required, InCall, Bound)              \
+  X(isc_free, DORVANA_IB_ENTRY_TYPE(isc_free), Required, InCall, Bound)                            \
+  X(isc_array_lookup_bounds, DORVANA_IB_ENTRY_TYPE(isc_array_lookup_bounds), Required, Free,       \
+    Checked)                                                                                       \
+  X(isc_array_get_slice, DORVANA_IB_ENTRY_TYPE(isc_array_get_slice), Required, Free, Checked)      \
+  X(isc_array_put_slice, DORVANA_IB_ENTRY_TYPE(isc_array_put_slice), Required, Free, Checked)      \
+  X(isc_wait_for_event, DORVANA_IB_ENTRY_TYPE(isc_wait_for_event), Required, InCall, Bound)        \
+  X(isc_transaction_info, DORVANA_IB_ENTRY_TYPE(isc_transaction_info), Required, InCall, Bound)    \
+  X(isc_prepare_transaction, DORVANA_IB_ENTRY_TYPE(isc_prepare_transaction), Required, InCall,     \
+    Bound)                                                                                         \
+  X(isc_prepare_transaction2, DORVANA_IB_ENTRY_TYPE(isc_prepare_transaction2), Required, InCall,   \
+    Bound)                                                                                         \
+  X(isc_rollback_retaining, DORVANA_IB_ENTRY_TYPE(isc_rollback_retaining), RollbackProbe, InCall,  \
+    Checked)                                                                                       \
+  X(isc_service_attach, DORVANA_IB_ENTRY_TYPE(isc_service_attach), Version6, InCall, Checked)      \
+  X(isc_service_detach, DORVANA_IB_ENTRY_TYPE(isc_service_detach), Version6, InCall, Checked)      \
+  X(isc_service_query, DORVANA_IB_ENTRY_TYPE(isc_service_query), Version6, InCall, Checked)        \
+  X(isc_service_start, DORVANA_IB_ENTRY_TYPE(isc_service_start), Version6, InCall, Checked)        \
+  X(isc_decode_sql_date, DORVANA_IB_ENTRY_TYPE(isc_decode_sql_date), Version6, InCall, Checked)    \
+  X(isc_decode_sql_time, DORVANA_IB_ENTRY_TYPE(isc_decode_sql_time), Version6, InCall, Checked)    \
+  X(isc_decode_timestamp, DORVANA_IB_ENTRY_TYPE(isc_decode_timestamp), Version6, InCall, Checked)  \
+  X(isc_encode_sql_date, DORVANA_IB_ENTRY_TYPE(isc_encode_sql_date), Version6, InCall, Checked)    \
+  X(isc_encode_sql_time, DORVANA_IB_ENTRY_TYPE(isc_encode_sql_time), Version6, InCall, Checked)    \
+  X(isc_encode_timestamp, DORVANA_IB_ENTRY_TYPE(isc_encode_timestamp), Version6, InCall, Checked)  \
+  X(isc_portable_integer, DORVANA_IB_ENTRY_TYPE(isc_portable_integer), Version6, InCall, Checked)  \
+  X(isc_get_client_version, DORVANA_IB_ENTRY_TYPE(isc_get_client_version), VersionProbe, InCall,   \
+    Checked)                                                                                       \
+  X(isc_get_client_major_version, DORVANA_IB_ENTRY_TYPE(isc_get_client_major_version),             \
+    VersionPart, InCall, Checked)                                                                  \
+  X(isc_get_client_minor_version, DORVANA_IB_ENTRY_TYPE(isc_get_client_minor_version),             \
+    VersionPart, InCall, Checked)                                                                  \
+  X(isc_dsql_batch_execute_immed, TIscDsqlBatchExecuteImmed, LateOptional, InCall, Checked)        \
+  X(isc_dsql_batch_execute, TIscDsqlBatchExecute, LateOptional, InCall, Checked)                   \
+  X(fb_cancel_operation, DORVANA_IB_ENTRY_TYPE(fb_cancel_operation), LateOptional, Free, Checked)
 
 // The header marks this one deprecated; its type is spelled out to keep the
 // build free of warnings.
 extern "C" typedef ISC_LONG (*TIscInterprete)(ISC_SCHAR*, ISC_STATUS**);
 
+enum class TIBGroup { Required, RollbackProbe, Version6, VersionProbe, VersionPart, LateOptional };
+enum class TIBCall { InCall, Free };
+enum class TIBCheck { Checked, Bound };
+
 // Index of each entry in the table.
 enum class TIBEntry : int {
-#define DORVANA_IB_ENUM(n, t) n,
+#define DORVANA_IB_ENUM(n, ...) n,
   DORVANA_IB_ENTRIES(DORVANA_IB_ENUM)
 #undef DORVANA_IB_ENUM
       Count
@@ -111,9 +137,43 @@ const char* IBEntryName(TIBEntry entry);
 
 // The bound entry points; null where an entry is not bound.
 struct TIBEntryTable {
-#define DORVANA_IB_FIELD(n, t) t n = nullptr;
+#define DORVANA_IB_FIELD(n, t, ...) t n = nullptr;
   DORVANA_IB_ENTRIES(DORVANA_IB_FIELD)
 #undef DORVANA_IB_FIELD
+};
+
+// A library that could not be loaded. The message is "Can't load library %s ";
+// the loader's own reason (a missing file, a library built for another machine
+// such as "wrong ELF class") is kept for an operator in Reason. Reports the class
+// name callers have always seen for this failure, "Exception".
+class ELibraryLoadError : public Exception {
+ public:
+  ELibraryLoadError(std::string message, std::string reason)
+      : Exception(std::move(message)), FReason(std::move(reason)) {}
+  const std::string& Reason() const { return FReason; }
+
+ private:
+  std::string FReason;
+};
+
+// A loaded shared library; unloaded when this object dies.
+class TLibraryModule {
+ public:
+  TLibraryModule() = default;
+  // Raises ELibraryLoadError when the library can't be loaded.
+  explicit TLibraryModule(const std::string& name);
+  ~TLibraryModule();
+  TLibraryModule(TLibraryModule&& o) noexcept : FHandle(std::exchange(o.FHandle, nullptr)) {}
+  TLibraryModule& operator=(TLibraryModule o) noexcept {  // the old handle dies with o
+    std::swap(FHandle, o.FHandle);
+    return *this;
+  }
+  explicit operator bool() const { return FHandle != nullptr; }
+  // The entry point of that name; null when the library has none.
+  void* Entry(const char* name) const;
+
+ private:
+  void* FHandle = nullptr;
 };
 
 // One loaded client library. Shared through std::shared_ptr; the OS library is
@@ -125,7 +185,6 @@ class IIBClientLibrary {
  public:
   // Loads and binds; see the class comment for what it raises.
   explicit IIBClientLibrary(const std::string& libraryName);
-  ~IIBClientLibrary();
   IIBClientLibrary(const IIBClientLibrary&) = delete;
   IIBClientLibrary& operator=(const IIBClientLibrary&) = delete;
 
@@ -144,75 +203,13 @@ class IIBClientLibrary {
   // when the entry is not bound; the others are guaranteed by a successful load.
   // All but the blob-stream, array and cancel entries set InLibraryCall while the
   // call runs.
-#define DORVANA_IB_FORWARD(n, flag, checked)                      \
-  template <class... A>                                           \
-  auto n(A... a) {                                                \
-    return Forward<flag, checked>(TIBEntry::n, FEntries.n, a...); \
+#define DORVANA_IB_FORWARD(n, t, group, call, check)                                        \
+  template <class... A>                                                                     \
+  auto n(A... a) {                                                                          \
+    return Forward<TIBCall::call == TIBCall::InCall, TIBCheck::check == TIBCheck::Checked>( \
+        TIBEntry::n, FEntries.n, a...);                                                     \
   }
-  DORVANA_IB_FORWARD(isc_attach_database, true, false)
-  DORVANA_IB_FORWARD(isc_array_get_slice, false, true)
-  DORVANA_IB_FORWARD(isc_array_lookup_bounds, false, true)
-  DORVANA_IB_FORWARD(isc_array_put_slice, false, true)
-  DORVANA_IB_FORWARD(isc_blob_info, true, false)
-  DORVANA_IB_FORWARD(isc_cancel_events, true, false)
-  DORVANA_IB_FORWARD(isc_que_events, true, false)
-  DORVANA_IB_FORWARD(isc_wait_for_event, true, false)
-  DORVANA_IB_FORWARD(isc_close_blob, true, false)
-  DORVANA_IB_FORWARD(isc_create_blob2, true, false)
-  DORVANA_IB_FORWARD(isc_commit_retaining, true, true)
-  DORVANA_IB_FORWARD(isc_commit_transaction, true, false)
-  DORVANA_IB_FORWARD(isc_transaction_info, true, false)
-  DORVANA_IB_FORWARD(isc_database_info, true, false)
-  DORVANA_IB_FORWARD(isc_decode_date, true, true)
-  DORVANA_IB_FORWARD(isc_decode_sql_date, true, true)
-  DORVANA_IB_FORWARD(isc_decode_sql_time, true, true)
-  DORVANA_IB_FORWARD(isc_decode_timestamp, true, true)
-  DORVANA_IB_FORWARD(isc_detach_database, true, false)
-  DORVANA_IB_FORWARD(isc_drop_database, true, false)
-  DORVANA_IB_FORWARD(isc_dsql_alloc_statement2, true, false)
-  DORVANA_IB_FORWARD(isc_dsql_describe, true, false)
-  DORVANA_IB_FORWARD(isc_dsql_describe_bind, true, false)
-  DORVANA_IB_FORWARD(isc_dsql_execute, true, false)
-  DORVANA_IB_FORWARD(isc_dsql_execute2, true, false)
-  DORVANA_IB_FORWARD(isc_dsql_execute_immediate, true, false)
-  DORVANA_IB_FORWARD(isc_dsql_exec_immed2, true, false)
-  DORVANA_IB_FORWARD(isc_dsql_fetch, true, false)
-  DORVANA_IB_FORWARD(isc_dsql_free_statement, true, false)
-  DORVANA_IB_FORWARD(isc_dsql_prepare, true, false)
-  DORVANA_IB_FORWARD(isc_dsql_set_cursor_name, true, false)
-  DORVANA_IB_FORWARD(isc_dsql_sql_info, true, false)
-  DORVANA_IB_FORWARD(isc_encode_date, true, true)
-  DORVANA_IB_FORWARD(isc_encode_sql_date, true, true)
-  DORVANA_IB_FORWARD(isc_encode_sql_time, true, true)
-  DORVANA_IB_FORWARD(isc_encode_timestamp, true, true)
-  DORVANA_IB_FORWARD(isc_event_block, true, false)
-  DORVANA_IB_FORWARD(isc_event_counts, true, false)
-  DORVANA_IB_FORWARD(isc_free, true, false)
-  DORVANA_IB_FORWARD(isc_get_segment, true, false)
-  DORVANA_IB_FORWARD(isc_put_segment, true, false)
-  DORVANA_IB_FORWARD(isc_interprete, true, false)
-  DORVANA_IB_FORWARD(isc_open_blob2, true, false)
-  DORVANA_IB_FORWARD(isc_prepare_transaction2, true, false)
-  DORVANA_IB_FORWARD(isc_rollback_retaining, true, true)
-  DORVANA_IB_FORWARD(isc_rollback_transaction, true, false)
-  DORVANA_IB_FORWARD(isc_start_multiple, true, false)
-  DORVANA_IB_FORWARD(isc_sqlcode, true, false)
-  DORVANA_IB_FORWARD(isc_sql_interprete, true, false)
-  DORVANA_IB_FORWARD(isc_vax_integer, true, false)
-  DORVANA_IB_FORWARD(isc_prepare_transaction, true, false)
-  DORVANA_IB_FORWARD(BLOB_put, false, true)
-  DORVANA_IB_FORWARD(BLOB_get, false, true)
-  DORVANA_IB_FORWARD(isc_dsql_batch_execute_immed, true, true)
-  DORVANA_IB_FORWARD(isc_dsql_batch_execute, true, true)
-  DORVANA_IB_FORWARD(fb_cancel_operation, false, true)
-  DORVANA_IB_FORWARD(isc_service_attach, true, true)
-  DORVANA_IB_FORWARD(isc_service_detach, true, true)
-  DORVANA_IB_FORWARD(isc_service_query, true, true)
-  DORVANA_IB_FORWARD(isc_service_start, true, true)
-  DORVANA_IB_FORWARD(isc_get_client_version, true, true)
-  DORVANA_IB_FORWARD(isc_get_client_major_version, true, true)
-  DORVANA_IB_FORWARD(isc_get_client_minor_version, true, true)
-  DORVANA_IB_FORWARD(isc_portable_integer, true, true)
+  DORVANA_IB_ENTRIES(DORVANA_IB_FORWARD)
 #undef DORVANA_IB_FORWARD
 
  private:
@@ -241,7 +238,7 @@ class IIBClientLibrary {
   void* Bind(TIBEntry entry, bool required);
 
   std::string FLibraryName;
-  void* FModule = nullptr;
+  TLibraryModule FModule;
   int FClientMajorVersion = 0;
   int FClientMinorVersion = 0;
   TIBEntryTable FEntries;

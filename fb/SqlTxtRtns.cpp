@@ -59,7 +59,7 @@ size_t SkipLeading(std::string_view text, size_t pos) {
 }
 
 [[noreturn]] void ParseError(const std::string& ownerName, const char* reason) {
-  RaiseClientError(51, {ownerName, reason});
+  RaiseClientError(fbceSQLParseError, {ownerName, reason});
 }
 
 // Whether a reference ending before pos may have its comparison rewritten: the

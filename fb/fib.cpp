@@ -122,6 +122,21 @@ void RemoveEscapedLineBreaks(std::string& s) {
 
 }  // namespace
 
+bool IsLockConflict(const EFIBError& error) {
+  switch (error.FirstErrorCode) {
+    case isc_deadlock:
+    case isc_lock_conflict:
+    case isc_update_conflict:
+      return true;
+    default:
+      return false;
+  }
+}
+
+bool IsUniqueViolation(const EFIBError& error) {
+  return error.FirstErrorCode == isc_no_dup || error.FirstErrorCode == isc_unique_key_violation;
+}
+
 const char* FIBClientMessage(int number) {
   if (number < 0 || number >= kFIBClientMessageCount) return "";
   return kClientMessages[number];

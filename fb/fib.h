@@ -35,6 +35,12 @@ class EFIBError : public EDatabaseError {
 };
 
 DORVANA_EXCEPTION(EFIBInterBaseError, EFIBError);
+
+// What the server reports when a statement wrote what another transaction writes
+// at the same time: a lock or update conflict, or a deadlock.
+bool IsLockConflict(const EFIBError& error);
+// ... or stored a unique value (a key, a unique index) another one already holds.
+bool IsUniqueViolation(const EFIBError& error);
 DORVANA_EXCEPTION(EFIBClientError, EFIBError);
 
 // The numbered client messages.

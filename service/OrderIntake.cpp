@@ -1,5 +1,3 @@
-#include <ibase.h>
-
 #include <exception>
 
 #include "fb/fib.h"
@@ -35,17 +33,10 @@ bool IsWriteConflict(const std::exception_ptr& failure) {
   try {
     std::rethrow_exception(failure);
   } catch (const EFIBError& e) {
-    switch (e.FirstErrorCode) {
-      case isc_deadlock:
-      case isc_lock_conflict:
-      case isc_no_dup:
-      case isc_update_conflict:
-      case isc_unique_key_violation:
-        return true;
-    }
+    return IsLockConflict(e) || IsUniqueViolation(e);
   } catch (...) {
+    return false;
   }
-  return false;
 }
 
 // The duplicate check, in its own read transaction. A failure leaves as an
@@ -176,7 +167,9 @@ std::string TDorvanaWebInterface::ImportOrder(TNativeXml& Document) {
     if (IsWriteConflict(importFailure) ? OrderExistsAfterCompetingImport(*Database, guid)
                                        : OrderExists(*TransactionRead, *Query, guid))
       return "ok";
-  } catch (...) {
+  } catch (const EFIBError&) {
+    // The re-check failed too (the connection is gone, the wait ran out): the
+    // import's own failure is the answer.
   }
   return Cp1251ToUtf8(service::OrderErrorLine(ExceptionMessage(importFailure)));
 }

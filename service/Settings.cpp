@@ -52,9 +52,14 @@ std::string TDorvanaWebInterface::ApplySettingsAndConnect() {
     connectTimeout = *seconds;
   }
   if (settings.ServerName) Database->SetDBName(*settings.ServerName);
-  if (settings.UserName) Database->ConnectParams().SetUserName(*settings.UserName);
-  if (settings.Password) Database->ConnectParams().SetPassword(*settings.Password);
-  if (settings.RoleName) Database->ConnectParams().SetRoleName(*settings.RoleName);
+  // Each setter replaces its entry where it stands or appends it: line by line,
+  // the entries follow the file's order.
+  TConnectParams& params = Database->ConnectParams();
+  for (const auto& [field, value] : settings.LoginLines) {
+    if (field == &service::TConnectionSettings::UserName) params.SetUserName(value);
+    if (field == &service::TConnectionSettings::Password) params.SetPassword(value);
+    if (field == &service::TConnectionSettings::RoleName) params.SetRoleName(value);
+  }
   // After the file's own entries: a host that accepts and never answers fails
   // the connect after this many seconds.
   Database->AddDBParam("connect_timeout=" + IntToStr(connectTimeout));
@@ -91,6 +96,9 @@ TConnectionSettings ParseSettings(std::string_view text) {
     for (const auto& k : kKeys) {
       if (line.starts_with(k.key)) {
         result.*k.field = std::string(line.substr(k.key.size()));
+        if (k.field == &TConnectionSettings::UserName ||
+            k.field == &TConnectionSettings::Password || k.field == &TConnectionSettings::RoleName)
+          result.LoginLines.emplace_back(k.field, *(result.*k.field));
         break;
       }
     }

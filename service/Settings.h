@@ -6,6 +6,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 namespace service {
@@ -22,6 +23,10 @@ struct TConnectionSettings {
   std::optional<std::string> RoleName;    // "ROLE NAME="
   std::optional<std::string>
       ConnectTimeout;  // "CONNECT TIMEOUT=", checked by ConnectTimeoutSeconds
+  // The "USER NAME=", "PASSWORD=" and "ROLE NAME=" lines in the file's order, as
+  // the field each set and its value: applied in this order, they put the
+  // connection's entries in the order of the lines.
+  std::vector<std::pair<std::optional<std::string> TConnectionSettings::*, std::string>> LoginLines;
 };
 
 // The longest a connect may take, in seconds, when the settings file does not say:

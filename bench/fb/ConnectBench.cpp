@@ -46,8 +46,6 @@ int main(int argc, char** argv) {
     return 2;
   }
   platform::BlockTerminationSignal();
-  // The connect asks the server's clock, as the program's does.
-  InstallServerClockQuery();
   const int count = argc > 4 ? std::atoi(argv[4]) : 1;
   try {
     for (int i = 0; i < count; ++i) ConnectAndDestroy(argv[1], argv[2], argv[3]);

@@ -33,9 +33,7 @@ std::string EmbeddedSessionTest::path_;
 
 TEST_F(EmbeddedSessionTest, ConnectReadsTheDatabaseFacts) {
   TSession s(path_, "SYSDBA", "");
-  // No statement has been made in this process yet as far as the connection can
-  // tell: the clock query runs all the same.
-  TFIBDatabase::ServerClockQuery = nullptr;
+  // The connection asks the server's clock through a statement of its own.
   const uint64_t prepares =
       AcquireClientLibrary("fbclient.dll")->CallCount(TIBEntry::isc_dsql_prepare);
   s.db->SetConnected(true);

@@ -209,6 +209,24 @@ class FakeSessionTest : public ::testing::Test {
   TpFIBTransaction* rw_;
 };
 
+TEST_F(FakeSessionTest, LoginEntriesFollowTheOrderTheyWereSet) {
+  db_->SetDBName("fake.fdb");
+  db_->ConnectParams().SetRoleName("R");
+  db_->ConnectParams().SetPassword("P");
+  db_->ConnectParams().SetUserName("U");
+  // A second value replaces the entry where it stands; an empty one removes it.
+  db_->ConnectParams().SetRoleName("Q");
+  db_->ConnectParams().SetPassword("");
+  db_->ConnectParams().SetPassword("W");
+  db_->SetConnected(true);
+  char buffer[4096];
+  const int n = Call<int(char*)>("fake_last_dpb")(buffer);
+  // 01; lc_ctype (30) "WIN1251"; sql_role_name (3C) "Q"; user_name (1C) "U";
+  // password (1D) "W".
+  EXPECT_EQ("01 30 07 57 49 4E 31 32 35 31 3C 01 51 1C 01 55 1D 01 57",
+            Hex(std::string(buffer, static_cast<size_t>(n))));
+}
+
 TEST_F(FakeSessionTest, StartBeforeConnectNamesTheConnection) {
   EXPECT_EQ(
       "EFIBClientError: DorvanaWebInterface.Database: Cannot perform operation -- DB is "
@@ -362,17 +380,13 @@ TEST_F(FakeSessionTest, BoundStatementsHearWhatHappens) {
 }
 
 TEST_F(FakeSessionTest, ClockQueryRunsInTheInternalTransaction) {
-  struct TRestore {
-    ~TRestore() { TFIBDatabase::ServerClockQuery = nullptr; }
-  } restore;
   std::string sqlSeen;
-  TFIBDatabase::ServerClockQuery = [&](TFIBDatabase& db, TFIBTransaction& t,
-                                       const std::string& sql) {
-    EXPECT_EQ(db.InternalTransaction(), &t);
+  db_->SetServerClockQuery([&](TFIBTransaction& t, const std::string& sql) {
+    EXPECT_EQ(db_->InternalTransaction(), &t);
     EXPECT_TRUE(t.Active());
     sqlSeen = sql;
     return 1000.0;
-  };
+  });
   db_->SetSynchronizeTime(true);
   Connect();
   EXPECT_EQ("SELECT CAST('NOW' AS DATE) from RDB$DATABASE", sqlSeen);
@@ -384,10 +398,8 @@ TEST_F(FakeSessionTest, ClockQueryRunsInTheInternalTransaction) {
   db_->SetConnected(false);
 
   // A failing query fails the connect after the attach: the connection stays.
-  TFIBDatabase::ServerClockQuery = [](TFIBDatabase&, TFIBTransaction&,
-                                      const std::string&) -> double {
-    RaiseClientError(fbceUnknownError);
-  };
+  db_->SetServerClockQuery(
+      [](TFIBTransaction&, const std::string&) -> double { RaiseClientError(fbceUnknownError); });
   EXPECT_EQ("EFIBClientError: Unknown error.", ThrownError([&] { db_->SetConnected(true); }));
   EXPECT_TRUE(db_->Connected());
   EXPECT_FALSE(db_->InternalTransaction()->Active());

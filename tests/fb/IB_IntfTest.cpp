@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdio>
 #include <filesystem>
 
 #include "FbTestSupport.h"
@@ -44,13 +45,34 @@ TEST(ClientLibrary, MissingLibraryIsNotRegisteredAndIsTriedAgain) {
   try {
     AcquireClientLibrary(name);
     FAIL() << "loaded a missing library";
-  } catch (const Exception& e) {
+  } catch (const ELibraryLoadError& e) {
     EXPECT_EQ("Exception", e.ClassName());
     EXPECT_EQ("Can't load library " + name + " ", e.Message());
+    EXPECT_NE(std::string::npos, e.Reason().find("No such file")) << e.Reason();
   }
   // Once the file is there, the next attempt loads it.
   std::filesystem::copy_file(FakeClientPath("full"), name);
   EXPECT_EQ(name, AcquireClientLibrary(name)->LibraryName());
+}
+
+TEST(ClientLibrary, AFileThatIsNoLibraryKeepsTheLoadersReason) {
+  fbtest::TTempFolder folder;
+  const std::string name = folder.Path() + "/notalibrary.so";
+  {
+    std::FILE* f = std::fopen(name.c_str(), "wb");
+    ASSERT_NE(nullptr, f);
+    std::fputs("not a library\n", f);
+    std::fclose(f);
+  }
+  try {
+    AcquireClientLibrary(name);
+    FAIL() << "loaded a text file";
+  } catch (const ELibraryLoadError& e) {
+    EXPECT_EQ("Can't load library " + name + " ", e.Message());
+    // The loader names what is wrong with the file.
+    EXPECT_NE(std::string::npos, e.Reason().find(name)) << e.Reason();
+    EXPECT_NE(e.Reason(), name) << e.Reason();
+  }
 }
 
 TEST(ClientLibrary, ConnectReportsLoadFailureAndTriesAgain) {

@@ -138,3 +138,27 @@ TEST(ClientError, MessagesAreFormattedAlone) {
 }
 
 }  // namespace
+
+// The codes the server reports, as its documentation numbers them.
+TEST(WriteConflict, ClassifiesTheServersFirstCode) {
+  const struct {
+    int code;
+    bool lock;
+    bool unique;
+  } kCases[] = {
+      {335544336, true, false},   // deadlock
+      {335544345, true, false},   // lock conflict on no wait transaction
+      {335544451, true, false},   // update conflicts with concurrent update
+      {335544349, false, true},   // attempt to store duplicate value
+      {335544665, false, true},   // violation of PRIMARY or UNIQUE KEY constraint
+      {335544344, false, false},  // I/O error
+      {335544466, false, false},  // violation of FOREIGN KEY constraint
+      {0, false, false},
+  };
+  for (const auto& c : kCases) {
+    EFIBInterBaseError e("m");
+    e.FirstErrorCode = c.code;
+    EXPECT_EQ(c.lock, IsLockConflict(e)) << c.code;
+    EXPECT_EQ(c.unique, IsUniqueViolation(e)) << c.code;
+  }
+}

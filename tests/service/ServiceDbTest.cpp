@@ -314,8 +314,12 @@ TEST_F(Module, TheConnectTimeoutGoesLastInTheAttachItems) {
     Lines params;
   } kCases[] = {
       {GoodSettings(), {"lc_ctype=WIN1251", "user_name=SYSDBA", "connect_timeout=15"}},
+      // The user, password and role entries follow the lines.
       {"CONNECT TIMEOUT=5\r\nROLE NAME=R\r\n" + GoodSettings(),
-       {"lc_ctype=WIN1251", "user_name=SYSDBA", "sql_role_name=R", "connect_timeout=5"}},
+       {"lc_ctype=WIN1251", "sql_role_name=R", "user_name=SYSDBA", "connect_timeout=5"}},
+      {"PASSWORD=x\r\nROLE NAME=R\r\nPASSWORD=\r\n" + GoodSettings() + "PASSWORD=y\r\n",
+       {"lc_ctype=WIN1251", "sql_role_name=R", "user_name=SYSDBA", "password=y",
+        "connect_timeout=15"}},
       {GoodSettings() + "CONNECT TIMEOUT=255\r\n",
        {"lc_ctype=WIN1251", "user_name=SYSDBA", "connect_timeout=255"}},
   };

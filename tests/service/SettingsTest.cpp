@@ -17,6 +17,18 @@ TEST(Settings, KeysInAnyOrderAndLineEnds) {
   EXPECT_EQ("CASHIER", s.RoleName.value_or("?"));
 }
 
+TEST(Settings, LoginLinesKeepTheFilesOrder) {
+  using service::TConnectionSettings;
+  const auto s = ParseSettings(
+      "ROLE NAME=R\nSERVER NAME=s\nPASSWORD=p\nCONNECT TIMEOUT=5\nUSER NAME=u\nPASSWORD=\n");
+  const decltype(s.LoginLines) expected = {{&TConnectionSettings::RoleName, "R"},
+                                           {&TConnectionSettings::Password, "p"},
+                                           {&TConnectionSettings::UserName, "u"},
+                                           {&TConnectionSettings::Password, ""}};
+  EXPECT_TRUE(expected == s.LoginLines);
+  EXPECT_TRUE(ParseSettings("SERVER NAME=s\nCONNECT TIMEOUT=5\n").LoginLines.empty());
+}
+
 TEST(Settings, NearMissesAreIgnored) {
   const char* kIgnored[] = {" SERVER NAME=a",
                             "server name=a",

@@ -1,0 +1,94 @@
+// What the value objects, descriptor areas and statements share inside the
+// database layer; not for users of it.
+#pragma once
+
+#include <ibase.h>
+
+#include <algorithm>
+#include <cstddef>
+#include <cstdint>
+#include <cstring>
+#include <string>
+#include <string_view>
+#include <utility>
+#include <vector>
+
+#include "fb/FIBDatabase.h"
+#include "fb/IB_Intf.h"
+
+// The other code the server uses for a truth value.
+constexpr int kSQLBooleanLegacy = 590;
+
+// The server counts days from 1858-11-17; date-time numbers from 1899-12-30.
+constexpr int kServerDayOf1970 = 40587;
+constexpr int kServerDayOf1899 = 15018;
+
+// Bytes of the data buffer for a described type; client message 30 for a type
+// code that is not known.
+size_t FIBBufferSize(int type, int length);
+
+// value * 10^scale rounded once; client message 33 for a scale beyond +-18.
+double FIBScaledValue(int64_t value, int scale);
+
+// A server date or time (1/10000 s since midnight) in the regional form.
+std::string FIBServerDateText(int32_t serverDay);
+std::string FIBServerTimeText(uint32_t serverTime);
+
+// A decimal number with the regional mark; blanks around it are allowed.
+bool FIBParseNumber(std::string_view s, char mark, double& out);
+// A date in the regional short date form, optionally followed by a time h:n[:s],
+// as days since 1899-12-30.
+bool FIBParseDateTime(std::string_view s, const std::string& datePattern, double& out);
+
+template <class T>
+T FIBRead(const char* p) {
+  T v;
+  std::memcpy(&v, p, sizeof v);
+  return v;
+}
+
+// The server's date and time as days since 1899-12-30, read by running sql (a
+// select of one date or timestamp) in transaction.
+double FIBServerClock(TFIBDatabase& database, TFIBTransaction& transaction, const std::string& sql);
+
+// A retaining action taken as its plain form.
+inline TTransactionAction PlainAction(TTransactionAction action) {
+  if (action == TARollbackRetaining) return TARollback;
+  if (action == TACommitRetaining) return TACommit;
+  return action;
+}
+
+template <class T>
+inline void EraseOne(std::vector<T*>& list, T* item) {
+  auto it = std::find(list.begin(), list.end(), item);
+  if (it != list.end()) list.erase(it);
+}
+
+// An open blob of one client library; closed, the result ignored, when this
+// object dies.
+class TBlobHandle {
+ public:
+  explicit TBlobHandle(IIBClientLibrary& library) : FLibrary(&library) {}
+  ~TBlobHandle() {
+    if (FHandle) FLibrary->isc_close_blob(StatusVector(), &FHandle);
+  }
+  TBlobHandle(TBlobHandle&& o) noexcept
+      : FLibrary(o.FLibrary), FHandle(std::exchange(o.FHandle, 0)) {}
+  TBlobHandle& operator=(TBlobHandle o) noexcept {  // the old blob closes with o
+    std::swap(FLibrary, o.FLibrary);
+    std::swap(FHandle, o.FHandle);
+    return *this;
+  }
+  // For the call that opens or creates the blob.
+  isc_blob_handle* Ref() { return &FHandle; }
+  // Closes now and returns the status; the handle is given up either way.
+  ISC_STATUS Close(ISC_STATUS* status) {
+    const ISC_STATUS result = FLibrary->isc_close_blob(status, &FHandle);
+    FHandle = 0;
+    return result;
+  }
+
+ private:
+  IIBClientLibrary* FLibrary;
+  isc_blob_handle FHandle = 0;
+};

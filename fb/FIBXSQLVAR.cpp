@@ -1,0 +1,415 @@
+#include <algorithm>
+#include <cmath>
+#include <cstring>
+
+#include "fb/FIBInternal.h"
+#include "fb/FIBQuery.h"
+#include "fb/fib.h"
+#include "runtime/Text.h"
+
+namespace {
+
+// The most bytes a value of type text carries (its length is a 16-bit signed count).
+constexpr size_t kMaxTextValue = 32767;
+
+[[noreturn]] void InvalidConversion() { RaiseClientError(fbceInvalidDataConversion); }
+
+bool IsNumericType(int t) {
+  return t == SQL_DOUBLE || t == SQL_FLOAT || t == SQL_LONG || t == SQL_SHORT || t == SQL_D_FLOAT ||
+         t == SQL_INT64;
+}
+bool IsDateType(int t) { return t == SQL_TIMESTAMP || t == SQL_TYPE_TIME || t == SQL_TYPE_DATE; }
+
+// Bytes of value 0x20 or less at the end of a text value go with qoTrimCharFields.
+std::string TrimTrailing(std::string s) {
+  while (!s.empty() && static_cast<unsigned char>(s.back()) <= 0x20) s.pop_back();
+  return s;
+}
+
+}  // namespace
+
+size_t FIBBufferSize(int type, int length) {
+  switch (type) {
+    case SQL_VARYING:
+      return static_cast<size_t>(length) + 2;
+    case SQL_TEXT:
+      return length == 0 ? 1 : static_cast<size_t>(length);
+    case SQL_SHORT:
+    case SQL_LONG:
+    case SQL_INT64:
+    case SQL_FLOAT:
+    case SQL_DOUBLE:
+    case SQL_D_FLOAT:
+    case SQL_TIMESTAMP:
+    case SQL_TYPE_DATE:
+    case SQL_TYPE_TIME:
+    case SQL_BLOB:
+    case SQL_ARRAY:
+    case SQL_QUAD:
+    case SQL_BOOLEAN:
+    case kSQLBooleanLegacy:
+    case SQL_NULL:
+      return static_cast<size_t>(length);
+    default:
+      RaiseClientError(fbceUnknownSQLDataType, {type});
+  }
+}
+
+// ---- TFIBXSQLVAR -------------------------------------------------------------------
+
+TFIBXSQLVAR::TFIBXSQLVAR(TFIBXSQLDA* area, int index) : FArea(area), FIndex(index) {}
+
+bool TFIBXSQLVAR::IsColumn() const { return !FArea->IsParams(); }
+TFIBQuery* TFIBXSQLVAR::Query() const { return FArea->Query(); }
+
+void TFIBXSQLVAR::Attach(XSQLVAR* slot) { FXSQLVAR = slot; }
+
+void TFIBXSQLVAR::ResizeData(size_t size) {
+  FData.resize(size == 0 ? 1 : size);
+  FXSQLVAR->sqldata = FData.data();
+}
+
+void TFIBXSQLVAR::AllocateIndicator() { FXSQLVAR->sqlind = &FIndicator; }
+
+void TFIBXSQLVAR::FreeIndicator() { FXSQLVAR->sqlind = nullptr; }
+
+void TFIBXSQLVAR::LookupDescription() const {
+  if (FDescType != 0 || !FArea->IsParams()) return;
+  TFIBQuery* q = Query();
+  if (!q || !q->Prepared() || FArea != q->FParams.get()) return;
+  if (const TFIBXSQLVAR* s = q->FServerParams->FindOwnName(UpperCase(FName))) {
+    FDescType = s->FDescType;
+    FDescSubtype = s->FDescSubtype;
+    FDescLength = s->FDescLength;
+    FDescScale = s->FDescScale;
+  }
+}
+
+int TFIBXSQLVAR::DescribedType() const {
+  LookupDescription();
+  return FDescType;
+}
+
+int TFIBXSQLVAR::DescribedScale() const {
+  LookupDescription();
+  return FDescScale;
+}
+
+bool TFIBXSQLVAR::IsNull() const {
+  if (FBlobContent) return false;
+  if (IsColumn()) {
+    const TFIBQuery* q = Query();
+    if (q && q->FetchedRows() == 0 && q->SQLType() != SQLExecProcedure) return true;
+  }
+  if ((FXSQLVAR->sqltype & 1) && FXSQLVAR->sqlind && *FXSQLVAR->sqlind == -1) return true;
+  return SQLType() == 0;
+}
+
+void TFIBXSQLVAR::SetNullOne() {
+  if (SQLType() == 0) {
+    FXSQLVAR->sqltype = SQL_TEXT;
+    FXSQLVAR->sqllen = 0;
+  }
+  FXSQLVAR->sqltype |= 1;
+  AllocateIndicator();
+  FIndicator = -1;
+  FBlobContent.reset();
+  FModified = true;
+}
+
+void TFIBXSQLVAR::SetIsNull(bool value) {
+  const std::vector<int>* equal = FArea->IsParams() ? FArea->EqualNames(FName) : nullptr;
+  const std::vector<int> one{FIndex};
+  for (int i : equal ? *equal : one) {
+    TFIBXSQLVAR& v = *FArea->FVars[i];
+    if (value)
+      v.SetNullOne();
+    else if ((v.FXSQLVAR->sqltype & 1) && v.FXSQLVAR->sqlind)
+      *v.FXSQLVAR->sqlind = 0;
+  }
+}
+
+void TFIBXSQLVAR::StoreOne(int type, int length, const void* bytes) {
+  if (FXSQLVAR->sqltype & 1) {
+    AllocateIndicator();
+    FIndicator = 0;
+  }
+  FXSQLVAR->sqlscale = 0;
+  FXSQLVAR->sqllen = static_cast<ISC_SHORT>(length);
+  ResizeData(static_cast<size_t>(length));
+  FXSQLVAR->sqltype = static_cast<ISC_SHORT>(type | (FXSQLVAR->sqltype & 1));
+  if (length > 0) std::memcpy(FData.data(), bytes, static_cast<size_t>(length));
+  FBlobContent.reset();
+  FModified = true;
+  FSetUp = true;
+}
+
+void TFIBXSQLVAR::Store(int type, int length, const void* bytes) {
+  const std::vector<int>* equal = FArea->IsParams() ? FArea->EqualNames(FName) : nullptr;
+  if (!equal) return StoreOne(type, length, bytes);
+  for (int i : *equal) FArea->FVars[i]->StoreOne(type, length, bytes);
+}
+
+void TFIBXSQLVAR::SetAsInt32(int32_t value) { Store(SQL_LONG, 4, &value); }
+
+void TFIBXSQLVAR::SetAsText(const std::string& value) {
+  LookupDescription();
+  int d = FDescType;
+  // Longer text than a parameter of type text can carry goes as a blob.
+  if (value.size() > kMaxTextValue) d = SQL_BLOB;
+  if (d == SQL_BLOB) {
+    // Written into a new blob at the next execution.
+    const std::vector<int>* equal = FArea->IsParams() ? FArea->EqualNames(FName) : nullptr;
+    std::vector<int> one{FIndex};
+    for (int i : equal ? *equal : one) {
+      TFIBXSQLVAR& v = *FArea->FVars[i];
+      v.StoreOne(SQL_BLOB, sizeof(ISC_QUAD), "\0\0\0\0\0\0\0\0");
+      v.FXSQLVAR->sqlsubtype = static_cast<ISC_SHORT>(FDescSubtype);
+      v.FXSQLVAR->sqlscale = FDescScale;
+      v.FBlobContent = value;
+    }
+    if (TFIBQuery* q = Query()) q->FHasBlobParams = true;
+    return;
+  }
+  if (value.empty()) {
+    if (IsNumericType(d) || IsDateType(d)) return SetIsNull(true);
+    return Store(SQL_TEXT, 0, nullptr);
+  }
+  if (!IsNumericType(d)) return Store(SQL_TEXT, static_cast<int>(value.size()), value.data());
+  // A number typed with a decimal comma reaches the server with a full stop.
+  std::string s = value;
+  const char mark = FIBFormatSettings().DecimalMark;
+  for (char& c : s)
+    if (c == ',' || (mark != ',' && mark != '.' && c == mark)) c = '.';
+  Store(SQL_TEXT, static_cast<int>(s.size()), s.data());
+}
+
+bool TFIBXSQLVAR::TrimChars() const {
+  const TFIBQuery* q = Query();
+  return q && q->Options().Contains(qoTrimCharFields);
+}
+
+std::string TFIBXSQLVAR::TextOfChars() const {
+  const char* p = FXSQLVAR->sqldata;
+  std::string s;
+  if (!p) return s;
+  if (SQLType() == SQL_TEXT) {
+    s.assign(p, static_cast<size_t>(std::max<int>(FXSQLVAR->sqllen, 0)));
+  } else {
+    // A length prefix beyond the buffer would read past it: keep to the buffer.
+    const size_t len = std::min<size_t>(FIBRead<uint16_t>(p),
+                                        static_cast<size_t>(std::max<int>(FXSQLVAR->sqllen, 0)));
+    s.assign(p + 2, len);
+  }
+  return TrimChars() ? TrimTrailing(std::move(s)) : s;
+}
+
+std::string TFIBXSQLVAR::BlobText() const {
+  static const std::string kBlob = "(BLOB)";
+  TFIBQuery* q = Query();
+  if (!q || !q->Database() || !q->Database()->ClientLibrary() || !q->Transaction()) return kBlob;
+  IIBClientLibrary& lib = *q->Database()->ClientLibrary();
+  ISC_STATUS* status = StatusVector();
+  TBlobHandle blob(lib);
+  ISC_QUAD id = FIBRead<ISC_QUAD>(FXSQLVAR->sqldata);
+  if (lib.isc_open_blob2(status, q->Database()->Handle(), q->Transaction()->Handle(), blob.Ref(),
+                         &id, 0, nullptr) != 0)
+    return kBlob;
+  std::string out;
+  char buffer[16384];
+  for (;;) {
+    unsigned short got = 0;
+    const ISC_STATUS st = lib.isc_get_segment(status, blob.Ref(), &got, sizeof buffer, buffer);
+    if (st == 0 || st == isc_segment) {
+      out.append(buffer, got);
+    } else if (st == isc_segstr_eof) {
+      break;
+    } else {
+      return kBlob;
+    }
+  }
+  blob.Close(status);
+  return TrimChars() ? TrimTrailing(std::move(out)) : out;
+}
+
+std::string TFIBXSQLVAR::AsText() const {
+  if (FBlobContent) return *FBlobContent;
+  if (IsNull()) return "";
+  const char* p = FXSQLVAR->sqldata;
+  const int scale = FXSQLVAR->sqlscale;
+  const char mark = FIBFormatSettings().DecimalMark;
+  switch (SQLType()) {
+    case SQL_TEXT:
+    case SQL_VARYING:
+      return TextOfChars();
+    case SQL_SHORT:
+      return scale == 0 ? IntToStr(FIBRead<int16_t>(p)) : FIBGeneralNumberText(NumberValue(), mark);
+    case SQL_LONG:
+      return scale == 0 ? IntToStr(FIBRead<int32_t>(p)) : FIBGeneralNumberText(NumberValue(), mark);
+    case SQL_INT64:
+      return scale == 0 ? IntToStr(FIBRead<int64_t>(p))
+                        : FIBScaledIntegerText(FIBRead<int64_t>(p), scale, mark);
+    case SQL_FLOAT:
+    case SQL_DOUBLE:
+    case SQL_D_FLOAT:
+      return FIBGeneralNumberText(NumberValue(), mark);
+    case SQL_TIMESTAMP: {
+      const ISC_TIMESTAMP ts = FIBRead<ISC_TIMESTAMP>(p);
+      std::string s = FIBServerDateText(ts.timestamp_date);
+      if (ts.timestamp_time / 10 != 0) s += " " + FIBServerTimeText(ts.timestamp_time);
+      return s;
+    }
+    case SQL_TYPE_DATE:
+      return FIBServerDateText(FIBRead<ISC_DATE>(p));
+    case SQL_TYPE_TIME:
+      return FIBServerTimeText(FIBRead<ISC_TIME>(p));
+    case SQL_BLOB:
+      return IsColumn() ? BlobText() : "(BLOB)";
+    case SQL_ARRAY:
+      return "(ARRAY)";
+    case SQL_BOOLEAN:
+    case kSQLBooleanLegacy:
+      return static_cast<unsigned char>(p[0]) == 1 ? "True" : "False";
+    default:
+      InvalidConversion();
+  }
+}
+
+double TFIBXSQLVAR::NumberValue() const {
+  if (IsNull()) return 0;
+  const char* p = FXSQLVAR->sqldata;
+  switch (SQLType()) {
+    case SQL_TEXT:
+    case SQL_VARYING: {
+      double v = 0;
+      if (!FIBParseNumber(TextOfChars(), FIBFormatSettings().DecimalMark, v)) InvalidConversion();
+      return v;
+    }
+    case SQL_DOUBLE:
+    case SQL_D_FLOAT:
+      return FIBRead<double>(p);
+    case SQL_FLOAT:
+      return FIBRead<float>(p);
+    case SQL_SHORT:
+      return FIBScaledValue(FIBRead<int16_t>(p), FXSQLVAR->sqlscale);
+    case SQL_LONG:
+      return FIBScaledValue(FIBRead<int32_t>(p), FXSQLVAR->sqlscale);
+    case SQL_INT64:
+      return FIBScaledValue(FIBRead<int64_t>(p), FXSQLVAR->sqlscale);
+    case SQL_BOOLEAN:
+    case kSQLBooleanLegacy:
+      return static_cast<unsigned char>(p[0]) == 1 ? 1.0 : 0.0;
+    default:
+      InvalidConversion();
+  }
+}
+
+double TFIBXSQLVAR::AsReal() const { return NumberValue(); }
+
+int32_t TFIBXSQLVAR::AsInt32() const {
+  if (IsNull()) return 0;
+  const char* p = FXSQLVAR->sqldata;
+  int64_t v = 0;
+  switch (SQLType()) {
+    case SQL_TEXT:
+    case SQL_VARYING: {
+      int32_t i;
+      if (!TryStrToInt(Trim(TextOfChars()), i)) InvalidConversion();
+      return i;
+    }
+    case SQL_DOUBLE:
+    case SQL_FLOAT:
+    case SQL_D_FLOAT: {
+      const double d = std::trunc(NumberValue());
+      if (!(d >= -2147483648.0 && d <= 2147483647.0)) InvalidConversion();
+      return static_cast<int32_t>(d);
+    }
+    case SQL_SHORT:
+      v = FIBRead<int16_t>(p);
+      break;
+    case SQL_LONG:
+      v = FIBRead<int32_t>(p);
+      break;
+    case SQL_INT64:
+      v = FIBRead<int64_t>(p);
+      break;
+    case SQL_BOOLEAN:
+    case kSQLBooleanLegacy:
+      return static_cast<unsigned char>(p[0]);
+    default:
+      InvalidConversion();
+  }
+  // Scaled integers are divided exactly: a power of ten held as a double is
+  // slightly off and would let 1.000000 truncate to 0.
+  const int scale = FXSQLVAR->sqlscale;
+  if (scale < -18 || scale > 18) InvalidConversion();
+  for (int k = 0; k < -scale; ++k) v /= 10;
+  for (int k = 0; k < scale; ++k) {
+    if (v > INT32_MAX || v < INT32_MIN) break;
+    v *= 10;
+  }
+  if (v > INT32_MAX || v < INT32_MIN) InvalidConversion();
+  return static_cast<int32_t>(v);
+}
+
+double TFIBXSQLVAR::DateTimeValue() const {
+  if (IsNull()) return 0;
+  const char* p = FXSQLVAR->sqldata;
+  switch (SQLType()) {
+    case SQL_TEXT:
+    case SQL_VARYING: {
+      double v = 0;
+      if (!FIBParseDateTime(TextOfChars(), FIBFormatSettings().ShortDateFormat, v))
+        InvalidConversion();
+      return v;
+    }
+    case SQL_TIMESTAMP: {
+      const ISC_TIMESTAMP ts = FIBRead<ISC_TIMESTAMP>(p);
+      return (static_cast<double>(ts.timestamp_date) - kServerDayOf1899) +
+             static_cast<double>(ts.timestamp_time / 10) / 86400000.0;
+    }
+    case SQL_TYPE_DATE:
+      return static_cast<double>(FIBRead<ISC_DATE>(p)) - kServerDayOf1899;
+    case SQL_TYPE_TIME:
+      return static_cast<double>(FIBRead<ISC_TIME>(p)) / 864000000.0;
+    default:
+      InvalidConversion();
+  }
+}
+
+void TFIBXSQLVAR::CopyValueFrom(const TFIBXSQLVAR& other) {
+  const XSQLVAR& o = *other.FXSQLVAR;
+  FXSQLVAR->sqltype = o.sqltype;
+  FXSQLVAR->sqlscale = o.sqlscale;
+  FXSQLVAR->sqlsubtype = o.sqlsubtype;
+  FXSQLVAR->sqllen = o.sqllen;
+  FData = other.FData;
+  FXSQLVAR->sqldata = FData.empty() ? nullptr : FData.data();
+  if (o.sqlind) {
+    AllocateIndicator();
+    FIndicator = *o.sqlind;
+  } else {
+    FreeIndicator();
+  }
+  FBlobContent = other.FBlobContent;
+  FModified = other.FModified;
+  FSetUp = other.FSetUp;
+}
+
+void TFIBXSQLVAR::SetupFromSlot() {
+  const int type = FXSQLVAR->sqltype & ~1;
+  FDescType = type;
+  FDescSubtype = FXSQLVAR->sqlsubtype;
+  FDescLength = FXSQLVAR->sqllen;
+  FDescScale = FXSQLVAR->sqlscale;
+  FSetUp = true;
+  const size_t size = FIBBufferSize(type, FXSQLVAR->sqllen);
+  FData.assign(size == 0 ? 1 : size, 0);
+  FXSQLVAR->sqldata = FData.data();
+  if (FXSQLVAR->sqltype & 1) {
+    AllocateIndicator();
+    FIndicator = 0;
+  } else {
+    FreeIndicator();
+  }
+}
