@@ -16,14 +16,16 @@
 
 #include "platform/Platform.h"
 #include "runtime/Exception.h"
+#include "runtime/LogLine.h"
 
 namespace platform {
 namespace {
 
-[[noreturn]] void RaiseLastOSError(const std::string& what) {
-  const DWORD code = GetLastError();
-  throw EOSError(what + ": " + SysErrorMessage(static_cast<int>(code)));
+[[noreturn]] void RaiseOSError(const std::string& what, DWORD code) {
+  throw EOSError(what + ": " + SysErrorMessage(static_cast<int>(code)), static_cast<int>(code));
 }
+
+[[noreturn]] void RaiseLastOSError(const std::string& what) { RaiseOSError(what, GetLastError()); }
 
 HANDLE StdHandle(DWORD which) {
   const HANDLE h = GetStdHandle(which);
@@ -162,6 +164,10 @@ thread_local std::string gLastLoadError;
 // again, whose identifier check then decides whether it is imported.
 void BlockTerminationSignal() {}
 
+// Windows raises no signal for a write past a size limit: such a write fails
+// with an error, as the archive expects.
+void IgnoreFileSizeSignal() {}
+
 // TerminateProcess rather than ExitProcess, as _exit on Linux: ExitProcess runs
 // every loaded DLL's detach code under the loader lock (the client library's
 // shuts down its own threads there), which costs time after the answer is out and
@@ -222,6 +228,23 @@ long WriteStdout(const void* buffer, long count) {
   return done;
 }
 
+void WriteStderr(const std::string& line) {
+  const HANDLE h = StdHandle(STD_ERROR_HANDLE);
+  if (!h) return;
+  size_t done = 0;
+  while (done < line.size()) {
+    DWORD n = 0;
+    if (!WriteFile(h, line.data() + done, static_cast<DWORD>(line.size() - done), &n, nullptr) ||
+        n == 0)
+      return;
+    done += n;
+  }
+}
+
+void WriteLogLine(std::string_view command, std::string_view text) {
+  WriteStderr(FormatLogLine(UnixTimeNow(), command, text));
+}
+
 std::string CurrentDir() {
   const DWORD size = GetCurrentDirectoryA(0, nullptr);
   if (size == 0) RaiseLastOSError("GetCurrentDirectory");
@@ -257,7 +280,11 @@ bool DirectoryExists(const std::string& path) {
   return a != INVALID_FILE_ATTRIBUTES && (a & FILE_ATTRIBUTE_DIRECTORY);
 }
 
-bool CreateDir(const std::string& path) { return CreateDirectoryA(path.c_str(), nullptr) != 0; }
+bool CreateDir(const std::string& path) {
+  if (CreateDirectoryA(path.c_str(), nullptr)) return true;
+  if (GetLastError() == ERROR_ALREADY_EXISTS) return false;
+  RaiseLastOSError("Cannot create folder \"" + path + "\"");
+}
 
 std::vector<std::string> ListFiles(const std::string& dir, const std::string& pattern) {
   std::vector<std::string> names;
@@ -320,40 +347,40 @@ TFileHandle::~TFileHandle() {
   if (FFd >= 0) _close(FFd);
 }
 
-TFileHandle::TFileHandle(TFileHandle&& o) noexcept : FFd(std::exchange(o.FFd, -1)) {}
+TFileHandle::TFileHandle(TFileHandle&& o) noexcept
+    : FFd(std::exchange(o.FFd, -1)), FPath(std::move(o.FPath)) {}
 
 TFileHandle& TFileHandle::operator=(TFileHandle o) noexcept {
   std::swap(FFd, o.FFd);
+  std::swap(FPath, o.FPath);
   return *this;
 }
 
-bool TFileHandle::WriteAll(const void* data, size_t count) {
-  if (FFd < 0) return false;
+void TFileHandle::WriteAll(const void* data, size_t count) {
+  const std::string what = "Cannot write file \"" + FPath + "\"";
+  if (FFd < 0) throw EOSError(what + ": the file is not open");
   const HANDLE h = reinterpret_cast<HANDLE>(_get_osfhandle(FFd));
   const char* p = static_cast<const char*>(data);
   while (count > 0) {
     const DWORD chunk = static_cast<DWORD>(std::min<size_t>(count, 1u << 30));
     DWORD n = 0;
-    if (!WriteFile(h, p, chunk, &n, nullptr)) return false;
-    if (n == 0) {
-      SetLastError(ERROR_WRITE_FAULT);
-      return false;
-    }
+    if (!WriteFile(h, p, chunk, &n, nullptr)) RaiseLastOSError(what);
+    // A write that takes nothing sets no error: it must not report an old one.
+    if (n == 0) throw EOSError(what + ": no byte was written");
     p += n;
     count -= n;
   }
-  return true;
 }
 
-bool TFileHandle::Close() {
-  if (FFd < 0) return true;
+void TFileHandle::Close() {
+  if (FFd < 0) return;
   const int fd = std::exchange(FFd, -1);
   // The data must reach the file before the order counts as archived.
   const bool flushed = FlushFileBuffers(reinterpret_cast<HANDLE>(_get_osfhandle(fd))) != 0;
   const DWORD code = GetLastError();
   const bool closed = _close(fd) == 0;
-  if (!flushed) SetLastError(code);
-  return flushed && closed;
+  if (!flushed) RaiseOSError("Cannot close file \"" + FPath + "\"", code);
+  if (!closed) RaiseOSError("Cannot close file \"" + FPath + "\"", ERROR_WRITE_FAULT);
 }
 
 namespace {
@@ -384,14 +411,7 @@ TFileHandle CreateFileExclusive(const std::string& path, bool& exists) {
     }
     RaiseLastOSError("Cannot create file \"" + path + "\"");
   }
-  return TFileHandle(DescriptorOf(h, path));
-}
-
-TFileHandle CreateFileReplacing(const std::string& path) {
-  const HANDLE h = CreateFileA(path.c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr, CREATE_ALWAYS,
-                               FILE_ATTRIBUTE_NORMAL, nullptr);
-  if (h == INVALID_HANDLE_VALUE) RaiseLastOSError("Cannot create file \"" + path + "\"");
-  return TFileHandle(DescriptorOf(h, path));
+  return TFileHandle(DescriptorOf(h, path), path);
 }
 
 // "fbclient.dll" is the library's own name here: LoadLibrary finds it beside the
@@ -425,8 +445,6 @@ void UnloadLibrary(void* library) {
   if (library) FreeLibrary(static_cast<HMODULE>(library));
 }
 
-int LastOSError() { return static_cast<int>(GetLastError()); }
-
 std::string SysErrorMessage(int code) {
   char* text = nullptr;
   const DWORD n = FormatMessageA(
@@ -447,6 +465,14 @@ bool HighResolutionCounter(int64_t& value) {
 
 uint32_t TickCount() { return GetTickCount(); }
 
+int64_t UnixTimeNow() {
+  FILETIME ft;
+  GetSystemTimeAsFileTime(&ft);
+  // 100-ns intervals since 1601-01-01; 11644473600 s lie between 1601 and 1970.
+  const uint64_t ticks = (static_cast<uint64_t>(ft.dwHighDateTime) << 32) | ft.dwLowDateTime;
+  return static_cast<int64_t>(ticks / 10000000u) - 11644473600;
+}
+
 double LocalNow() {
   // The local wall clock as a FILETIME: 100 ns steps since 1601-01-01, which is
   // 109205 days before 1899-12-30.
@@ -463,8 +489,6 @@ double LocalNow() {
 char RegionalDecimalMark() { return Regional().decimalMark; }
 std::string RegionalShortDateFormat() { return Regional().shortDate; }
 std::string RegionalLongTimeFormat() { return Regional().longTime; }
-char RegionalDateSeparator() { return Regional().dateSeparator; }
-char RegionalTimeSeparator() { return Regional().timeSeparator; }
 
 // Doubles are computed with SSE2 on x64, which has no precision control; the x87
 // unit still serves long double, and a client library built for it may have set
