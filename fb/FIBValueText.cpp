@@ -11,6 +11,7 @@
 #include "fb/FIBInternal.h"
 #include "fb/fib.h"
 #include "platform/Platform.h"
+#include "runtime/Dates.h"
 #include "runtime/Text.h"
 
 namespace {
@@ -20,28 +21,6 @@ const double kPowersOfTen[37] = {
     1e-18, 1e-17, 1e-16, 1e-15, 1e-14, 1e-13, 1e-12, 1e-11, 1e-10, 1e-9, 1e-8, 1e-7, 1e-6,
     1e-5,  1e-4,  1e-3,  1e-2,  1e-1,  1e0,   1e1,   1e2,   1e3,   1e4,  1e5,  1e6,  1e7,
     1e8,   1e9,   1e10,  1e11,  1e12,  1e13,  1e14,  1e15,  1e16,  1e17, 1e18};
-
-// Days of a civil date counted from 1970-01-01 (proleptic Gregorian calendar).
-int64_t DaysFromCivil(int64_t y, int m, int d) {
-  y -= m <= 2;
-  const int64_t era = (y >= 0 ? y : y - 399) / 400;
-  const int64_t yoe = y - era * 400;
-  const int64_t doy = (153 * (m + (m > 2 ? -3 : 9)) + 2) / 5 + d - 1;
-  const int64_t doe = yoe * 365 + yoe / 4 - yoe / 100 + doy;
-  return era * 146097 + doe - 719468;
-}
-
-void CivilFromDays(int64_t z, int& year, int& month, int& day) {
-  z += 719468;
-  const int64_t era = (z >= 0 ? z : z - 146096) / 146097;
-  const int64_t doe = z - era * 146097;
-  const int64_t yoe = (doe - doe / 1460 + doe / 36524 - doe / 146096) / 365;
-  const int64_t doy = doe - (365 * yoe + yoe / 4 - yoe / 100);
-  const int64_t mp = (5 * doy + 2) / 153;
-  day = static_cast<int>(doy - (153 * mp + 2) / 5 + 1);
-  month = static_cast<int>(mp < 10 ? mp + 3 : mp - 9);
-  year = static_cast<int>(yoe + era * 400 + (month <= 2));
-}
 
 }  // namespace
 
@@ -54,9 +33,9 @@ double FIBScaledValue(int64_t value, int scale) {
 }
 
 std::string FIBServerDateText(int32_t serverDay) {
-  int y, m, d;
-  CivilFromDays(static_cast<int64_t>(serverDay) - kServerDayOf1970, y, m, d);
-  return FIBFormatDateTime(FIBFormatSettings().ShortDateFormat, y, m, d, 0, 0, 0, 0);
+  const TCivilDate date = CivilFromDays(static_cast<int64_t>(serverDay) - kServerDayOf1970);
+  return FIBFormatDateTime(FIBFormatSettings().ShortDateFormat, static_cast<int>(date.Year),
+                           static_cast<int>(date.Month), static_cast<int>(date.Day), 0, 0, 0, 0);
 }
 
 // A stored time is counted in units of 1/10000 second since midnight.
@@ -118,11 +97,9 @@ bool FIBParseDateTime(std::string_view s, const std::string& datePattern, double
   }
   if (y < 100) y += y < 50 ? 2000 : 1900;
   if (m < 1 || m > 12 || d < 1 || y > 9999) return false;
-  int cy, cm, cd;
-  CivilFromDays(DaysFromCivil(y, static_cast<int>(m), static_cast<int>(d)), cy, cm, cd);
-  if (cd != d) return false;  // 31 February and the like
-  double result = static_cast<double>(DaysFromCivil(y, static_cast<int>(m), static_cast<int>(d)) -
-                                      DaysFromCivil(1899, 12, 30));
+  const int64_t days = DaysFromCivil(y, static_cast<unsigned>(m), static_cast<unsigned>(d));
+  if (CivilFromDays(days).Day != d) return false;  // 31 February and the like
+  double result = static_cast<double>(DayNumberFromUnixDays(days));
   if (parts.size() >= 5) {
     const int64_t h = parts[3], n = parts[4], sec = parts.size() > 5 ? parts[5] : 0;
     if (h > 23 || n > 59 || sec > 59) return false;
