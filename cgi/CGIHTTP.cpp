@@ -63,15 +63,8 @@ std::string LengthAbove(const std::string& text, int64_t limit) {
   bool huge = false;
   for (; i < text.size(); ++i) {
     const char c = text[i];
-    int d;
-    if (c >= '0' && c <= '9')
-      d = c - '0';
-    else if (base == 16 && c >= 'a' && c <= 'f')
-      d = c - 'a' + 10;
-    else if (base == 16 && c >= 'A' && c <= 'F')
-      d = c - 'A' + 10;
-    else
-      return "";
+    const int d = DigitValue(c, base);
+    if (d < 0) return "";
     if (value > (UINT64_MAX - static_cast<uint64_t>(d)) / static_cast<uint64_t>(base))
       huge = true;
     else

@@ -77,6 +77,13 @@ std::string Trim(std::string_view s) { return std::string(TrimView(s)); }
 
 std::string IntToStr(int64_t value) { return std::to_string(value); }
 
+int DigitValue(char c, int base) {
+  if (c >= '0' && c <= '9') return c - '0';
+  if (base == 16 && c >= 'a' && c <= 'f') return c - 'a' + 10;
+  if (base == 16 && c >= 'A' && c <= 'F') return c - 'A' + 10;
+  return -1;
+}
+
 bool TryStrToInt(std::string_view s, int32_t& value) {
   size_t i = 0;
   while (i < s.size() && s[i] == ' ') ++i;
@@ -94,15 +101,8 @@ bool TryStrToInt(std::string_view s, int32_t& value) {
   int64_t v = 0;
   for (; i < s.size(); ++i) {
     const char c = s[i];
-    int d;
-    if (c >= '0' && c <= '9')
-      d = c - '0';
-    else if (base == 16 && c >= 'a' && c <= 'f')
-      d = c - 'a' + 10;
-    else if (base == 16 && c >= 'A' && c <= 'F')
-      d = c - 'A' + 10;
-    else
-      return false;
+    const int d = DigitValue(c, base);
+    if (d < 0) return false;
     v = v * base + d;
     if (v > int64_t{1} << 32) return false;
   }

@@ -30,6 +30,9 @@ std::string IntToStr(int64_t value);
 // Decimal, or hexadecimal after "$", "x", "X", "0x" or "0X"; optional leading
 // blanks and sign. False for anything else, including a trailing blank, and for a
 // value that does not fit 32 bits.
+// The value of one decimal digit (base 10) or hexadecimal digit (base 16, either
+// letter case); -1 for any other character.
+int DigitValue(char c, int base);
 bool TryStrToInt(std::string_view s, int32_t& value);
 // As TryStrToInt; raises EConvertError "'%s' is not a valid integer value".
 int32_t StrToInt(std::string_view s);
