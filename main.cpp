@@ -1,15 +1,20 @@
-// The CGI program: serves the one request the web server hands it, then leaves.
+// The CGI program: serves the one request the web server hands it, then leaves;
+// or, started as a FastCGI server, serves request after request (cgi/CommandLine.h).
 #include "cgi/CGIApp.h"
+#include "cgi/CommandLine.h"
 #include "platform/Platform.h"
 #include "service/Unit1.h"
 
-int main() {
+int main(int argc, char** argv) {
   // A termination request must not cut a request short, nor let a library's own
   // handler shut the client library down under it.
   platform::BlockTerminationSignal();
   // A write past the file-size limit must fail like any other failed write (the
   // archive copy is then removed and the post refused), not kill the process.
   platform::IgnoreFileSizeSignal();
+  if (const std::optional<int> code = RunPersistentMode(
+          argc, argv, WebModuleClass<TDorvanaWebInterface>("TDorvanaWebInterface")))
+    platform::ExitNow(*code);
   {
     TCGIApplication application;
     try {

@@ -137,6 +137,22 @@ bool IsUniqueViolation(const EFIBError& error) {
   return error.FirstErrorCode == isc_no_dup || error.FirstErrorCode == isc_unique_key_violation;
 }
 
+bool IsConnectionLost(const EFIBError& error) {
+  if (!dynamic_cast<const EFIBInterBaseError*>(&error)) return false;
+  switch (error.FirstErrorCode) {
+    case isc_network_error:
+    case isc_net_read_err:
+    case isc_net_write_err:
+    case isc_lost_db_connection:
+    case isc_conn_lost:
+    case isc_shutdown:
+    case isc_att_shutdown:
+      return true;
+    default:
+      return false;
+  }
+}
+
 const char* FIBClientMessage(int number) {
   if (number < 0 || number >= kFIBClientMessageCount) return "";
   return kClientMessages[number];

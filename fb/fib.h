@@ -41,6 +41,10 @@ DORVANA_EXCEPTION(EFIBInterBaseError, EFIBError);
 bool IsLockConflict(const EFIBError& error);
 // ... or stored a unique value (a key, a unique index) another one already holds.
 bool IsUniqueViolation(const EFIBError& error);
+// What the client library reports when the connection itself is gone: the
+// network was cut, the server restarted or shut the database or the connection
+// down. Only the server's and library's errors count, never the layer's own.
+bool IsConnectionLost(const EFIBError& error);
 DORVANA_EXCEPTION(EFIBClientError, EFIBError);
 
 // The numbered client messages.

@@ -4,6 +4,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -21,6 +22,29 @@ void IgnoreFileSizeSignal();
 // Flushes standard output and ends the process at once with code, running no
 // exit-time handlers of loaded libraries.
 [[noreturn]] void ExitNow(int code);
+
+// ---- Persistent mode ----------------------------------------------------------
+// A FastCGI process serves requests on a listening socket until the termination
+// signal; on Windows these are stubs (the program is CGI only there).
+// True when standard input is a listening socket (a process manager started the
+// program); a connected socket, a pipe or a file is not.
+bool StdinIsListeningSocket();
+// Binds and listens on "HOST:PORT" (the address reuse option set); the socket's
+// descriptor. Raises EOSError naming the address when that fails.
+int ListenOn(const std::string& hostPort);
+// From now on the termination signal sets a flag (TerminationRequested) instead of
+// ending the process, and a broken connection's signal is ignored. The signal stays
+// blocked; AllowTermination opens it only where waiting may be cut short.
+void CatchTerminationSignal();
+// Unblocks (true) or blocks (false) the termination signal. While it is unblocked
+// a wait for a connection or a child ends early when the signal arrives.
+void AllowTermination(bool allow);
+bool TerminationRequested();
+// Runs child() in count child processes and starts a new one when one ends (at
+// most one a second for a child that ended within a second of its start). At the
+// termination signal passes it to every child, waits for all and returns 0. In a
+// child, ends the process with child()'s result.
+int RunChildren(int count, const std::function<int()>& child);
 
 // ---- CGI environment and standard handles --------------------------------------
 // The value of an environment variable; empty when it is not set.

@@ -5,8 +5,11 @@
 #include <fnmatch.h>
 #include <langinfo.h>
 #include <locale.h>
+#include <netdb.h>
 #include <signal.h>
+#include <sys/socket.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <time.h>
 #include <unistd.h>
 #if defined(__x86_64__) || defined(__i386__)
@@ -16,6 +19,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <set>
 #include <utility>
 
 #include "platform/Platform.h"
@@ -185,6 +189,117 @@ void IgnoreFileSizeSignal() {
 void ExitNow(int code) {
   std::fflush(stdout);
   _exit(code);
+}
+
+// ---- Persistent mode ----------------------------------------------------------
+
+namespace {
+
+volatile sig_atomic_t terminationRequested = 0;
+
+extern "C" void OnTerminationSignal(int) { terminationRequested = 1; }
+
+}  // namespace
+
+bool StdinIsListeningSocket() {
+  int listening = 0;
+  socklen_t size = sizeof listening;
+  return getsockopt(STDIN_FILENO, SOL_SOCKET, SO_ACCEPTCONN, &listening, &size) == 0 &&
+         listening != 0;
+}
+
+int ListenOn(const std::string& hostPort) {
+  const size_t colon = hostPort.rfind(':');
+  if (colon == std::string::npos || colon + 1 == hostPort.size())
+    throw EOSError("Cannot listen on \"" + hostPort + "\": expected HOST:PORT");
+  std::string host = hostPort.substr(0, colon);
+  if (host.size() >= 2 && host.front() == '[' && host.back() == ']')
+    host = host.substr(1, host.size() - 2);
+  const std::string port = hostPort.substr(colon + 1);
+  addrinfo hints{};
+  hints.ai_family = AF_UNSPEC;
+  hints.ai_socktype = SOCK_STREAM;
+  hints.ai_flags = AI_PASSIVE;
+  addrinfo* found = nullptr;
+  const int rc = getaddrinfo(host.empty() ? nullptr : host.c_str(), port.c_str(), &hints, &found);
+  if (rc != 0) throw EOSError("Cannot listen on \"" + hostPort + "\": " + gai_strerror(rc));
+  int lastError = 0;
+  for (addrinfo* a = found; a; a = a->ai_next) {
+    const int fd = socket(a->ai_family, a->ai_socktype | SOCK_CLOEXEC, a->ai_protocol);
+    if (fd < 0) {
+      lastError = errno;
+      continue;
+    }
+    const int on = 1;
+    setsockopt(fd, SOL_SOCKET, SO_REUSEADDR, &on, sizeof on);
+    if (bind(fd, a->ai_addr, a->ai_addrlen) == 0 && listen(fd, SOMAXCONN) == 0) {
+      freeaddrinfo(found);
+      return fd;
+    }
+    lastError = errno;
+    close(fd);
+  }
+  freeaddrinfo(found);
+  RaiseOSError("Cannot listen on \"" + hostPort + "\"", lastError);
+}
+
+void CatchTerminationSignal() {
+  BlockTerminationSignal();
+  // No restart flag: a wait for a connection or a child returns when it comes.
+  struct sigaction action {};
+  action.sa_handler = OnTerminationSignal;
+  sigemptyset(&action.sa_mask);
+  sigaction(SIGTERM, &action, nullptr);
+  struct sigaction ignore {};
+  ignore.sa_handler = SIG_IGN;
+  sigemptyset(&ignore.sa_mask);
+  sigaction(SIGPIPE, &ignore, nullptr);
+}
+
+void AllowTermination(bool allow) {
+  sigset_t set;
+  sigemptyset(&set);
+  sigaddset(&set, SIGTERM);
+  sigprocmask(allow ? SIG_UNBLOCK : SIG_BLOCK, &set, nullptr);
+}
+
+bool TerminationRequested() { return terminationRequested != 0; }
+
+int RunChildren(int count, const std::function<int()>& child) {
+  std::set<pid_t> children;
+  auto start = [&]() {
+    const pid_t pid = fork();
+    if (pid < 0) RaiseLastOSError("fork");
+    if (pid == 0) ExitNow(child());
+    children.insert(pid);
+    return UnixTimeNow();
+  };
+  int64_t lastStart = 0;
+  for (int i = 0; i < count; ++i) lastStart = start();
+  bool passedOn = false;
+  while (!children.empty()) {
+    if (TerminationRequested() && !passedOn) {
+      for (pid_t pid : children) kill(pid, SIGTERM);
+      passedOn = true;
+    }
+    AllowTermination(true);
+    int status = 0;
+    pid_t pid = -1;
+    errno = EINTR;
+    if (!TerminationRequested() || passedOn) pid = waitpid(-1, &status, 0);
+    AllowTermination(false);
+    if (pid < 0) {
+      if (errno == ECHILD) break;
+      continue;
+    }
+    children.erase(pid);
+    if (TerminationRequested()) continue;
+    // A child that dies at once (a bad library, a full disk) is not restarted in a
+    // tight loop.
+    if (UnixTimeNow() - lastStart < 1) sleep(1);
+    lastStart = start();
+  }
+  return 0;
 }
 
 std::string GetEnv(const std::string& name) {

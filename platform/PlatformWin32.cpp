@@ -164,6 +164,16 @@ thread_local std::string gLastLoadError;
 // again, whose identifier check then decides whether it is imported.
 void BlockTerminationSignal() {}
 
+// The Windows build serves CGI only: no FastCGI listener, no child processes.
+bool StdinIsListeningSocket() { return false; }
+int ListenOn(const std::string& hostPort) {
+  throw EOSError("Cannot listen on \"" + hostPort + "\": FastCGI is not available on Windows");
+}
+void CatchTerminationSignal() {}
+void AllowTermination(bool) {}
+bool TerminationRequested() { return false; }
+int RunChildren(int, const std::function<int()>& child) { return child(); }
+
 // Windows raises no signal for a write past a size limit: such a write fails
 // with an error, as the archive expects.
 void IgnoreFileSizeSignal() {}

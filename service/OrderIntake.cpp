@@ -39,6 +39,16 @@ bool IsWriteConflict(const std::exception_ptr& failure) {
   }
 }
 
+bool IsConnectionLost(const std::exception_ptr& failure) {
+  try {
+    std::rethrow_exception(failure);
+  } catch (const EFIBError& e) {
+    return IsConnectionLost(e);
+  } catch (...) {
+    return false;
+  }
+}
+
 // The duplicate check, in its own read transaction. A failure leaves as an
 // exception after the rollback.
 bool OrderExists(TFIBTransaction& transaction, TFIBQuery& query, const std::string& guid) {
@@ -89,7 +99,24 @@ void TDorvanaWebInterface::AddOrder(TWebRequest* Request, TWebResponse* Response
   Response->SetContent(ImportOrder(document));
 }
 
+// A kept connection may have been lost since the last request (the server
+// restarted, the network was cut). The import then runs once more on a new
+// connection, but only when the loss came before the commit was asked for:
+// nothing of the order can be stored, and the new attempt begins with the
+// identifier check. A loss during the commit is answered as the failure it is;
+// the terminal's next post finds the order by its identifier if it was stored.
 std::string TDorvanaWebInterface::ImportOrder(TNativeXml& Document) {
+  for (int attempt = 0;; ++attempt) {
+    try {
+      return ImportOrderOnce(Document);
+    } catch (const EFIBError& e) {
+      EndTransactions();
+      if (!ForgetLostConnection(e, attempt)) throw;
+    }
+  }
+}
+
+std::string TDorvanaWebInterface::ImportOrderOnce(TNativeXml& Document) {
   const std::string failure = ApplySettingsAndConnect();
   if (!failure.empty()) return Cp1251ToUtf8(failure);
 
@@ -104,6 +131,7 @@ std::string TDorvanaWebInterface::ImportOrder(TNativeXml& Document) {
   if (OrderExists(*TransactionRead, *Query, guid)) return "ok";
 
   std::exception_ptr importFailure;
+  bool commitAsked = false;
   try {
     TransactionRW->StartTransaction();
 
@@ -145,6 +173,7 @@ std::string TDorvanaWebInterface::ImportOrder(TNativeXml& Document) {
     QueryOrder->ParamNamed("GUID").SetAsText(guid);
     QueryOrder->ExecQuery();
 
+    commitAsked = true;
     TransactionRW->Commit();
   } catch (...) {
     importFailure = std::current_exception();
@@ -155,6 +184,8 @@ std::string TDorvanaWebInterface::ImportOrder(TNativeXml& Document) {
     if (!importFailure) importFailure = std::current_exception();
   }
   if (!importFailure) return "ok";
+  if (!commitAsked && FConnectionKept && IsConnectionLost(importFailure))
+    std::rethrow_exception(importFailure);
 
   // The same order posted twice at once: both posts pass the duplicate check and
   // the later import fails on the first one (the uniqueness of the identifier in

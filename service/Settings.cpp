@@ -17,7 +17,12 @@ std::string TDorvanaWebInterface::ApplySettingsAndConnect() {
   for (std::string& name : platform::ListFiles("", "*"))
     if (service::IsSettingsFileName(name)) names.push_back(std::move(name));
   const std::string settingsFile = service::ChooseSettingsFile(names);
-  if (settingsFile.empty()) return "";
+  if (settingsFile.empty()) {
+    // A module just made has no connection.
+    FConnectionKept = false;
+    if (Database->Connected()) Database->CloseConnection(true);
+    return "";
+  }
   if (names.size() > 1) {
     std::sort(names.begin(), names.end());
     std::string ignored;
@@ -51,10 +56,15 @@ std::string TDorvanaWebInterface::ApplySettingsAndConnect() {
           {settingsFile, *settings.ConnectTimeout});
     connectTimeout = *seconds;
   }
-  if (settings.ServerName) Database->SetDBName(*settings.ServerName);
+  // The file applies to the form's settings, never to what an earlier request's
+  // file left: a line removed since then gives the form's value back.
+  TFIBDatabase wanted;
+  wanted.SetDBName(FFormDBName);
+  wanted.SetDBParams(FFormDBParams);
+  if (settings.ServerName) wanted.SetDBName(*settings.ServerName);
   // Each setter replaces its entry where it stands or appends it: line by line,
   // the entries follow the file's order.
-  TConnectParams& params = Database->ConnectParams();
+  TConnectParams& params = wanted.ConnectParams();
   for (const auto& [field, value] : settings.LoginLines) {
     if (field == &service::TConnectionSettings::UserName) params.SetUserName(value);
     if (field == &service::TConnectionSettings::Password) params.SetPassword(value);
@@ -62,7 +72,16 @@ std::string TDorvanaWebInterface::ApplySettingsAndConnect() {
   }
   // After the file's own entries: a host that accepts and never answers fails
   // the connect after this many seconds.
-  Database->AddDBParam("connect_timeout=" + IntToStr(connectTimeout));
+  wanted.AddDBParam("connect_timeout=" + IntToStr(connectTimeout));
+
+  // The connection of an earlier request is kept while its parameters stay.
+  const bool same = wanted.DBName() == Database->DBName() &&
+                    wanted.DBParams().Lines() == Database->DBParams().Lines();
+  FConnectionKept = same && Database->Connected();
+  if (FConnectionKept) return "";
+  if (Database->Connected()) Database->CloseConnection(true);
+  Database->SetDBName(wanted.DBName());
+  Database->SetDBParams(wanted.DBParams());
 
   try {
     Database->SetConnected(true);

@@ -1,5 +1,6 @@
 #include "service/Unit1.h"
 
+#include "fb/fib.h"
 #include "fb/pFIBDatabase.h"
 #include "fb/pFIBQuery.h"
 #include "runtime/Text.h"
@@ -103,6 +104,8 @@ TDorvanaWebInterface::TDorvanaWebInterface(TComponent* owner) : TWebModule(owner
   (void)kFormRegistered;
   (void)kSoapRegistered;
   ReadForm("TDorvanaWebInterface");
+  FFormDBName = Database->DBName();
+  FFormDBParams = Database->DBParams();
 }
 
 TDorvanaWebInterface::~TDorvanaWebInterface() {
@@ -125,12 +128,55 @@ void TDorvanaWebInterface::WebModule1DefaultHandlerAction(TComponent*, TWebReque
     AppendEscapedMarkup(reply, Request->QueryFieldList().Text());
     Response->SetContent(reply);
   } else if (command == "getsprfood") {
-    GetSprFood(Request, Response);
+    RunWithReconnect([&] { GetSprFood(Request, Response); }, true);
   } else if (command == "getsprfoodgroup") {
-    GetSprFoodGroup(Request, Response);
+    RunWithReconnect([&] { GetSprFoodGroup(Request, Response); }, true);
   } else if (command == "getsprstewards") {
-    GetSprStewards(Request, Response);
+    RunWithReconnect([&] { GetSprStewards(Request, Response); }, true);
   } else if (command == "addorder") {
-    AddOrder(Request, Response);
+    // The import reconnects by itself, only where no commit can have happened.
+    RunWithReconnect([&] { AddOrder(Request, Response); }, false);
+  }
+}
+
+template <class F>
+void TDorvanaWebInterface::RunWithReconnect(F command, bool mayRunAgain) {
+  for (int attempt = 0;; ++attempt) {
+    try {
+      command();
+      EndTransactions();
+      return;
+    } catch (const EFIBError& e) {
+      EndTransactions();
+      if (!ForgetLostConnection(e, attempt) || !mayRunAgain) throw;
+    } catch (...) {
+      EndTransactions();
+      throw;
+    }
+  }
+}
+
+bool TDorvanaWebInterface::ForgetLostConnection(const EFIBError& e, int attempt) {
+  if (!IsConnectionLost(e)) return false;
+  const bool kept = FConnectionKept;
+  FConnectionKept = false;
+  try {
+    if (Database->Connected()) Database->CloseConnection(true);
+  } catch (...) {
+  }
+  return kept && attempt == 0;
+}
+
+void TDorvanaWebInterface::EndTransactions() {
+  for (TpFIBTransaction* transaction : {TransactionRead, TransactionRW}) {
+    if (!transaction || !transaction->Active()) continue;
+    try {
+      transaction->Rollback();
+    } catch (...) {
+      try {
+        if (Database->Connected()) Database->CloseConnection(true);
+      } catch (...) {
+      }
+    }
   }
 }

@@ -5,6 +5,7 @@
 #include <string>
 
 #include "cgi/HTTPApp.h"
+#include "runtime/StringList.h"
 
 class TNativeXml;
 class THTTPSoapDispatcher;
@@ -13,6 +14,7 @@ class TWSDLHTMLPublish;
 class TpFIBDatabase;
 class TpFIBTransaction;
 class TpFIBQuery;
+class EFIBError;
 
 // One per process, created by the application from its form and destroyed with
 // it; owns every component on it. The handler's failures other than a failed
@@ -39,7 +41,11 @@ class TDorvanaWebInterface : public TWebModule {
                                       TWebResponse* Response, bool& Handled);
 
   // Reads the settings file and connects Database: empty on success or when
-  // there is no settings file, else the failure message.
+  // there is no settings file, else the failure message. The file is applied as
+  // to a module just created from its form: a key it no longer names has the
+  // form's value. A connection kept from an earlier request stays open while the
+  // file gives the same connection parameters, and is closed and made anew when
+  // they differ; without a settings file there is none.
   std::string ApplySettingsAndConnect();
   // Imports a parsed order: "ok", or the error text in UTF-8.
   std::string ImportOrder(TNativeXml& Document);
@@ -50,6 +56,29 @@ class TDorvanaWebInterface : public TWebModule {
   void GetSprStewards(TWebRequest* Request, TWebResponse* Response);
   void AddOrder(TWebRequest* Request, TWebResponse* Response);
 
+  // Runs a command and ends its transactions. When the connection kept from an
+  // earlier request turns out lost, it is closed, and a command that only reads
+  // (mayRunAgain) runs once more on a new one; every other failure (and a second
+  // loss) leaves as it came.
+  template <class F>
+  void RunWithReconnect(F command, bool mayRunAgain);
+  // After a failure: closes a lost connection (so that the next use connects
+  // anew) and says whether the command may run again: the connection was lost
+  // and had been kept from an earlier request, and this was the first attempt.
+  bool ForgetLostConnection(const EFIBError& e, int attempt);
+  // Ends the module's transactions that are still active (rolled back), so that
+  // none outlives the request; a failure to end one is ignored, the connection is
+  // then closed.
+  void EndTransactions();
+  // Imports once on the current connection; raises a lost kept connection's
+  // error when the loss came before the commit was asked for.
+  std::string ImportOrderOnce(TNativeXml& Document);
+
   // The command being served ("q"), named in the lines written to standard error.
   std::string FCommand;
+  // The form's connection settings, which a settings file changes per request.
+  std::string FFormDBName;
+  TStringList FFormDBParams;
+  // The connection was made by an earlier request and kept.
+  bool FConnectionKept = false;
 };

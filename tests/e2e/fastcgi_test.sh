@@ -1,0 +1,179 @@
+#!/usr/bin/env bash
+# The program as a FastCGI server, asked through cgi-fcgi (libfcgi-bin): every
+# answer is byte for byte the CGI process's own (the direct_* golden files), one
+# process answers many requests without one owing anything to another, a bad
+# option is refused, the termination signal ends the server with 0, a dead child
+# is replaced, and a listening socket as standard input (cgi-fcgi -start) serves
+# as well. The same options given to a CGI request are ignored.
+source "$(dirname "$0")/harness.sh" "$1"
+
+command -v cgi-fcgi >/dev/null || { fail "cgi-fcgi not installed (apt-get install libfcgi-bin)"; finish; }
+
+FCGI_PID=
+stop_fcgi() {
+  if [ -n "$FCGI_PID" ] && kill -0 "$FCGI_PID" 2>/dev/null; then
+    kill -TERM "$FCGI_PID" 2>/dev/null || true
+    wait "$FCGI_PID" 2>/dev/null || true
+  fi
+  FCGI_PID=
+}
+e2e_at_exit stop_fcgi
+
+# start_fcgi ARGS...: the program with ARGS in $E2E_DIR, stderr to $E2E_OUT/fcgi.log;
+# waits until the port answers.
+FCGI_PORT=
+start_fcgi() {
+  FCGI_PORT=$(free_port)
+  (cd "$E2E_DIR" && exec env -i PATH=/usr/bin:/bin "$E2E_PROGRAM" --fastcgi "127.0.0.1:$FCGI_PORT" "$@" \
+    </dev/null 2>>"$E2E_OUT/fcgi.log") &
+  FCGI_PID=$!
+  for _ in $(seq 1 100); do
+    if (exec 3<>"/dev/tcp/127.0.0.1/$FCGI_PORT") 2>/dev/null; then return 0; fi
+    sleep 0.05
+  done
+  fail "the FastCGI server did not listen on $FCGI_PORT"
+  finish
+}
+
+# fcgi NAME [VAR=value ...] [< body]: one request through cgi-fcgi; the answer is
+# compared with golden/NAME, the CGI process's answer to the same request.
+fcgi() {
+  local name=$1
+  shift
+  if ! env -i "$@" cgi-fcgi -bind -connect "127.0.0.1:$FCGI_PORT" >"$E2E_OUT/$name.fcgi"; then
+    fail "fastcgi $name: cgi-fcgi failed"
+    return 0
+  fi
+  check_file "fastcgi $name" "$E2E_OUT/$name.fcgi" "$E2E_GOLDEN/$name"
+}
+
+GET=(SERVER_PROTOCOL=HTTP/1.1 REQUEST_METHOD=GET)
+
+all_cases() {
+  fcgi direct_test_get "${GET[@]}" 'QUERY_STRING=q=test&a=1' </dev/null
+  fcgi direct_test_no_protocol REQUEST_METHOD=GET 'QUERY_STRING=q=test&a=1' </dev/null
+  fcgi direct_unknown_q "${GET[@]}" 'QUERY_STRING=q=nothing&user=1' </dev/null
+  fcgi direct_soap_get "${GET[@]}" PATH_INFO=/soap 'QUERY_STRING=q=test' </dev/null
+  fcgi direct_decode_error SERVER_PROTOCOL=HTTP/1.1 REQUEST_METHOD=POST \
+    PATH_INFO=/x 'QUERY_STRING=q=test' CONTENT_LENGTH=5 < <(printf 'a=%%zz')
+  fcgi direct_test_post SERVER_PROTOCOL=HTTP/1.1 REQUEST_METHOD=POST 'QUERY_STRING=Q=test' \
+    CONTENT_LENGTH=19 < <(printf 'x=1\r\n\r\ny=2&z=%%41+b\nrest-not-read')
+  fcgi direct_env_fallbacks HTTP_SERVER_PROTOCOL=HTTP/1.0 HTTP_REQUEST_METHOD=put \
+    'HTTP_QUERY_STRING=q=test' CONTENT_LENGTH=2 'HTTP_CONTENT_LENGTH=$4' < <(printf 'k=v&rest')
+  fcgi direct_decode_error_no_protocol REQUEST_METHOD=GET 'QUERY_STRING=q=test&a=%4' \
+    'PATH_INFO=/<i>&' </dev/null
+  fcgi direct_body_too_large SERVER_PROTOCOL=HTTP/1.1 REQUEST_METHOD=POST \
+    'QUERY_STRING=q=addorder' CONTENT_LENGTH=16777217 < <(printf '<o><GUID>x</GUID></o>')
+}
+
+# One process (--processes 1) answers every case, twice over, in an order that
+# puts a failing request, a POST with a body and a 413 before plain GETs: each
+# answer must still be the CGI process's own.
+start_fcgi --processes 1
+all_cases
+all_cases
+if [ -e "$E2E_DIR/Orders" ]; then fail "fastcgi: the refused order was archived"; fi
+
+# Children: --processes 3 starts three beside the supervisor; a killed child is
+# replaced; the termination signal ends all and the supervisor exits with 0.
+stop_fcgi
+start_fcgi --processes 3
+sleep 0.3
+children() { pgrep -P "$FCGI_PID" | sort; }
+check "fastcgi: three children" "$(children | wc -l)" 3
+victim=$(children | head -1)
+kill -KILL "$victim"
+sleep 1.5
+check "fastcgi: a dead child is replaced" "$(children | wc -l)" 3
+if children | grep -qx "$victim"; then fail "fastcgi: the killed child is still listed"; fi
+fcgi direct_test_get "${GET[@]}" 'QUERY_STRING=q=test&a=1' </dev/null
+kept=$(children)
+kill -TERM "$FCGI_PID"
+rc=0
+wait "$FCGI_PID" || rc=$?
+FCGI_PID=
+check "fastcgi: exit code after the termination signal" "$rc" 0
+left=0
+for pid in $kept; do if kill -0 "$pid" 2>/dev/null; then left=$((left + 1)); fi; done
+check "fastcgi: no child left after the termination signal" "$left" 0
+
+# A request in flight when the signal comes is answered first: a POST whose body
+# arrives after the signal.
+start_fcgi --processes 1
+sleep 0.2
+child=$(pgrep -P "$FCGI_PID" | head -1)
+(sleep 0.6; printf 'x=1\r\n\r\ny=2&z=%%41+b\nrest-not-read') |
+  env -i SERVER_PROTOCOL=HTTP/1.1 REQUEST_METHOD=POST 'QUERY_STRING=Q=test' CONTENT_LENGTH=19 \
+    cgi-fcgi -bind -connect "127.0.0.1:$FCGI_PORT" >"$E2E_OUT/inflight" &
+client=$!
+sleep 0.3
+kill -TERM "$FCGI_PID"
+wait "$client" || true
+check_file "fastcgi: the request in flight at the termination signal is answered" \
+  "$E2E_OUT/inflight" "$E2E_GOLDEN/direct_test_post"
+rc=0
+wait "$FCGI_PID" || rc=$?
+FCGI_PID=
+check "fastcgi: exit code after the request in flight" "$rc" 0
+if kill -0 "$child" 2>/dev/null; then fail "fastcgi: the child outlived the signal"; fi
+
+# Bad options: a clear line on standard error, exit code 2, nothing listens.
+usage_case() {  # usage_case NAME EXPECTED-TEXT ARGS...
+  local name=$1 text=$2 rc=0
+  shift 2
+  (cd "$E2E_DIR" && env -i "$E2E_PROGRAM" "$@" </dev/null >"$E2E_OUT/usage.out" 2>"$E2E_OUT/usage.err") || rc=$?
+  check "usage $name: exit code" "$rc" 2
+  if grep -q -F -- "$text" "$E2E_OUT/usage.err"; then pass "usage $name: message"; else
+    fail "usage $name: message"; cat "$E2E_OUT/usage.err"; fi
+  check "usage $name: nothing on standard output" "$(wc -c <"$E2E_OUT/usage.out")" 0
+}
+usage_case no-address "--fastcgi needs an address HOST:PORT" --fastcgi
+usage_case no-port "--fastcgi needs an address HOST:PORT" --fastcgi 127.0.0.1
+usage_case zero-processes "--processes needs a number from 1 to 256" --fastcgi 127.0.0.1:1 --processes 0
+usage_case many-processes "--processes needs a number from 1 to 256" --fastcgi 127.0.0.1:1 --processes 257
+usage_case signed-processes "--processes needs a number from 1 to 256" --fastcgi 127.0.0.1:1 --processes +2
+usage_case processes-alone "--processes applies to a FastCGI server" --processes 2
+rc=0
+(cd "$E2E_DIR" && env -i "$E2E_PROGRAM" --fastcgi 256.1.1.1:9 </dev/null 2>"$E2E_OUT/bind.err") || rc=$?
+check "fastcgi: an address that cannot be bound: exit code" "$rc" 1
+if grep -q 'Cannot listen on "256.1.1.1:9"' "$E2E_OUT/bind.err"; then pass "fastcgi: bind failure named"; else
+  fail "fastcgi: bind failure named"; cat "$E2E_OUT/bind.err"; fi
+
+# A CGI request whose arguments look like options (a web server passes a query
+# string without "=" as arguments) is answered as CGI, and nothing listens.
+port=$(free_port)
+(cd "$E2E_DIR" && env -i "${GET[@]}" 'QUERY_STRING=q=test&a=1' \
+  "$E2E_PROGRAM" --fastcgi "127.0.0.1:$port" --processes 2 </dev/null >"$E2E_OUT/cgi_args")
+check_file "cgi: --fastcgi among a CGI request's arguments is ignored" \
+  "$E2E_OUT/cgi_args" "$E2E_GOLDEN/direct_test_get"
+(cd "$E2E_DIR" && env -i GATEWAY_INTERFACE=CGI/1.1 "${GET[@]}" 'QUERY_STRING=q=test&a=1' \
+  "$E2E_PROGRAM" --processes 0 </dev/null >"$E2E_OUT/cgi_args2")
+check_file "cgi: a bad option among a CGI request's arguments is ignored" \
+  "$E2E_OUT/cgi_args2" "$E2E_GOLDEN/direct_test_get"
+if (exec 3<>"/dev/tcp/127.0.0.1/$port") 2>/dev/null; then fail "cgi: something listens on $port"; else
+  pass "cgi: nothing listens after a CGI request with --fastcgi"; fi
+
+# Started by a process manager with a listening socket as standard input (made
+# here as lighttpd or mod_fcgid make it: bound, listening, then the program exec'd).
+port=$(free_port)
+(cd "$E2E_DIR" && exec env -i python3 -c '
+import os, socket, sys
+s = socket.socket()
+s.setsockopt(socket.SOL_SOCKET, socket.SO_REUSEADDR, 1)
+s.bind(("127.0.0.1", int(sys.argv[1])))
+s.listen(16)
+os.dup2(s.fileno(), 0)
+os.execv(sys.argv[2], [sys.argv[2]])' "$port" "$E2E_PROGRAM" 2>>"$E2E_OUT/fcgi.log") &
+FCGI_PID=$!
+FCGI_PORT=$port
+for _ in $(seq 1 60); do if (exec 3<>"/dev/tcp/127.0.0.1/$port") 2>/dev/null; then break; fi; sleep 0.05; done
+fcgi direct_test_get "${GET[@]}" 'QUERY_STRING=q=test&a=1' </dev/null
+fcgi direct_test_post SERVER_PROTOCOL=HTTP/1.1 REQUEST_METHOD=POST 'QUERY_STRING=Q=test' \
+  CONTENT_LENGTH=19 < <(printf 'x=1\r\n\r\ny=2&z=%%41+b\nrest-not-read')
+kill -TERM "$FCGI_PID"
+rc=0
+wait "$FCGI_PID" || rc=$?
+FCGI_PID=
+check "fastcgi on standard input: exit code after the termination signal" "$rc" 0
+
+finish
