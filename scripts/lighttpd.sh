@@ -17,6 +17,12 @@
 #   http://127.0.0.1:PORT/dorvana/wsdl
 # lighttpd runs each request's process with DIR as its working directory;
 # started as root, it runs them as www-data (see weblib.sh).
+#
+# MODE=fastcgi: lighttpd's mod_fastcgi starts the program itself ("bin-path")
+# with a listening socket (DIR/.lighttpd/dorvana.sock) as its standard input, in
+# $FCGI_PROCESSES processes (default 2), each serving request after request with
+# a kept database connection; stopping lighttpd stops them. MODE=cgi (default):
+# one process per request.
 set -euo pipefail
 
 # shellcheck source=weblib.sh
@@ -44,8 +50,30 @@ start() {
 server.groupname = \"$WEB_USER\""
   fi
   conf=$dir/.lighttpd/lighttpd.conf
+  local handler
+  case ${MODE:-cgi} in
+    cgi)
+      handler="  alias.url = (\"/dorvana\" => \"$dir/dorvana\")
+  cgi.assign = (\"/dorvana\" => \"\")"
+      ;;
+    fastcgi)
+      # The program's processes run in DIR (the folder of bin-path); the path
+      # after /dorvana is the path info.
+      rm -f "$dir/.lighttpd/dorvana.sock"
+      handler="  fastcgi.server = (\"/dorvana\" => ((
+    \"socket\" => \"$dir/.lighttpd/dorvana.sock\",
+    \"bin-path\" => \"$dir/dorvana\",
+    \"max-procs\" => ${FCGI_PROCESSES:-2},
+    \"check-local\" => \"disable\",
+    \"read-timeout\" => 300,
+    \"write-timeout\" => 300
+  )))"
+      if [ -n "$WEB_USER" ]; then chown "$WEB_USER" "$dir/.lighttpd"; fi
+      ;;
+    *) echo "MODE=$MODE: expected cgi or fastcgi" >&2; exit 2 ;;
+  esac
   cat >"$conf" <<CONF
-server.modules = ("mod_access", "mod_alias", "mod_cgi")
+server.modules = ("mod_access", "mod_alias", "mod_cgi", "mod_fastcgi")
 server.bind = "127.0.0.1"
 server.port = $port
 $user
@@ -60,8 +88,7 @@ cgi.limits = ("read-timeout" => 300, "write-timeout" => 300)
 # normalised it), runs the program: alias.url alone matches by prefix and would
 # map /dorvana.def to the settings file beside the program.
 \$HTTP["url"] =~ "^/dorvana(/|\$)" {
-  alias.url = ("/dorvana" => "$dir/dorvana")
-  cgi.assign = ("/dorvana" => "")
+$handler
 } else {
   url.access-deny = ("")
 }

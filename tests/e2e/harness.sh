@@ -39,6 +39,8 @@
 #       program's output happens to arrive, with a Content-Length of its own or
 #       chunked, and closes the connection or not: through it the
 #       Content-Length, Transfer-Encoding and Connection lines are left out too.
+#       With MODE=fastcgi golden/NAME.$WEB-fastcgi is used where it exists (an
+#       answer the web server frames otherwise), else the CGI one: the same bytes.
 #   fetch_status NAME CURL-ARGS...
 #       as fetch_golden, but compares only the status line (for the web server's
 #       own pages, whose text depends on its version).
@@ -59,6 +61,14 @@ set -u
 
 E2E_ROOT=$(cd "$(dirname "${BASH_SOURCE[0]}")/../.." && pwd)
 WEB=${WEB:-lighttpd}
+# MODE=fastcgi: the web server runs the program as a FastCGI server (see
+# scripts/$WEB.sh); cgi (the default): one process per request.
+MODE=${MODE:-cgi}
+export MODE
+case $MODE in
+  cgi | fastcgi) ;;
+  *) echo "FAIL MODE=$MODE: expected cgi or fastcgi"; exit 1 ;;
+esac
 case $WEB in
   lighttpd | apache | nginx) ;;
   *) echo "FAIL WEB=$WEB: no such web server (lighttpd, apache, nginx)"; exit 1 ;;
@@ -199,7 +209,16 @@ fetch_golden() {
   if [ "$WEB" = apache ]; then drop='date|server|content-length|transfer-encoding|connection'; fi
   grep -a -v -i -E "^($drop):" "$E2E_OUT/$name.head" >"$E2E_OUT/$name"
   cat "$E2E_OUT/$name.body" >>"$E2E_OUT/$name"
-  check_golden "$name.$WEB" "$E2E_OUT/$name"
+  check_golden "$(golden_name "$name")" "$E2E_OUT/$name"
+}
+
+# The golden file of an answer through the web server in this MODE.
+golden_name() {
+  if [ "$MODE" = fastcgi ] && [ -f "$E2E_GOLDEN/$1.$WEB-fastcgi" ]; then
+    echo "$1.$WEB-fastcgi"
+  else
+    echo "$1.$WEB"
+  fi
 }
 
 fetch_status() {
@@ -210,7 +229,7 @@ fetch_status() {
     return 0
   fi
   head -n 1 "$E2E_OUT/$name.head" >"$E2E_OUT/$name"
-  check_golden "$name.$WEB" "$E2E_OUT/$name"
+  check_golden "$(golden_name "$name")" "$E2E_OUT/$name"
 }
 
 # not_served PATH MARKER...: asks for PATH as sent (curl --path-as-is) and
