@@ -15,6 +15,11 @@
 # The program answers at /dorvana on 127.0.0.1:PORT, with the path after it as
 # path info (/dorvana/soap/... -> /soap/...). httpd runs each request's process
 # with DIR as its working directory; started as root, as www-data.
+#
+# MODE=fastcgi: mod_fcgid (libapache2-mod-fcgid) starts the program with a
+# listening socket as its standard input, up to $FCGI_PROCESSES processes
+# (default 4), each serving request after request; stopping httpd stops them.
+# MODE=cgi (default): mod_cgid, one process per request.
 set -euo pipefail
 
 # shellcheck source=weblib.sh
@@ -41,6 +46,45 @@ start() {
 Group $WEB_USER"
   fi
   conf=$state/httpd.conf
+  local handler
+  case ${MODE:-cgi} in
+    cgi)
+      handler="LoadModule cgid_module $MODULES/mod_cgid.so
+ScriptSock \"$state/cgid.sock\"
+CGIDScriptTimeout 300
+# Only the program's own path, matched whole, runs the program; the rest of
+# the URL becomes its path info.
+ScriptAliasMatch \"^/dorvana(/.*)?\$\" \"$dir/dorvana\$1\"
+<Directory \"$dir\">
+  Require all granted
+</Directory>"
+      ;;
+    fastcgi)
+      [ -f "$MODULES/mod_fcgid.so" ] || { echo "mod_fcgid missing (apt-get install libapache2-mod-fcgid)" >&2; exit 1; }
+      mkdir -p "$state/fcgid"
+      if [ -n "$WEB_USER" ]; then chown "$WEB_USER" "$state/fcgid"; fi
+      handler="LoadModule fcgid_module $MODULES/mod_fcgid.so
+FcgidIPCDir \"$state/fcgid\"
+FcgidProcessTableFile \"$state/fcgid/shm\"
+FcgidMaxRequestLen 16777216
+FcgidIOTimeout 300
+FcgidMaxProcessesPerClass ${FCGI_PROCESSES:-4}
+FcgidMinProcessesPerClass 0
+# Only the program's own path, matched whole, runs the program (in DIR, the
+# folder of the program); the rest of the URL becomes its path info.
+AliasMatch \"^/dorvana(/.*)?\$\" \"$dir/dorvana\$1\"
+<Directory \"$dir\">
+  Require all denied
+  <Files \"dorvana\">
+    SetHandler fcgid-script
+    Options +ExecCGI
+    AcceptPathInfo On
+    Require all granted
+  </Files>
+</Directory>"
+      ;;
+    *) echo "MODE=$MODE: expected cgi or fastcgi" >&2; exit 2 ;;
+  esac
   cat >"$conf" <<CONF
 ServerRoot "$state"
 DefaultRuntimeDir "$state"
@@ -53,24 +97,16 @@ $user
 LoadModule mpm_event_module $MODULES/mod_mpm_event.so
 LoadModule authz_core_module $MODULES/mod_authz_core.so
 LoadModule alias_module $MODULES/mod_alias.so
-LoadModule cgid_module $MODULES/mod_cgid.so
-ScriptSock "$state/cgid.sock"
 # Request bodies up to 16 MiB; a request's process may wait long for the
 # database (an order posted twice at once waits for the first).
 LimitRequestBody 16777216
 Timeout 300
-CGIDScriptTimeout 300
 DocumentRoot "$state/htdocs"
 <Directory />
   AllowOverride None
   Require all denied
 </Directory>
-# Only the program's own path, matched whole, runs the program; the rest of
-# the URL becomes its path info.
-ScriptAliasMatch "^/dorvana(/.*)?\$" "$dir/dorvana\$1"
-<Directory "$dir">
-  Require all granted
-</Directory>
+$handler
 CONF
   if ! out=$("$httpd" -t -f "$conf" 2>&1); then echo "$out" >&2; exit 1; fi
   "$httpd" -f "$conf" -DFOREGROUND </dev/null >>"$state/error.log" 2>&1 &

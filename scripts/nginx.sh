@@ -17,13 +17,25 @@
 # path info (/dorvana/soap/... -> /soap/...). fcgiwrap runs each request's
 # process with DIR as its working directory; started as root, nginx's workers
 # and fcgiwrap run as www-data.
+#
+# MODE=fastcgi: no fcgiwrap; the script starts the program itself as a FastCGI
+# server (dorvana --fastcgi 127.0.0.1:FREE-PORT --processes $FCGI_PROCESSES,
+# default 2) in DIR, records its pid in DIR/.nginx/dorvana.pid.started and stops
+# it (and its children) with nginx. MODE=cgi (default): fcgiwrap, one process
+# per request.
 set -euo pipefail
 
 # shellcheck source=weblib.sh
 source "$(dirname "${BASH_SOURCE[0]}")/weblib.sh"
 
-# Processes fcgiwrap keeps ready: the most requests the program runs at once.
-FCGI_PROCESSES=${FCGI_PROCESSES:-8}
+# Processes fcgiwrap (or the program) keeps ready: the most requests the program
+# runs at once.
+MODE=${MODE:-cgi}
+case $MODE in
+  cgi) FCGI_PROCESSES=${FCGI_PROCESSES:-8} ;;
+  fastcgi) FCGI_PROCESSES=${FCGI_PROCESSES:-2} ;;
+  *) echo "MODE=$MODE: expected cgi or fastcgi" >&2; exit 2 ;;
+esac
 
 usage() {
   echo "usage: $0 start DIR PORT | stop DIR" >&2
@@ -35,7 +47,7 @@ start() {
   dir=$(mkdir -p "$1" && cd "$1" && pwd)
   port=$2
   nginx=$(web_find nginx nginx)
-  fcgiwrap=$(web_find fcgiwrap fcgiwrap)
+  if [ "$MODE" = cgi ]; then fcgiwrap=$(web_find fcgiwrap fcgiwrap); fi
   stop "$dir"
   web_prepare "$dir"
   state=$dir/.nginx
@@ -47,6 +59,11 @@ start() {
     as=(setpriv --reuid="$WEB_USER" --regid="$WEB_USER" --init-groups)
   fi
   conf=$state/nginx.conf
+  local upstream=unix:$state/run/fcgiwrap.sock fcgi_port=
+  if [ "$MODE" = fastcgi ]; then
+    fcgi_port=$(python3 -c 'import socket; s = socket.socket(); s.bind(("127.0.0.1", 0)); print(s.getsockname()[1])')
+    upstream=127.0.0.1:$fcgi_port
+  fi
   cat >"$conf" <<CONF
 $user
 daemon off;
@@ -75,7 +92,7 @@ http {
       include /etc/nginx/fastcgi_params;
       fastcgi_param SCRIPT_FILENAME $dir/dorvana;
       fastcgi_param PATH_INFO \$fastcgi_path_info;
-      fastcgi_pass unix:$state/run/fcgiwrap.sock;
+      fastcgi_pass $upstream;
       fastcgi_read_timeout 300s;
       fastcgi_send_timeout 300s;
       send_timeout 300s;
@@ -90,16 +107,28 @@ CONF
     echo "$out" >&2
     exit 1
   fi
-  # fcgiwrap leads a process group of its own (its preforked children with it),
-  # so that stop ends them all.
-  (cd "$dir" && exec setsid "${as[@]}" "$fcgiwrap" -c "$FCGI_PROCESSES" \
-    -s "unix:$state/run/fcgiwrap.sock") </dev/null >>"$state/error.log" 2>&1 &
-  echo $! >"$state/fcgiwrap.pid.started"
   local i
-  for i in $(seq 1 200); do
-    [ -S "$state/run/fcgiwrap.sock" ] && break
-    sleep 0.05
-  done
+  if [ "$MODE" = fastcgi ]; then
+    # The program's supervisor leads a process group of its own with its
+    # children; on TERM it lets each finish its request, then all leave.
+    (cd "$dir" && exec setsid "${as[@]}" "$dir/dorvana" --fastcgi "127.0.0.1:$fcgi_port" \
+      --processes "$FCGI_PROCESSES") </dev/null >>"$state/error.log" 2>&1 &
+    echo $! >"$state/dorvana.pid.started"
+    for i in $(seq 1 200); do
+      (exec 3<>"/dev/tcp/127.0.0.1/$fcgi_port") 2>/dev/null && break
+      sleep 0.05
+    done
+  else
+    # fcgiwrap leads a process group of its own (its preforked children with it),
+    # so that stop ends them all.
+    (cd "$dir" && exec setsid "${as[@]}" "$fcgiwrap" -c "$FCGI_PROCESSES" \
+      -s "unix:$state/run/fcgiwrap.sock") </dev/null >>"$state/error.log" 2>&1 &
+    echo $! >"$state/fcgiwrap.pid.started"
+    for i in $(seq 1 200); do
+      [ -S "$state/run/fcgiwrap.sock" ] && break
+      sleep 0.05
+    done
+  fi
   "$nginx" -p "$state" -e "$state/error.log" -c "$conf" </dev/null >>"$state/error.log" 2>&1 &
   pid=$!
   echo "$pid" >"$state/nginx.pid.started"
@@ -114,6 +143,7 @@ stop() {
   dir=$(cd "$1" 2>/dev/null && pwd) || return 0
   web_stop_pid "$dir/.nginx/nginx.pid.started"
   web_stop_pid "$dir/.nginx/fcgiwrap.pid.started" group
+  web_stop_pid "$dir/.nginx/dorvana.pid.started" group
   rm -f "$dir/.nginx/run/fcgiwrap.sock"
 }
 

@@ -29,13 +29,13 @@
 package_group() {
   case $1 in
     build)
-      printf '%s\n' cmake make g++-12 g++ firebird-dev libxml2-dev libicu-dev zlib1g-dev liblzma-dev ;;
+      printf '%s\n' cmake make g++-12 g++ firebird-dev libxml2-dev libicu-dev zlib1g-dev liblzma-dev libfcgi-dev ;;
     run)
       printf '%s\n' libfbclient2 firebird3.0-server-core firebird3.0-server firebird3.0-utils curl ;;
     lighttpd)
       printf '%s\n' lighttpd ;;
     apache)
-      printf '%s\n' apache2 ;;
+      printf '%s\n' apache2 libapache2-mod-fcgid ;;
     nginx)
       printf '%s\n' nginx fcgiwrap ;;
     test)
