@@ -41,6 +41,21 @@ fetch_golden http_soap_get "$E2E_URL/soap?q=test"
 fetch_golden http_decode_error --data-binary 'a=%zz' "$E2E_URL/x?q=test"
 fetch_golden http_test_post --data-binary $'x=1\r\n\r\ny=2' "$E2E_URL?q=test"
 
+# A query string without "=" reaches a CGI program as its arguments under Apache
+# (checked: "--fastcgi 127.0.0.1:PORT"): the program must answer the request as
+# CGI and never start listening; the same through every server and mode.
+opt_port=$(free_port)
+for query in "--fastcgi+127.0.0.1:$opt_port" "--fastcgi+127.0.0.1:$opt_port+--processes+2" --check \
+  --processes+0; do
+  expected=$( (cd "$E2E_DIR" && env -i SERVER_PROTOCOL=HTTP/1.1 REQUEST_METHOD=GET "QUERY_STRING=$query" \
+    "$E2E_PROGRAM" </dev/null) | sed -e '1,/^\r$/d'; echo x)
+  code=$(fetch "$E2E_URL?$query" --max-time 20) || true
+  check "options in the query $query: answered as CGI" "$code|$(cat "$E2E_OUT/body"; echo x)" "200|$expected"
+done
+sleep 0.3
+if (exec 3<>"/dev/tcp/127.0.0.1/$opt_port") 2>/dev/null; then fail "options in the query: something listens on $opt_port"; else
+  pass "options in the query: nothing listens"; fi
+
 # Nothing in the working folder but the program's own path is reachable: not
 # the settings file by any spelling, not the archive, not the program file.
 printf 'SERVER NAME=never served\r\nPASSWORD=never served\r\n' >"$E2E_DIR/dorvana.def"
