@@ -153,6 +153,24 @@ check_file "cgi: a bad option among a CGI request's arguments is ignored" \
 if (exec 3<>"/dev/tcp/127.0.0.1/$port") 2>/dev/null; then fail "cgi: something listens on $port"; else
   pass "cgi: nothing listens after a CGI request with --fastcgi"; fi
 
+# 10,000 requests of every kind (a failing one, a refused body among them)
+# through one process: memory and descriptors stay where they were after 1,000.
+start_fcgi --processes 1
+sleep 0.2
+child=$(pgrep -P "$FCGI_PID" | head -1)
+if python3 "$E2E_ROOT/tests/e2e/fcgi_client.py" "127.0.0.1:$FCGI_PORT" 10000 "$child" 1000 10000 \
+  >"$E2E_OUT/soak"; then
+  read -r _ rss1 fds1 < <(sed -n 1p "$E2E_OUT/soak")
+  read -r _ rss2 fds2 < <(sed -n 2p "$E2E_OUT/soak")
+  echo "     RSS ${rss1} KiB -> ${rss2} KiB, descriptors $fds1 -> $fds2 (1,000 -> 10,000 requests)"
+  check "soak: descriptors after 10,000 requests as after 1,000" "$fds2" "$fds1"
+  if [ $((rss2 - rss1)) -le 256 ]; then pass "soak: RSS grew by $((rss2 - rss1)) KiB (at most 256)"; else
+    fail "soak: RSS grew by $((rss2 - rss1)) KiB from 1,000 to 10,000 requests"; fi
+else
+  fail "soak: a request was not answered"
+fi
+stop_fcgi
+
 # Started by a process manager with a listening socket as standard input (made
 # here as lighttpd or mod_fcgid make it: bound, listening, then the program exec'd).
 port=$(free_port)
