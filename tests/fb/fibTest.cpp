@@ -162,3 +162,34 @@ TEST(WriteConflict, ClassifiesTheServersFirstCode) {
     EXPECT_EQ(c.unique, IsUniqueViolation(e)) << c.code;
   }
 }
+
+// A connection that is gone, by the codes the client library and the server
+// report; the layer's own errors never count, whatever code the status vector
+// still held when they were raised.
+TEST(ConnectionLost, ClassifiesTheFirstCodeOfServerErrors) {
+  const struct {
+    int code;
+    bool lost;
+  } kCases[] = {
+      {335544721, true},   // unable to complete network request to host
+      {335544726, true},   // error reading data from the connection
+      {335544727, true},   // error writing data to the connection
+      {335544741, true},   // connection lost to database
+      {335544648, true},   // connection lost to pipe server
+      {335544528, true},   // database shutdown
+      {335544856, true},   // connection shutdown
+      {335544722, false},  // failed to establish a connection: a connect, not a loss
+      {335544344, false},  // I/O error
+      {335544345, false},  // lock conflict
+      {335544324, false},  // invalid database handle
+      {0, false},
+  };
+  for (const auto& c : kCases) {
+    EFIBInterBaseError server("m");
+    server.FirstErrorCode = c.code;
+    EXPECT_EQ(c.lost, IsConnectionLost(server)) << c.code;
+    EFIBClientError client("m");
+    client.FirstErrorCode = c.code;
+    EXPECT_FALSE(IsConnectionLost(client)) << c.code;
+  }
+}
