@@ -86,6 +86,8 @@ class TStandardChannel : public ICGIChannel {
 
 }  // namespace
 
+void ICGIChannel::WriteErrorLine(const std::string& line) { platform::WriteStderr(line); }
+
 ICGIChannel& StandardCGIChannel() {
   static TStandardChannel channel;
   return channel;

@@ -18,6 +18,10 @@ class ICGIChannel {
   virtual long Read(void* buffer, long count) = 0;
   // Bytes written, -1 on failure.
   virtual long Write(const void* buffer, long count) = 0;
+  // Writes one whole line (ending in a line feed) for the web server's error
+  // log: standard error for a CGI process, the request's error stream under
+  // FastCGI.
+  virtual void WriteErrorLine(const std::string& line);
 };
 
 // The process's own environment and standard handles.
@@ -55,6 +59,9 @@ class TCGIRequest : public TWebRequest {
   // off or put in front.
   std::string EnvironmentField(const std::string& name) override;
   const std::string& ContentBytes() override { return FContent; }
+  // A line for the web server's error log, through the channel this request
+  // came from (see ICGIChannel::WriteErrorLine).
+  void WriteErrorLine(const std::string& line) { FChannel.WriteErrorLine(line); }
 
  private:
   ICGIChannel& FChannel;

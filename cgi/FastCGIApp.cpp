@@ -50,9 +50,8 @@ class TFastCGIChannel : public ICGIChannel {
     return FCGX_PutStr(static_cast<const char*>(buffer), static_cast<int>(count), FRequest.out);
   }
   // The request's error stream: a line a request writes for the web server's log
-  // goes here in this mode (standard error in a CGI process). The line ends with a
-  // line feed.
-  void WriteError(const std::string& line) {
+  // goes here in this mode (standard error in a CGI process).
+  void WriteErrorLine(const std::string& line) override {
     FCGX_PutStr(line.data(), static_cast<int>(line.size()), FRequest.err);
   }
 
