@@ -18,9 +18,11 @@ std::string TDorvanaWebInterface::ApplySettingsAndConnect() {
     if (service::IsSettingsFileName(name)) names.push_back(std::move(name));
   const std::string settingsFile = service::ChooseSettingsFile(names);
   if (settingsFile.empty()) {
-    // A module just made has no connection.
+    // A module just made has no connection, and the form's parameters.
     FConnectionKept = false;
     if (Database->Connected()) Database->CloseConnection(true);
+    Database->SetDBName(FFormDBName);
+    Database->SetDBParams(FFormDBParams);
     return "";
   }
   if (names.size() > 1) {

@@ -418,3 +418,97 @@ TEST_F(Module, AnOrderWithoutGuidIsRefused) {
 }
 
 }  // namespace
+
+namespace {
+
+// The connection parameters and state a module's database ends up with.
+std::string ConnectionState(TDorvanaWebInterface& module) {
+  std::string state = module.Database->DBName() + "|";
+  for (const std::string& line : module.Database->DBParams().Lines()) state += line + ";";
+  return state + (module.Database->Connected() ? "|connected" : "|closed");
+}
+
+}  // namespace
+
+// A process that serves many requests keeps its module: each request's settings
+// file applies as to a module just made, whatever the file said before.
+TEST_F(Module, SettingsApplyAsToANewModuleWhateverCameBefore) {
+  const std::string good = GoodSettings();
+  const std::string missing = "SERVER NAME=" + (FDir / "missing.fdb").string() + "\r\n";
+  const std::string kTexts[] = {
+      good,
+      good + "ROLE NAME=CLERK\r\n",
+      "ROLE NAME=CLERK\r\n" + good,
+      good + "CONNECT TIMEOUT=7\r\n",
+      missing,
+      "",  // no settings file at all
+  };
+  auto apply = [](TDorvanaWebInterface& module, const std::string& text) {
+    fs::remove("dorvana.def");
+    if (!text.empty()) Settings(text);
+    return module.ApplySettingsAndConnect();
+  };
+  for (const std::string& first : kTexts) {
+    for (const std::string& second : kTexts) {
+      TDorvanaWebInterface fresh;
+      const std::string freshMessage = apply(fresh, second);
+      TDorvanaWebInterface kept;
+      apply(kept, first);
+      EXPECT_EQ(freshMessage, apply(kept, second)) << first << " then " << second;
+      EXPECT_EQ(ConnectionState(fresh), ConnectionState(kept)) << first << " then " << second;
+    }
+  }
+}
+
+TEST_F(Module, TheConnectionIsKeptWhileTheSettingsStay) {
+  Settings(GoodSettings() + "ROLE NAME=CLERK\r\n");
+  TDorvanaWebInterface module;
+  ASSERT_EQ("", module.ApplySettingsAndConnect());
+  const int attachment = module.Database->AttachmentID();
+  // Rewritten with the same lines, in another line-end style: the same connection.
+  Settings("SERVER NAME=" + DemoDatabase::File() + "\nUSER NAME=SYSDBA\nROLE NAME=CLERK\n");
+  ASSERT_EQ("", module.ApplySettingsAndConnect());
+  EXPECT_EQ(attachment, module.Database->AttachmentID());
+  // A line removed: a new connection.
+  Settings(GoodSettings());
+  ASSERT_EQ("", module.ApplySettingsAndConnect());
+  EXPECT_TRUE(module.Database->Connected());
+  EXPECT_NE(attachment, module.Database->AttachmentID());
+}
+
+// Requests through one application, as a FastCGI process serves them: each
+// answer is the one a new process gives (a failing request and a POST among
+// them), whatever came before.
+TEST_F(Module, RequestsThroughAKeptModuleOweNothingToEachOther) {
+  Settings(GoodSettings());
+  const struct {
+    const char* method;
+    const char* query;
+    const char* body;
+  } kRequests[] = {
+      {"GET", "q=getsprstewards", ""},
+      {"POST", "q=test&a=1", "x=1&y=2"},
+      {"GET", "q=getsprfoodgroup&user=1001&device=HALL-1", ""},
+      {"GET", "q=test&a=%zz", ""},
+      {"POST", "q=addorder", "<ORDER><GUID>kept-module</GUID><TABLE>x</TABLE></ORDER>"},
+      {"GET", "q=getsprfood&user=1001&device=HALL-1", ""},
+      {"GET", "q=test", ""},
+  };
+  TFakeChannel channel;
+  TCGIApplication app(channel);
+  app.RegisterModuleClass(WebModuleClass<TDorvanaWebInterface>("TDorvanaWebInterface"));
+  for (int round = 0; round < 2; ++round) {
+    for (const auto& r : kRequests) {
+      const std::string fresh = ServeModule(r.method, r.query, r.body, "", 1 << 20);
+      channel = TFakeChannel();
+      channel.ReadLimit = 1 << 20;
+      channel.Env = {
+          {"SERVER_PROTOCOL", "HTTP/1.1"}, {"REQUEST_METHOD", r.method}, {"QUERY_STRING", r.query}};
+      channel.Input = r.body;
+      if (*r.body) channel.Env["CONTENT_LENGTH"] = std::to_string(channel.Input.size());
+      app.Run();
+      EXPECT_EQ(fresh, channel.Output) << r.query;
+    }
+  }
+  EXPECT_EQ(1, app.InactiveCount());
+}
