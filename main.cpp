@@ -1,15 +1,19 @@
 // The CGI program: serves the one request the web server hands it, then leaves.
 #include "cgi/CGIApp.h"
 #include "platform/Platform.h"
+#include "service/OperatorTools.h"
 #include "service/Unit1.h"
 
-int main() {
+int main(int argc, char** argv) {
   // A termination request must not cut a request short, nor let a library's own
   // handler shut the client library down under it.
   platform::BlockTerminationSignal();
   // A write past the file-size limit must fail like any other failed write (the
   // archive copy is then removed and the post refused), not kill the process.
   platform::IgnoreFileSizeSignal();
+  // Run by hand with an operator's option and no CGI variable: a command-line tool.
+  if (service::IsOperatorCommand(argc, argv))
+    platform::ExitNow(service::RunOperatorCommand(argc, argv));
   {
     TCGIApplication application;
     try {
