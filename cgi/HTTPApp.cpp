@@ -327,7 +327,26 @@ std::string FailureLogText(std::string_view remoteAddr, std::string_view guid,
   text += remoteAddr.empty() ? std::string_view("-") : remoteAddr;
   if (!guid.empty()) text.append(" order ").append(guid);
   text += ": ";
-  text += message.substr(0, message.find_first_of("\r\n"));
+  // The message's lines joined by blanks: a client-library error's first line
+  // names only the component ("DorvanaWebInterface.Database:"), the reason
+  // follows. Bounded, since a message may echo the request's own bytes.
+  constexpr size_t kMaxMessage = 1000;
+  bool gap = false;
+  size_t kept = 0;
+  for (const char c : message) {
+    if (c == '\r' || c == '\n') {
+      gap = kept > 0;
+      continue;
+    }
+    if (kept == kMaxMessage) {
+      text += "...";
+      break;
+    }
+    if (gap && c != ' ') text += ' ';
+    gap = false;
+    text += c;
+    ++kept;
+  }
   return text;
 }
 

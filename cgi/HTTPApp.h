@@ -146,7 +146,7 @@ class TWebRequest {
 
   // The failure log. Every answer that reports a failure also leaves one line in
   // the web server's error log: the command, the remote address, the order's GUID
-  // when known and the message's first line (FailureLogText). The answer's bytes
+  // when known and the message (FailureLogText). The answer's bytes
   // are not touched. A CGI process writes the line to standard error; a
   // persistent process overrides WriteFailureLine to send it where its web server
   // logs it.
@@ -189,8 +189,8 @@ class TWebRequest {
 };
 
 // The text of a failure-log line (runtime/LogLine.h adds the time and command):
-// "failure from ADDRESS[ order GUID]: FIRST LINE", the first line of message
-// (up to CR or LF). "-" stands for an unknown address.
+// "failure from ADDRESS[ order GUID]: MESSAGE", the message's lines joined by
+// blanks, at most 1000 bytes of it. "-" stands for an unknown address.
 std::string FailureLogText(std::string_view remoteAddr, std::string_view guid,
                            std::string_view message);
 

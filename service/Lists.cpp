@@ -67,32 +67,29 @@ void TDorvanaWebInterface::GetSprFood(TWebRequest* Request, TWebResponse* Respon
   const char decimalMark = platform::RegionalDecimalMark();
   std::string reply = std::string(kDeclaration) + kCR + "<foods>";
   std::array<TFIBXSQLVAR*, 8> columns{};
-  RunList(
-      *TransactionRead, *Query, service::kSqlFoodList,
-      &cardCode, &station, [&] {
-        // The columns are looked up once, at the first row, in the order
-        // the reply names them.
-        if (!columns[0]) {
-          const char* const kNames[] = {"Fullname", "Id",           "IdGroup",  "DefaultQuantity",
-                                        "PRICE",    "ISINPUTPRICE", "EdVolume", "ISINPUTVOLUME"};
-          for (size_t i = 0; i < std::size(kNames); ++i)
-            columns[i] = &Query->ColumnNamed(kNames[i]);
-        }
-        reply.append(kCR).append("<food>");
-        AppendName(reply, *columns[0]);
-        AppendElement(reply, "ID", *columns[1]);
-        AppendElement(reply, "IDGROUP", *columns[2]);
-        AppendElement(reply, "DEFQ", *columns[3]);
-        reply.append(kCR).append("<PRICE>");
-        reply += service::FormatPrice(columns[4]->AsReal(), decimalMark);
-        reply.append("</PRICE>");
-        AppendElement(reply, "INPUTP", *columns[5]);
-        reply.append(kCR).append("<VOL>");
-        AppendName(reply, *columns[6]);
-        reply.append("</VOL>");
-        AppendElement(reply, "WGHT", *columns[7]);
-        reply.append(kCR).append("</food>");
-      });
+  RunList(*TransactionRead, *Query, service::kSqlFoodList, &cardCode, &station, [&] {
+    // The columns are looked up once, at the first row, in the order
+    // the reply names them.
+    if (!columns[0]) {
+      const char* const kNames[] = {"Fullname", "Id",           "IdGroup",  "DefaultQuantity",
+                                    "PRICE",    "ISINPUTPRICE", "EdVolume", "ISINPUTVOLUME"};
+      for (size_t i = 0; i < std::size(kNames); ++i) columns[i] = &Query->ColumnNamed(kNames[i]);
+    }
+    reply.append(kCR).append("<food>");
+    AppendName(reply, *columns[0]);
+    AppendElement(reply, "ID", *columns[1]);
+    AppendElement(reply, "IDGROUP", *columns[2]);
+    AppendElement(reply, "DEFQ", *columns[3]);
+    reply.append(kCR).append("<PRICE>");
+    reply += service::FormatPrice(columns[4]->AsReal(), decimalMark);
+    reply.append("</PRICE>");
+    AppendElement(reply, "INPUTP", *columns[5]);
+    reply.append(kCR).append("<VOL>");
+    AppendName(reply, *columns[6]);
+    reply.append("</VOL>");
+    AppendElement(reply, "WGHT", *columns[7]);
+    reply.append(kCR).append("</food>");
+  });
   reply += std::string(kCR) + "</foods>";
   Response->SetContentType("text/xml");
   Response->SetContent(reply);
@@ -109,14 +106,12 @@ void TDorvanaWebInterface::GetSprFoodGroup(TWebRequest* Request, TWebResponse* R
     return;
   }
   std::string reply = std::string(kDeclaration) + kCR + "<foodgroups>";
-  RunList(*TransactionRead, *Query,
-          service::kSqlFoodGroups,
-          &cardCode, &station, [&] {
-            reply.append(kCR).append("<foodgroup>");
-            AppendName(reply, Query->ColumnNamed("name"));
-            AppendElement(reply, "ID", Query->ColumnNamed("Id"));
-            reply.append(kCR).append("</foodgroup>");
-          });
+  RunList(*TransactionRead, *Query, service::kSqlFoodGroups, &cardCode, &station, [&] {
+    reply.append(kCR).append("<foodgroup>");
+    AppendName(reply, Query->ColumnNamed("name"));
+    AppendElement(reply, "ID", Query->ColumnNamed("Id"));
+    reply.append(kCR).append("</foodgroup>");
+  });
   reply += std::string(kCR) + "</foodgroups>";
   Response->SetContentType("text/xml");
   Response->SetContent(reply);
@@ -132,16 +127,14 @@ void TDorvanaWebInterface::GetSprStewards(TWebRequest* Request, TWebResponse* Re
     return;
   }
   std::string reply = std::string(kDeclaration) + kCR + "<stewards>";
-  RunList(*TransactionRead, *Query,
-          service::kSqlStewards,
-          nullptr, nullptr, [&] {
-            // The card code goes out as it is stored, without conversion.
-            reply.append(kCR).append("<steward><pin>");
-            AppendEscapedMarkup(reply, TrimView(Query->ColumnNamed("code").AsText()));
-            reply.append("</pin>");
-            AppendName(reply, Query->ColumnNamed("name"));
-            reply.append("</steward>");
-          });
+  RunList(*TransactionRead, *Query, service::kSqlStewards, nullptr, nullptr, [&] {
+    // The card code goes out as it is stored, without conversion.
+    reply.append(kCR).append("<steward><pin>");
+    AppendEscapedMarkup(reply, TrimView(Query->ColumnNamed("code").AsText()));
+    reply.append("</pin>");
+    AppendName(reply, Query->ColumnNamed("name"));
+    reply.append("</steward>");
+  });
   reply += std::string(kCR) + "</stewards>";
   Response->SetContentType("text/xml");
   Response->SetContent(reply);
