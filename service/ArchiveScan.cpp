@@ -101,10 +101,10 @@ bool IsDateFolderName(std::string_view name) {
   const int day = (name[8] - '0') * 10 + (name[9] - '0');
   if (month < 1 || month > 12 || day < 1) return false;
   // The day must survive the round trip through the day count.
-  const int year = ((name[0] - '0') * 10 + (name[1] - '0')) * 100 + (name[2] - '0') * 10 +
-                   (name[3] - '0');
-  const TCivilDate back = CivilFromDays(
-      DaysFromCivil(year, static_cast<unsigned>(month), static_cast<unsigned>(day)));
+  const int year =
+      ((name[0] - '0') * 10 + (name[1] - '0')) * 100 + (name[2] - '0') * 10 + (name[3] - '0');
+  const TCivilDate back =
+      CivilFromDays(DaysFromCivil(year, static_cast<unsigned>(month), static_cast<unsigned>(day)));
   return back.Day == static_cast<unsigned>(day) && back.Month == static_cast<unsigned>(month);
 }
 

@@ -52,9 +52,10 @@ void ReportSettings(TFindings& findings) {
   const std::string chosen = ChooseSettingsFile(names);
   if (chosen.empty()) return;
   if (names.size() > 1)
-    findings.Warning(Format("%d settings files in the working folder; requests use \"%s\". "
-                            "Keep exactly one.",
-                            {names.size(), chosen}));
+    findings.Warning(
+        Format("%d settings files in the working folder; requests use \"%s\". "
+               "Keep exactly one.",
+               {names.size(), chosen}));
   findings.Info("settings file: " + platform::CurrentDir() + platform::PathDelimiter() + chosen);
   std::string text;
   try {
@@ -91,33 +92,32 @@ void ReportDatabase(TDorvanaWebInterface& module, TFindings& findings) {
   TpFIBDatabase& db = *module.Database;
   if (IIBClientLibrary* library = db.ClientLibrary()) {
     // The library's own version text where it has one, else its version numbers.
-    std::string version = Format("%d.%d", {library->ClientMajorVersion(),
-                                           library->ClientMinorVersion()});
+    std::string version =
+        Format("%d.%d", {library->ClientMajorVersion(), library->ClientMinorVersion()});
     try {
       char text[256] = {};
       library->isc_get_client_version(text);
       if (text[0]) version = text;
     } catch (const Exception&) {
     }
-    findings.Info("client library: " + platform::MapLibraryName(db.LibraryName()) +
-                  ", version " + OneLine(version));
+    findings.Info("client library: " + platform::MapLibraryName(db.LibraryName()) + ", version " +
+                  OneLine(version));
   }
   findings.Info("database: " + db.DBName());
   TpFIBTransaction& read = *module.TransactionRead;
   try {
     read.StartTransaction();
-    findings.Info(Format("server version: %d.%d.%d.%d (%s)",
-                         {db.ServerMajorVersion(), db.ServerMinorVersion(), db.ServerRelease(),
-                          db.ServerBuild(),
-                          QueryText(module,
-                                    "select rdb$get_context('SYSTEM', 'ENGINE_VERSION') as v "
-                                    "from rdb$database")}));
-    findings.Info(
-        "charset: database " +
-        QueryText(module, "select rdb$character_set_name as v from rdb$database") +
-        ", connection " + db.ConnectParams().CharSet() + "; dialect: database " +
-        QueryText(module, "select mon$sql_dialect as v from mon$database") + ", connection " +
-        IntToStr(db.SQLDialect()));
+    findings.Info(Format(
+        "server version: %d.%d.%d.%d (%s)",
+        {db.ServerMajorVersion(), db.ServerMinorVersion(), db.ServerRelease(), db.ServerBuild(),
+         QueryText(module,
+                   "select rdb$get_context('SYSTEM', 'ENGINE_VERSION') as v "
+                   "from rdb$database")}));
+    findings.Info("charset: database " +
+                  QueryText(module, "select rdb$character_set_name as v from rdb$database") +
+                  ", connection " + db.ConnectParams().CharSet() + "; dialect: database " +
+                  QueryText(module, "select mon$sql_dialect as v from mon$database") +
+                  ", connection " + IntToStr(db.SQLDialect()));
     const std::string rule = QueryText(
         module,
         "select first 1 i.rdb$index_name as v from rdb$indices i "
@@ -153,8 +153,8 @@ void ReportDatabase(TDorvanaWebInterface& module, TFindings& findings) {
     } catch (...) {
       std::string message = ExceptionMessage(std::current_exception());
       if (std::string_view(statement.Command) == "addorder") message = OrderErrorLine(message);
-      findings.Problem(std::string(statement.Command) + ": " + Cp1251ToUtf8(message) + " [in: " +
-                       (*statement.Lines)[0] + "]");
+      findings.Problem(std::string(statement.Command) + ": " + Cp1251ToUtf8(message) +
+                       " [in: " + (*statement.Lines)[0] + "]");
     }
   }
   if (write.Active()) write.Rollback();
@@ -187,9 +187,10 @@ void ReportArchive(TFindings& findings) {
   findings.Info(Format("archive folder: %s, %d copies (%d%% of its %d names)",
                        {folder, copies, copies * 100 / total, total}));
   if (copies * 100 >= total * kArchiveWarnPercent)
-    findings.Warning(Format("the archive folder holds %d copies, %d%% of its %d names: run "
-                            "dorvana --rotate (daily) before it fills",
-                            {copies, copies * 100 / total, total}));
+    findings.Warning(
+        Format("the archive folder holds %d copies, %d%% of its %d names: run "
+               "dorvana --rotate (daily) before it fills",
+               {copies, copies * 100 / total, total}));
 }
 
 }  // namespace

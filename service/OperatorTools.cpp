@@ -144,10 +144,14 @@ enum class TCopyState { Imported, Missing, Unreadable, Unknown };
 
 const char* StateName(TCopyState state) {
   switch (state) {
-    case TCopyState::Imported: return "imported";
-    case TCopyState::Missing: return "missing";
-    case TCopyState::Unreadable: return "unreadable";
-    case TCopyState::Unknown: break;
+    case TCopyState::Imported:
+      return "imported";
+    case TCopyState::Missing:
+      return "missing";
+    case TCopyState::Unreadable:
+      return "unreadable";
+    case TCopyState::Unknown:
+      break;
   }
   return "unknown";
 }
@@ -205,8 +209,7 @@ TToolOutput StandardToolOutput() {
 
 bool IsOperatorCommand(int argc, const char* const* argv) {
   if (argc < 2) return false;
-  if (!platform::GetEnv("REQUEST_METHOD").empty() ||
-      !platform::GetEnv("GATEWAY_INTERFACE").empty())
+  if (!platform::GetEnv("REQUEST_METHOD").empty() || !platform::GetEnv("GATEWAY_INTERFACE").empty())
     return false;
   const std::string first = argv[1];
   if (first == "--help") return true;
@@ -216,8 +219,7 @@ bool IsOperatorCommand(int argc, const char* const* argv) {
 }
 
 int RunOperatorCommand(int argc, const char* const* argv) {
-  return RunOperatorCommand(std::vector<std::string>(argv + 1, argv + argc),
-                            StandardToolOutput());
+  return RunOperatorCommand(std::vector<std::string>(argv + 1, argv + argc), StandardToolOutput());
 }
 
 int RunOperatorCommand(const std::vector<std::string>& args, const TToolOutput& out) {
@@ -246,8 +248,8 @@ int RunOperatorCommand(const std::vector<std::string>& args, const TToolOutput& 
 
 std::string ConnectAsRequest(TDorvanaWebInterface& module) {
   if (SettingsFileNames().empty())
-    return "No settings file (a file named *.def) in the working folder " +
-           platform::CurrentDir() + ": a request there has no database to connect to.";
+    return "No settings file (a file named *.def) in the working folder " + platform::CurrentDir() +
+           ": a request there has no database to connect to.";
   return OneLine(Cp1251ToUtf8(module.ApplySettingsAndConnect()));
 }
 
@@ -281,9 +283,9 @@ int RunOrders(TDorvanaWebInterface& module, const std::vector<std::string>& args
             "\t" + OneLine(f.DeviceId) + "\t" + OneLine(f.Pin) + "\t" + OneLine(f.Table) + "\t" +
             IntToStr(f.Rows) + "\t" + FormatUtcTime(copy.Time) + "\t" + OneLine(f.Error));
   }
-  std::string summary = Format(
-      "%d copies: %d imported, %d missing (%d orders), %d unreadable",
-      {archive.Copies.size(), counts[0], counts[1], missingGuids.size(), counts[2]});
+  std::string summary =
+      Format("%d copies: %d imported, %d missing (%d orders), %d unreadable",
+             {archive.Copies.size(), counts[0], counts[1], missingGuids.size(), counts[2]});
   if (counts[3] > 0) summary += Format(", %d unknown", {counts[3]});
   out.Out(summary);
   if (!archive.DatabaseFailure.empty()) {
@@ -353,8 +355,7 @@ int RunReplay(TDorvanaWebInterface& module, const std::vector<std::string>& args
     else
       ++failed;
   }
-  out.Out(Format("%d orders: %d imported now, %d not imported",
-                 {guids.size(), imported, failed}));
+  out.Out(Format("%d orders: %d imported now, %d not imported", {guids.size(), imported, failed}));
   return failed == 0 ? kToolOk : kToolFailed;
 }
 
@@ -385,8 +386,7 @@ int RunRotate(TDorvanaWebInterface& module, const std::vector<std::string>& args
     const bool due = (state == TCopyState::Imported && copy.Time < importedBefore) ||
                      (state == TCopyState::Unreadable && copy.Time < now - kInFlightSeconds);
     if (!due) continue;
-    const std::string folder =
-        std::string(kArchiveFolder) + delimiter + DateFolderName(copy.Time);
+    const std::string folder = std::string(kArchiveFolder) + delimiter + DateFolderName(copy.Time);
     const std::string target = folder + delimiter + copy.Name;
     try {
       platform::CreateDir(folder);

@@ -45,9 +45,9 @@ struct TCommandStatement {
   const TSqlLines* Lines;
 };
 inline const std::vector<TCommandStatement> kCommandStatements = {
-    {"getsprfood", &kSqlFoodList},      {"getsprfoodgroup", &kSqlFoodGroups},
-    {"getsprstewards", &kSqlStewards},  {"addorder", &kSqlOrderExists},
-    {"addorder", &kSqlInsertOrder},     {"addorder", &kSqlInsertOrderRow},
+    {"getsprfood", &kSqlFoodList},     {"getsprfoodgroup", &kSqlFoodGroups},
+    {"getsprstewards", &kSqlStewards}, {"addorder", &kSqlOrderExists},
+    {"addorder", &kSqlInsertOrder},    {"addorder", &kSqlInsertOrderRow},
     {"addorder", &kSqlImportOrder}};
 
 // Replaces the query's text by these lines.
