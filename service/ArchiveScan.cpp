@@ -132,6 +132,7 @@ std::string OneLine(std::string_view text) {
   std::string out(text);
   for (char& c : out)
     if (static_cast<unsigned char>(c) < 0x20 || c == 0x7F) c = ' ';
+  while (!out.empty() && out.back() == ' ') out.pop_back();
   return out;
 }
 

@@ -54,7 +54,8 @@ bool IsDateFolderName(std::string_view name);
 std::vector<int> NewestCopies(const std::vector<TArchivedCopy>& copies,
                               const std::vector<std::string>& guids);
 
-// A text with every control byte replaced by a blank, to fit in one field of a line.
+// A text with every control byte replaced by a blank and no blanks at its end, to
+// fit in one field of a line.
 std::string OneLine(std::string_view text);
 
 }  // namespace service

@@ -138,25 +138,29 @@ void ReportDatabase(TDorvanaWebInterface& module, TFindings& findings) {
     if (read.Active()) read.Rollback();
   }
 
-  // Every statement of the commands, prepared as the command prepares it.
+  // Every statement of the commands, prepared by the query and in the kind of
+  // transaction the command runs it with, so that a failure reads as the
+  // terminal would read it.
   TpFIBTransaction& write = *module.TransactionRW;
   int prepared = 0;
   for (const TCommandStatement& statement : kCommandStatements) {
-    TpFIBQuery query;
-    query.SetDatabase(&db);
-    query.SetTransaction(&write);
+    const bool orderWrite =
+        std::string_view(statement.Command) == "addorder" && statement.Lines != &kSqlOrderExists;
+    TpFIBQuery& query = orderWrite ? *module.QueryOrder : *module.Query;
+    TpFIBTransaction& transaction = orderWrite ? write : read;
     try {
-      if (!write.Active()) write.StartTransaction();
+      if (!transaction.Active()) transaction.StartTransaction();
       SetSql(query, *statement.Lines);
       query.Prepare();
       ++prepared;
     } catch (...) {
       std::string message = ExceptionMessage(std::current_exception());
       if (std::string_view(statement.Command) == "addorder") message = OrderErrorLine(message);
-      findings.Problem(std::string(statement.Command) + ": " + Cp1251ToUtf8(message) +
+      findings.Problem(std::string(statement.Command) + ": " + OneLine(Cp1251ToUtf8(message)) +
                        " [in: " + (*statement.Lines)[0] + "]");
     }
   }
+  if (read.Active()) read.Rollback();
   if (write.Active()) write.Rollback();
   findings.Info(Format("statements: %d of %d prepared",
                        {prepared, static_cast<int>(kCommandStatements.size())}));
@@ -198,6 +202,15 @@ void ReportArchive(TFindings& findings) {
 int RunCheck(TDorvanaWebInterface& module, const TToolOutput& out) {
   TFindings findings(out);
   ReportSettings(findings);
+  // The terminal's text for a library that cannot be loaded names only the
+  // configured name: the file and the loader's reason come first.
+  const std::string library = module.Database->LibraryName();
+  try {
+    AcquireClientLibrary(library);
+  } catch (const ELibraryLoadError& e) {
+    findings.Info("client library: " + platform::MapLibraryName(library) +
+                  " cannot be loaded: " + OneLine(e.Reason()));
+  }
   const std::string failure = ConnectAsRequest(module);
   if (!failure.empty())
     findings.Problem("connect: " + failure);
