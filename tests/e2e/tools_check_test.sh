@@ -134,8 +134,23 @@ if command -v apache2 >/dev/null || [ -x /usr/sbin/apache2 ]; then
     fi
   done
   check "apache: nothing replayed or rotated" "$(ls "$WORK/viaapache/Orders" 2>/dev/null | wc -l)" 0
+  # A failure's line reaches Apache's error log.
+  fetch "$URL_viaapache?q=addorder" >/dev/null
+  grep -a -q 'addorder: failure from 127.0.0.1: No root element found in xml' "$WORK/viaapache/.apache/error.log" &&
+    pass "apache: the failure line in the error log" || fail "apache: the failure line in the error log"
 else
   echo "skipped: Apache is not installed"
+fi
+
+# ---- through nginx and fcgiwrap: the failure line in nginx's error log ---------------------
+if command -v nginx >/dev/null || [ -x /usr/sbin/nginx ]; then
+  WEB=nginx
+  new_site vianginx "$(settings_for "$DB")"
+  fetch "$URL_vianginx?q=addorder" >/dev/null
+  grep -a -q 'addorder: failure from 127.0.0.1: No root element found in xml' "$WORK/vianginx/.nginx/error.log" &&
+    pass "nginx: the failure line in the error log" || fail "nginx: the failure line in the error log"
+else
+  echo "skipped: nginx is not installed"
 fi
 
 finish
