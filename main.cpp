@@ -3,6 +3,7 @@
 #include "cgi/CGIApp.h"
 #include "cgi/CommandLine.h"
 #include "platform/Platform.h"
+#include "service/OperatorTools.h"
 #include "service/Unit1.h"
 
 int main(int argc, char** argv) {
@@ -15,6 +16,10 @@ int main(int argc, char** argv) {
   if (const std::optional<int> code = RunPersistentMode(
           argc, argv, WebModuleClass<TDorvanaWebInterface>("TDorvanaWebInterface")))
     platform::ExitNow(*code);
+  // Run by hand with any other option and no CGI variable: an operator's tool, or
+  // a line saying the option is unknown.
+  if (service::IsOperatorCommand(argc, argv))
+    platform::ExitNow(service::RunOperatorCommand(argc, argv));
   {
     TCGIApplication application;
     try {

@@ -64,11 +64,15 @@ void TCGIApplication::RefuseContent(TCGIRequest& request, TCGIResponse& response
   response.SetContentType("text/plain");
   response.SetContent(Format("Request body of %s bytes exceeds the limit of %d bytes",
                              {request.RefusedContentLength(), kMaxContentLength}));
+  request.LogFailure(response.Content());
   response.Send();
 }
 
 void TCGIApplication::WriteServerError(std::exception_ptr e) {
   const std::string message = ExceptionMessage(e);
+  // No request object may exist here: the line names what the channel tells.
+  FChannel.WriteLogLine(FChannel.GetEnv("PATH_INFO"),
+                        FailureLogText(FChannel.GetEnv("REMOTE_ADDR"), "", message));
   const std::string page = Format(
       "<html><title>Internal Server Error 500</title>\r\n"
       "<h1>Internal Server Error 500</h1><hr>\r\n"

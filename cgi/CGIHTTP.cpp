@@ -4,6 +4,7 @@
 #include <cstdint>
 
 #include "platform/Platform.h"
+#include "runtime/LogLine.h"
 #include "runtime/Format.h"
 #include "runtime/Text.h"
 
@@ -87,6 +88,10 @@ class TStandardChannel : public ICGIChannel {
 }  // namespace
 
 void ICGIChannel::WriteErrorLine(const std::string& line) { platform::WriteStderr(line); }
+
+void ICGIChannel::WriteLogLine(std::string_view command, std::string_view text) {
+  WriteErrorLine(FormatLogLine(platform::UnixTimeNow(), command, text));
+}
 
 ICGIChannel& StandardCGIChannel() {
   static TStandardChannel channel;

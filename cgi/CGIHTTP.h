@@ -4,6 +4,7 @@
 
 #include <cstdint>
 #include <string>
+#include <string_view>
 
 #include "cgi/HTTPApp.h"
 
@@ -22,6 +23,9 @@ class ICGIChannel {
   // log: standard error for a CGI process, the request's error stream under
   // FastCGI.
   virtual void WriteErrorLine(const std::string& line);
+  // One line of the program's log format (UTC time, command, text) through
+  // WriteErrorLine.
+  void WriteLogLine(std::string_view command, std::string_view text);
 };
 
 // The process's own environment and standard handles.
@@ -59,9 +63,11 @@ class TCGIRequest : public TWebRequest {
   // off or put in front.
   std::string EnvironmentField(const std::string& name) override;
   const std::string& ContentBytes() override { return FContent; }
-  // A line for the web server's error log, through the channel this request
-  // came from (see ICGIChannel::WriteErrorLine).
-  void WriteErrorLine(const std::string& line) { FChannel.WriteErrorLine(line); }
+  // A failure's line for the web server's error log, through the channel this
+  // request came from (see ICGIChannel::WriteErrorLine).
+  void WriteFailureLine(const std::string& command, const std::string& text) override {
+    FChannel.WriteLogLine(command, text);
+  }
 
  private:
   ICGIChannel& FChannel;

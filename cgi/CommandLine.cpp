@@ -95,7 +95,7 @@ std::optional<int> RunPersistentMode(int argc, char** argv, const TWebModuleClas
       return std::nullopt;
     case TLaunchMode::lmUsageError:
       platform::WriteLogLine("-", "error: " + options.Error);
-      return 2;
+      return kUsageExitCode;
     case TLaunchMode::lmFastCGI:
       break;
   }
@@ -104,6 +104,6 @@ std::optional<int> RunPersistentMode(int argc, char** argv, const TWebModuleClas
 #else
   (void)moduleClass;
   platform::WriteLogLine("-", "error: this build serves CGI only (no FastCGI)");
-  return 2;
+  return kUsageExitCode;
 #endif
 }

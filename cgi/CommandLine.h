@@ -29,6 +29,10 @@ struct TLaunchOptions {
   std::string Error;
 };
 
+// The exit code for a command line the program cannot take (a bad or unknown
+// option), for the FastCGI server's options and the operator's tools alike.
+inline constexpr int kUsageExitCode = 64;
+
 // The default number of children of "--fastcgi".
 inline constexpr int kDefaultProcesses = 2;
 inline constexpr int kMaxProcesses = 256;

@@ -7,6 +7,7 @@
 #include <map>
 
 #include "cgi/Masks.h"
+#include "platform/Platform.h"
 #include "runtime/Dates.h"
 #include "runtime/Format.h"
 #include "runtime/Text.h"
@@ -307,6 +308,48 @@ std::string TCookie::HeaderValue() const {
 TWebRequest::TWebRequest() = default;
 TWebRequest::~TWebRequest() = default;
 
+void TWebRequest::LogFailure(const std::string& message) {
+  // Logging must never turn an answer into another failure.
+  try {
+    const std::string command = FLogCommand.empty() ? PathInfo() : FLogCommand;
+    WriteFailureLine(command, FailureLogText(RemoteAddr(), FLogGuid, message));
+  } catch (...) {
+  }
+}
+
+void TWebRequest::WriteFailureLine(const std::string& command, const std::string& text) {
+  platform::WriteLogLine(command, text);
+}
+
+std::string FailureLogText(std::string_view remoteAddr, std::string_view guid,
+                           std::string_view message) {
+  std::string text = "failure from ";
+  text += remoteAddr.empty() ? std::string_view("-") : remoteAddr;
+  if (!guid.empty()) text.append(" order ").append(guid);
+  text += ": ";
+  // The message's lines joined by blanks: a client-library error's first line
+  // names only the component ("DorvanaWebInterface.Database:"), the reason
+  // follows. Bounded, since a message may echo the request's own bytes.
+  constexpr size_t kMaxMessage = 1000;
+  bool gap = false;
+  size_t kept = 0;
+  for (const char c : message) {
+    if (c == '\r' || c == '\n') {
+      gap = kept > 0;
+      continue;
+    }
+    if (kept == kMaxMessage) {
+      text += "...";
+      break;
+    }
+    if (gap && c != ' ') text += ' ';
+    gap = false;
+    text += c;
+    ++kept;
+  }
+  return text;
+}
+
 const TFieldList& TWebRequest::QueryFieldList() {
   if (!FQueryFields) {
     FQueryFields = std::make_unique<TFieldList>();
@@ -577,6 +620,7 @@ bool TCustomWebDispatcher::HandleRequest(TWebRequest* request, TWebResponse* res
 
 void TCustomWebDispatcher::HandleError(const Exception& e, bool& handled) {
   handled = false;
+  if (FRequest) FRequest->LogFailure(e.Message());
   if (OnException) {
     handled = true;
     if (FResponse) FResponse->SetStatusCode(500);

@@ -144,6 +144,19 @@ class TWebRequest {
   // The body as read at construction (Content), without a copy.
   virtual const std::string& ContentBytes() = 0;
 
+  // The failure log. Every answer that reports a failure also leaves one line in
+  // the web server's error log: the command, the remote address, the order's GUID
+  // when known and the message (FailureLogText). The answer's bytes
+  // are not touched. A CGI process writes the line to standard error; a
+  // persistent process overrides WriteFailureLine to send it where its web server
+  // logs it.
+  void LogFailure(const std::string& message);
+  // What the line names: the command being served (the path when none is set)
+  // and the order's GUID.
+  void SetLogCommand(const std::string& command) { FLogCommand = command; }
+  void SetLogGuid(const std::string& guid) { FLogGuid = guid; }
+  virtual void WriteFailureLine(const std::string& command, const std::string& text);
+
   TMethodType MethodType() const { return FMethodType; }
   // The fields of QueryString, split at "&" and decoded.
   const TFieldList& QueryFieldList();
@@ -169,9 +182,17 @@ class TWebRequest {
 
  private:
   TMethodType FMethodType = mtAny;
+  std::string FLogCommand;
+  std::string FLogGuid;
   std::unique_ptr<TFieldList> FQueryFields;
   std::unique_ptr<TFieldList> FContentFields;
 };
+
+// The text of a failure-log line (runtime/LogLine.h adds the time and command):
+// "failure from ADDRESS[ order GUID]: MESSAGE", the message's lines joined by
+// blanks, at most 1000 bytes of it. "-" stands for an unknown address.
+std::string FailureLogText(std::string_view remoteAddr, std::string_view guid,
+                           std::string_view message);
 
 // Splits text into fields at the separators and line breaks, skipping leading
 // blanks and line breaks, and adds each field decoded to list. Double quotes

@@ -80,6 +80,15 @@ std::vector<std::string> ListFiles(const std::string& dir, const std::string& pa
 std::string ReadFilePrefix(const std::string& path, size_t maxBytes);
 std::string ReadWholeFile(const std::string& path);
 bool DeleteFile(const std::string& path);
+// Names (not paths) of the folders in dir, without "." and ".."; in directory
+// order. Empty when dir cannot be listed.
+std::vector<std::string> ListDirs(const std::string& dir);
+// The time a file was last written, in seconds since 1970-01-01 00:00:00 UTC;
+// false when it does not exist or cannot be examined.
+bool FileModifiedTime(const std::string& path, int64_t& unixSeconds);
+// Gives a file a new path on the same volume, never replacing a file there:
+// false when the new path is taken. Raises EOSError for any other failure.
+bool MoveFileNoReplace(const std::string& from, const std::string& to);
 
 // A file being written; closed when this object dies (a failure to close is then
 // ignored: call Close to see it).

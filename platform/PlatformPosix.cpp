@@ -410,6 +410,40 @@ std::string ReadWholeFile(const std::string& path) {
 
 bool DeleteFile(const std::string& path) { return ::unlink(path.c_str()) == 0; }
 
+std::vector<std::string> ListDirs(const std::string& dir) {
+  std::vector<std::string> names;
+  const std::string folder = dir.empty() ? std::string(".") : dir;
+  TDirectoryListing listing(folder);
+  if (!listing.IsOpen()) return names;
+  while (const char* name = listing.Next()) {
+    if (std::strcmp(name, ".") == 0 || std::strcmp(name, "..") == 0) continue;
+    if (DirectoryExists(folder + "/" + name)) names.emplace_back(name);
+  }
+  return names;
+}
+
+bool FileModifiedTime(const std::string& path, int64_t& unixSeconds) {
+  struct stat st;
+  if (::stat(path.c_str(), &st) != 0) return false;
+  unixSeconds = static_cast<int64_t>(st.st_mtime);
+  return true;
+}
+
+bool MoveFileNoReplace(const std::string& from, const std::string& to) {
+  // A hard link is made only where no name exists, atomically: two moves of one
+  // name can never replace each other's file. The old name goes afterwards.
+  if (::link(from.c_str(), to.c_str()) != 0) {
+    if (errno == EEXIST) return false;
+    RaiseLastOSError("Cannot move file \"" + from + "\" to \"" + to + "\"");
+  }
+  if (::unlink(from.c_str()) != 0) {
+    const int code = errno;
+    ::unlink(to.c_str());
+    RaiseOSError("Cannot move file \"" + from + "\" to \"" + to + "\"", code);
+  }
+  return true;
+}
+
 TFileHandle::~TFileHandle() {
   if (FFd >= 0) ::close(FFd);
 }

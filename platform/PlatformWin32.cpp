@@ -351,6 +351,41 @@ std::string ReadWholeFile(const std::string& path) { return ReadFileBytes(path, 
 
 bool DeleteFile(const std::string& path) { return DeleteFileA(path.c_str()) != 0; }
 
+std::vector<std::string> ListDirs(const std::string& dir) {
+  std::vector<std::string> names;
+  const std::string base = dir.empty() ? std::string() : dir + "\\";
+  WIN32_FIND_DATAA fd;
+  const HANDLE find = FindFirstFileA((base + "*").c_str(), &fd);
+  if (find == INVALID_HANDLE_VALUE) return names;
+  do {
+    if (!(fd.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)) continue;
+    if (std::strcmp(fd.cFileName, ".") == 0 || std::strcmp(fd.cFileName, "..") == 0) continue;
+    names.emplace_back(fd.cFileName);
+  } while (FindNextFileA(find, &fd));
+  FindClose(find);
+  return names;
+}
+
+bool FileModifiedTime(const std::string& path, int64_t& unixSeconds) {
+  WIN32_FILE_ATTRIBUTE_DATA data;
+  if (!GetFileAttributesExA(path.c_str(), GetFileExInfoStandard, &data)) return false;
+  // 100-nanosecond steps since 1601-01-01; 11644473600 s from then to 1970.
+  constexpr int64_t kTicksPerSecond = 10000000;
+  constexpr int64_t kSecondsFrom1601To1970 = 11644473600LL;
+  const uint64_t ticks = (static_cast<uint64_t>(data.ftLastWriteTime.dwHighDateTime) << 32) |
+                         data.ftLastWriteTime.dwLowDateTime;
+  unixSeconds = static_cast<int64_t>(ticks / kTicksPerSecond) - kSecondsFrom1601To1970;
+  return true;
+}
+
+bool MoveFileNoReplace(const std::string& from, const std::string& to) {
+  // Without MOVEFILE_REPLACE_EXISTING the move fails where the name is taken.
+  if (MoveFileExA(from.c_str(), to.c_str(), 0)) return true;
+  const DWORD code = GetLastError();
+  if (code == ERROR_ALREADY_EXISTS || code == ERROR_FILE_EXISTS) return false;
+  RaiseOSError("Cannot move file \"" + from + "\" to \"" + to + "\"", code);
+}
+
 // The handle is kept as a C runtime descriptor over the Win32 handle (binary, so
 // nothing is translated); closing the descriptor closes the handle.
 TFileHandle::~TFileHandle() {

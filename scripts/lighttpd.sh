@@ -79,6 +79,8 @@ server.port = $port
 $user
 server.document-root = "$dir/.lighttpd/htdocs"
 server.errorlog = "$dir/.lighttpd/error.log"
+# The program's standard error (one line for every failure it answers with).
+server.breakagelog = "$dir/.lighttpd/error.log"
 # Request bodies up to 16 MiB (the size is in KiB).
 server.max-request-size = 16384
 # A request's process may wait long for the database (an order posted twice at

@@ -5,6 +5,10 @@
 
 namespace service {
 
+// The answers to an order that names no order: no GUID element, or an empty one.
+inline constexpr char kNoGuidMessage[] = "The order has no GUID element: nothing was imported.";
+inline constexpr char kEmptyGuidMessage[] = "The order's GUID is empty: nothing was imported.";
+
 // The reply to a failed order import: the line that follows the last line naming
 // a restaurant exception ("EX_RESTAURANT_"), or the whole message when there is
 // no such line or nothing follows it.

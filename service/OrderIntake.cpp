@@ -8,6 +8,7 @@
 #include "runtime/Text.h"
 #include "service/Archive.h"
 #include "service/OrderErrorLine.h"
+#include "service/Statements.h"
 #include "service/Unit1.h"
 #include "xml/NativeXml.h"
 
@@ -55,8 +56,7 @@ bool OrderExists(TFIBTransaction& transaction, TFIBQuery& query, const std::stri
   bool exists = false;
   try {
     transaction.StartTransaction();
-    query.SQL().Clear();
-    query.SQL().Add("select count(id) as cnt from Restaurant_ImportedOrders where Guid =:Guid");
+    service::SetSql(query, service::kSqlOrderExists);
     query.ParamNamed("GUID").SetAsText(guid);
     query.ExecQuery();
     exists = query.ColumnNamed("cnt").AsInt32() > 0;
@@ -88,6 +88,11 @@ bool OrderExistsAfterCompetingImport(TFIBDatabase& database, const std::string& 
 
 }  // namespace
 
+void service::SetSql(TFIBQuery& query, const TSqlLines& lines) {
+  query.SQL().Clear();
+  for (const std::string& line : lines) query.SQL().Add(line);
+}
+
 void TDorvanaWebInterface::AddOrder(TWebRequest* Request, TWebResponse* Response) {
   const std::string& text = Request->ContentFieldList().Text();
   // A request without a body (a GET, say) carries no order: there is nothing to
@@ -96,7 +101,12 @@ void TDorvanaWebInterface::AddOrder(TWebRequest* Request, TWebResponse* Response
   if (!text.empty()) service::ArchiveOrder(text, service::ClockSeed());
   TNativeXml document;
   document.LoadFromText(text);
-  Response->SetContent(ImportOrder(document));
+  TXmlNode* root = document.FirstElement();
+  TXmlNode* guidNode = root ? root->FindChild("GUID") : nullptr;
+  if (guidNode) Request->SetLogGuid(guidNode->TextValue());
+  const std::string answer = ImportOrder(document);
+  if (answer != "ok") Request->LogFailure(answer);
+  Response->SetContent(answer);
 }
 
 // A kept connection may have been lost since the last request (the server
@@ -119,14 +129,17 @@ std::string TDorvanaWebInterface::ImportOrder(TNativeXml& Document) {
 std::string TDorvanaWebInterface::ImportOrderOnce(TNativeXml& Document) {
   const std::string failure = ApplySettingsAndConnect();
   if (!failure.empty()) return Cp1251ToUtf8(failure);
+  return ImportConnectedOrder(Document);
+}
 
+std::string TDorvanaWebInterface::ImportConnectedOrder(TNativeXml& Document) {
   TXmlNode* root = Document.FirstElement();
   TXmlNode* guidNode = root ? root->FindChild("GUID") : nullptr;
-  if (!guidNode) throw Exception("The order has no GUID element: nothing was imported.");
+  if (!guidNode) throw Exception(service::kNoGuidMessage);
   const std::string guid = guidNode->TextValue();
   // A blank identifier would make every blank order a duplicate of the first:
   // answered "ok" and lost.
-  if (TrimView(guid).empty()) throw Exception("The order's GUID is empty: nothing was imported.");
+  if (TrimView(guid).empty()) throw Exception(service::kEmptyGuidMessage);
 
   if (OrderExists(*TransactionRead, *Query, guid)) return "ok";
 
@@ -135,12 +148,7 @@ std::string TDorvanaWebInterface::ImportOrderOnce(TNativeXml& Document) {
   try {
     TransactionRW->StartTransaction();
 
-    QueryOrder->SQL().Clear();
-    QueryOrder->SQL().Add(
-        "Insert into Restaurant_ImportedOrders (id,guid,DEVICEID,WAITERCARDCODE,TABLENUMBER)");
-    QueryOrder->SQL().Add(
-        "values "
-        "(Gen_id(Restaurant_ImportedOrders,1),:GUID,:DEVICEID,:WAITERCARDCODE,:TABLENUMBER)");
+    service::SetSql(*QueryOrder, service::kSqlInsertOrder);
     QueryOrder->ParamNamed("GUID").SetAsText(guid);
     QueryOrder->ParamNamed("DEVICEID").SetAsText(Child(*root, "DEVICEID").TextValue());
     QueryOrder->ParamNamed("WAITERCARDCODE").SetAsText(Child(*root, "PIN").TextValue());
@@ -149,13 +157,7 @@ std::string TDorvanaWebInterface::ImportOrderOnce(TNativeXml& Document) {
     QueryOrder->CloseResult();
 
     // One prepared statement serves every row.
-    QueryOrder->SQL().Clear();
-    QueryOrder->SQL().Add(
-        "Insert into Restaurant_ImportedOrderRows "
-        "(id,guidOrder,IDPRICE,Quantity,Volume,isModificator)");
-    QueryOrder->SQL().Add(
-        "values (Gen_id(Restaurant_ImportedOrderRows,1),:GUIDORDER,:IDPRICE,:Quantity,:Volume,"
-        ":isModificator)");
+    service::SetSql(*QueryOrder, service::kSqlInsertOrderRow);
     const TXmlNode& foods = Child(*root, "FOODS");
     for (int i = 0; i < foods.ChildCount(); ++i) {
       const TXmlNode& row = *foods.ChildAt(i);
@@ -168,8 +170,7 @@ std::string TDorvanaWebInterface::ImportOrderOnce(TNativeXml& Document) {
       QueryOrder->ExecQuery();
     }
 
-    QueryOrder->SQL().Clear();
-    QueryOrder->SQL().Add("execute procedure restaurant_importorders(:guid)");
+    service::SetSql(*QueryOrder, service::kSqlImportOrder);
     QueryOrder->ParamNamed("GUID").SetAsText(guid);
     QueryOrder->ExecQuery();
 

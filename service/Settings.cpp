@@ -13,9 +13,7 @@
 // order of the names; installations keep exactly one, and every request that
 // finds more says so on standard error. A folder of that name is no settings file.
 std::string TDorvanaWebInterface::ApplySettingsAndConnect() {
-  std::vector<std::string> names;
-  for (std::string& name : platform::ListFiles("", "*"))
-    if (service::IsSettingsFileName(name)) names.push_back(std::move(name));
+  std::vector<std::string> names = service::SettingsFileNames();
   const std::string settingsFile = service::ChooseSettingsFile(names);
   if (settingsFile.empty()) {
     // A module just made has no connection, and the form's parameters.
@@ -142,6 +140,13 @@ std::optional<int> ConnectTimeoutSeconds(std::string_view value) {
   }
   if (seconds < 1 || seconds > kMaxSeconds) return std::nullopt;
   return seconds;
+}
+
+std::vector<std::string> SettingsFileNames() {
+  std::vector<std::string> names;
+  for (std::string& name : platform::ListFiles("", "*"))
+    if (IsSettingsFileName(name)) names.push_back(std::move(name));
+  return names;
 }
 
 std::string ChooseSettingsFile(std::vector<std::string> names) {

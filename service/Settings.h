@@ -41,6 +41,8 @@ std::optional<int> ConnectTimeoutSeconds(std::string_view value);
 // first in byte order of the names, so the choice never depends on the folder's
 // listing order. Empty when there is none.
 std::string ChooseSettingsFile(std::vector<std::string> names);
+// The names of the working folder's regular files that mark a settings file.
+std::vector<std::string> SettingsFileNames();
 
 // The settings in a file's text. A NUL byte ends the text; lines end at CR LF,
 // CR or LF; a line that begins with a key (exact, case-sensitive) sets it to the

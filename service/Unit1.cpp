@@ -118,6 +118,7 @@ void TDorvanaWebInterface::WebModule1DefaultHandlerAction(TComponent*, TWebReque
   // Command names compare case-sensitively; the field name does not.
   const std::string command = Request->QueryFieldList().Values("q");
   FCommand = command;
+  Request->SetLogCommand(command);
   if (command == "test") {
     // The reply goes out as text/html: every echoed byte of the request's fields
     // is escaped, so that a field cannot carry markup or script into the page.

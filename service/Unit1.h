@@ -49,6 +49,9 @@ class TDorvanaWebInterface : public TWebModule {
   std::string ApplySettingsAndConnect();
   // Imports a parsed order: "ok", or the error text in UTF-8.
   std::string ImportOrder(TNativeXml& Document);
+  // The same over the connection already made: the duplicate check, then the
+  // import. Raises for an order without a GUID, as ImportOrder does.
+  std::string ImportConnectedOrder(TNativeXml& Document);
 
  private:
   void GetSprFood(TWebRequest* Request, TWebResponse* Response);

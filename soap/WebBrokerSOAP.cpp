@@ -160,6 +160,7 @@ bool THTTPSoapDispatcher::TakeRequest(TComponent* /*sender*/, TWebRequest* reque
   } catch (const Exception& e) {
     // The message may carry the caller's SOAPAction or path, so it is escaped to
     // keep the fault well-formed.
+    request->LogFailure(e.Message());
     response->SetStatusCode(500);
     response->SetContent(WriteSoapFault(Cp1251ToUtf8(e.Message()), TSoapFaultLayout::Dispatcher));
     response->SetContentType("text/xml");

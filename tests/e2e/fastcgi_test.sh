@@ -117,12 +117,12 @@ FCGI_PID=
 check "fastcgi: exit code after the request in flight" "$rc" 0
 if kill -0 "$child" 2>/dev/null; then fail "fastcgi: the child outlived the signal"; fi
 
-# Bad options: a clear line on standard error, exit code 2, nothing listens.
+# Bad options: a clear line on standard error, exit code 64, nothing listens.
 usage_case() {  # usage_case NAME EXPECTED-TEXT ARGS...
   local name=$1 text=$2 rc=0
   shift 2
   (cd "$E2E_DIR" && env -i "$E2E_PROGRAM" "$@" </dev/null >"$E2E_OUT/usage.out" 2>"$E2E_OUT/usage.err") || rc=$?
-  check "usage $name: exit code" "$rc" 2
+  check "usage $name: exit code" "$rc" 64
   if grep -q -F -- "$text" "$E2E_OUT/usage.err"; then pass "usage $name: message"; else
     fail "usage $name: message"; cat "$E2E_OUT/usage.err"; fi
   check "usage $name: nothing on standard output" "$(wc -c <"$E2E_OUT/usage.out")" 0

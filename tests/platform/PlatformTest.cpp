@@ -84,6 +84,45 @@ TEST_F(PlatformFiles, CreatesAFolderOnce) {
                EOSError);
 }
 
+TEST_F(PlatformFiles, MovesAFileWithoutEverReplacingOne) {
+  Write("order 1.xml", "first");
+  Write("order 2.xml", "second");
+  ASSERT_TRUE(platform::CreateDir(Path("2026-01-15")));
+  const std::string dated = Path("2026-01-15") + platform::PathDelimiter();
+  EXPECT_TRUE(platform::MoveFileNoReplace(Path("order 1.xml"), dated + "order 1.xml"));
+  EXPECT_FALSE(platform::FileExists(Path("order 1.xml")));
+  EXPECT_EQ("first", platform::ReadWholeFile(dated + "order 1.xml"));
+  // A taken name: both files stay as they are.
+  Write("order 1.xml", "again");
+  EXPECT_FALSE(platform::MoveFileNoReplace(Path("order 1.xml"), dated + "order 1.xml"));
+  EXPECT_EQ("again", platform::ReadWholeFile(Path("order 1.xml")));
+  EXPECT_EQ("first", platform::ReadWholeFile(dated + "order 1.xml"));
+  // Any other failure raises with both names.
+  try {
+    platform::MoveFileNoReplace(Path("absent.xml"), dated + "absent.xml");
+    FAIL();
+  } catch (const EOSError& e) {
+    EXPECT_NE(std::string::npos, e.Message().find("absent.xml")) << e.Message();
+  }
+}
+
+TEST_F(PlatformFiles, ListsFoldersAndFileTimes) {
+  Write("order 1.xml", "x");
+  ASSERT_TRUE(platform::CreateDir(Path("2026-01-15")));
+  ASSERT_TRUE(platform::CreateDir(Path("b")));
+  std::vector<std::string> dirs = platform::ListDirs(FDir);
+  std::sort(dirs.begin(), dirs.end());
+  EXPECT_EQ((std::vector<std::string>{"2026-01-15", "b"}), dirs);
+  EXPECT_TRUE(platform::ListDirs(Path("absent")).empty());
+
+  int64_t written = 0;
+  ASSERT_TRUE(platform::FileModifiedTime(Path("order 1.xml"), written));
+  const int64_t now = platform::UnixTimeNow();
+  EXPECT_LE(written, now);
+  EXPECT_GT(written, now - 60);
+  EXPECT_FALSE(platform::FileModifiedTime(Path("absent.xml"), written));
+}
+
 TEST_F(PlatformFiles, FailuresRaiseWithThePath) {
   bool exists = false;
   const std::string inMissingFolder = Path("absent") + platform::PathDelimiter() + "x.xml";
