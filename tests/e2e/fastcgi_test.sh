@@ -40,7 +40,8 @@ start_fcgi() {
 fcgi() {
   local name=$1
   shift
-  if ! env -i "$@" cgi-fcgi -bind -connect "127.0.0.1:$FCGI_PORT" >"$E2E_OUT/$name.fcgi"; then
+  if ! env -i "$@" cgi-fcgi -bind -connect "127.0.0.1:$FCGI_PORT" >"$E2E_OUT/$name.fcgi" \
+    2>"$E2E_OUT/$name.err"; then
     fail "fastcgi $name: cgi-fcgi failed"
     return 0
   fi
@@ -72,6 +73,17 @@ all_cases() {
 start_fcgi --processes 1
 all_cases
 all_cases
+# A failure's log line travels on that request's FastCGI error stream (which the
+# web server writes to its error log); a good answer logs nothing.
+if grep -q -F "failure from -: Request body of 16777217 bytes exceeds the limit of 16777216 bytes" \
+  "$E2E_OUT/direct_body_too_large.err"; then
+  pass "fastcgi: the refusal's log line on the error stream"
+else
+  fail "fastcgi: the refusal's log line on the error stream"
+  cat "$E2E_OUT/direct_body_too_large.err"
+fi
+check "fastcgi: nothing on the error stream for a good answer" \
+  "$(wc -c <"$E2E_OUT/direct_test_get.err")" 0
 if [ -e "$E2E_DIR/Orders" ]; then fail "fastcgi: the refused order was archived"; fi
 
 # Children: --processes 3 starts three beside the supervisor; a killed child is
