@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "FbTestSupport.h"
+#include "fb/FIBInternal.h"
 #include "fb/fib.h"
 #include "fb/pFIBDatabase.h"
 #include "tests/support/ExpectThrow.h"
