@@ -11,31 +11,34 @@ static_assert(std::is_same_v<TFBHandleValue, isc_db_handle> &&
               std::is_same_v<TFBHandleValue, isc_stmt_handle>);
 static_assert(std::is_same_v<TFBStatus, ISC_STATUS>);
 
-// A status vector of its own: a handle ended on the way out must not overwrite
-// what the thread's vector holds for an error being raised.
-template <>
-void TFBDatabaseHandle::EndQuietly() noexcept {
+namespace {
+// Runs call with a status vector of its own: a handle ended on the way out must
+// not overwrite what the thread's vector holds for an error being raised.
+template <class Call>
+void Quietly(IIBClientLibrary* library, Call call) noexcept {
+  if (!library) return;
   ISC_STATUS status[kStatusVectorLength] = {};
   try {
-    if (FLibrary) FLibrary->isc_detach_database(status, &FValue);
+    call(*library, status);
   } catch (...) {
   }
+}
+}  // namespace
+
+template <>
+void TFBDatabaseHandle::EndQuietly() noexcept {
+  Quietly(FLibrary, [&](IIBClientLibrary& l, ISC_STATUS* s) { l.isc_detach_database(s, &FValue); });
 }
 
 template <>
 void TFBTransactionHandle::EndQuietly() noexcept {
-  ISC_STATUS status[kStatusVectorLength] = {};
-  try {
-    if (FLibrary) FLibrary->isc_rollback_transaction(status, &FValue);
-  } catch (...) {
-  }
+  Quietly(FLibrary,
+          [&](IIBClientLibrary& l, ISC_STATUS* s) { l.isc_rollback_transaction(s, &FValue); });
 }
 
 template <>
 void TFBStatementHandle::EndQuietly() noexcept {
-  ISC_STATUS status[kStatusVectorLength] = {};
-  try {
-    if (FLibrary) FLibrary->isc_dsql_free_statement(status, &FValue, DSQL_drop);
-  } catch (...) {
-  }
+  Quietly(FLibrary, [&](IIBClientLibrary& l, ISC_STATUS* s) {
+    l.isc_dsql_free_statement(s, &FValue, DSQL_drop);
+  });
 }

@@ -189,13 +189,11 @@ void TFIBTransaction::EndTransactionBase(TTransactionAction action, bool force) 
       const auto rollback = [&](TFBHandleValue* handle) {
         return library.isc_rollback_transaction(StatusVector(), handle);
       };
-      const TFBStatus status = action == TARollback ? FHandle.End(rollback, false)
-                                                    : FHandle.End(
-                                                          [&](TFBHandleValue* handle) {
-                                                            return library.isc_commit_transaction(
-                                                                StatusVector(), handle);
-                                                          },
-                                                          false);
+      const auto commit = [&](TFBHandleValue* handle) {
+        return library.isc_commit_transaction(StatusVector(), handle);
+      };
+      const TFBStatus status =
+          action == TARollback ? FHandle.End(rollback, false) : FHandle.End(commit, false);
       CheckStatus(status, false);
       if (force) {
         // Forced, a failed end is rolled back and the handle given up either way.

@@ -11,7 +11,6 @@
 
 #include <ibase.h>
 
-#include <array>
 #include <cstdint>
 #include <memory>
 #include <string>
