@@ -295,11 +295,6 @@ double TFIBXSQLVAR::NumberValue() const {
   if (IsNull()) return 0;
   const char* p = Data()->sqldata;
   switch (SQLType()) {
-    case SQL_TEXT:
-    case SQL_VARYING:
-      return ParsedText(TextOfChars(), [&](std::string_view text, double& value) {
-        return FIBParseNumber(text, FormatSettings().DecimalMark, value);
-      });
     case SQL_DOUBLE:
     case SQL_D_FLOAT:
       return FIBRead<double>(p);
@@ -314,6 +309,11 @@ double TFIBXSQLVAR::NumberValue() const {
     case SQL_BOOLEAN:
     case kSQLBooleanLegacy:
       return static_cast<unsigned char>(p[0]) == 1 ? 1.0 : 0.0;
+    case SQL_TEXT:
+    case SQL_VARYING:
+      return ParsedText(TextOfChars(), [&](std::string_view text, double& value) {
+        return FIBParseNumber(text, FormatSettings().DecimalMark, value);
+      });
     default:
       InvalidConversion();
   }
@@ -371,11 +371,6 @@ double TFIBXSQLVAR::DateTimeValue() const {
   if (IsNull()) return 0;
   const char* p = Data()->sqldata;
   switch (SQLType()) {
-    case SQL_TEXT:
-    case SQL_VARYING:
-      return ParsedText(TextOfChars(), [&](std::string_view text, double& value) {
-        return FIBParseDateTime(text, FormatSettings().ShortDateFormat, value);
-      });
     case SQL_TIMESTAMP: {
       const ISC_TIMESTAMP ts = FIBRead<ISC_TIMESTAMP>(p);
       return (static_cast<double>(ts.timestamp_date) - kServerDayOf1899) +
@@ -385,6 +380,11 @@ double TFIBXSQLVAR::DateTimeValue() const {
       return static_cast<double>(FIBRead<ISC_DATE>(p)) - kServerDayOf1899;
     case SQL_TYPE_TIME:
       return static_cast<double>(FIBRead<ISC_TIME>(p)) / 864000000.0;
+    case SQL_TEXT:
+    case SQL_VARYING:
+      return ParsedText(TextOfChars(), [&](std::string_view text, double& value) {
+        return FIBParseDateTime(text, FormatSettings().ShortDateFormat, value);
+      });
     default:
       InvalidConversion();
   }
