@@ -251,34 +251,37 @@ std::string TFIBXSQLVAR::AsText() const {
   if (IsNull()) return "";
   const char* p = Data()->sqldata;
   const int scale = Data()->sqlscale;
-  const TFIBFormatSettings& format = FormatSettings();
-  const char mark = format.DecimalMark;
+  // The regional forms are looked up only by the types that use them.
+  const auto mark = [this] { return FormatSettings().DecimalMark; };
   switch (SQLType()) {
     case SQL_TEXT:
     case SQL_VARYING:
       return TextOfChars();
     case SQL_SHORT:
-      return scale == 0 ? IntToStr(FIBRead<int16_t>(p)) : FIBGeneralNumberText(NumberValue(), mark);
+      return scale == 0 ? IntToStr(FIBRead<int16_t>(p))
+                        : FIBGeneralNumberText(NumberValue(), mark());
     case SQL_LONG:
-      return scale == 0 ? IntToStr(FIBRead<int32_t>(p)) : FIBGeneralNumberText(NumberValue(), mark);
+      return scale == 0 ? IntToStr(FIBRead<int32_t>(p))
+                        : FIBGeneralNumberText(NumberValue(), mark());
     case SQL_INT64:
       return scale == 0 ? IntToStr(FIBRead<int64_t>(p))
-                        : FIBScaledIntegerText(FIBRead<int64_t>(p), scale, mark);
+                        : FIBScaledIntegerText(FIBRead<int64_t>(p), scale, mark());
     case SQL_FLOAT:
     case SQL_DOUBLE:
     case SQL_D_FLOAT:
-      return FIBGeneralNumberText(NumberValue(), mark);
+      return FIBGeneralNumberText(NumberValue(), mark());
     case SQL_TIMESTAMP: {
       const ISC_TIMESTAMP ts = FIBRead<ISC_TIMESTAMP>(p);
+      const TFIBFormatSettings& format = FormatSettings();
       std::string s = FIBServerDateText(ts.timestamp_date, format.ShortDateFormat);
       if (ts.timestamp_time / 10 != 0)
         s += " " + FIBServerTimeText(ts.timestamp_time, format.LongTimeFormat);
       return s;
     }
     case SQL_TYPE_DATE:
-      return FIBServerDateText(FIBRead<ISC_DATE>(p), format.ShortDateFormat);
+      return FIBServerDateText(FIBRead<ISC_DATE>(p), FormatSettings().ShortDateFormat);
     case SQL_TYPE_TIME:
-      return FIBServerTimeText(FIBRead<ISC_TIME>(p), format.LongTimeFormat);
+      return FIBServerTimeText(FIBRead<ISC_TIME>(p), FormatSettings().LongTimeFormat);
     case SQL_BLOB:
       return IsColumn() ? BlobText() : "(BLOB)";
     case SQL_ARRAY:
