@@ -78,8 +78,8 @@ void TFIBBase::CheckTransaction() const {
   FTransaction->RequireActive();
 }
 
-isc_db_handle* TFIBBase::DBHandle() const { return FDatabase ? FDatabase->Handle() : nullptr; }
-isc_tr_handle* TFIBBase::TRHandle() const {
+TFBHandleValue* TFIBBase::DBHandle() const { return FDatabase ? FDatabase->Handle() : nullptr; }
+TFBHandleValue* TFIBBase::TRHandle() const {
   return FTransaction ? FTransaction->Handle() : nullptr;
 }
 
@@ -253,16 +253,16 @@ void TFIBDatabase::RemoveTransaction(TFIBTransaction* transaction) {
 }
 
 void TFIBDatabase::RequireConnected() {
-  if (FHandle != 0) return;
+  if (FHandle) return;
   if (!FAutoReconnect) RaiseClientError(fbceDatabaseClosed, {FullName()});
   OpenConnection(true);
 }
 
 void TFIBDatabase::RequireDisconnected() const {
-  if (FHandle != 0) RaiseClientError(fbceDatabaseOpen);
+  if (FHandle) RaiseClientError(fbceDatabaseOpen);
 }
 
-ISC_STATUS TFIBDatabase::CheckStatus(ISC_STATUS status, bool raiseError) {
+TFBStatus TFIBDatabase::CheckStatus(TFBStatus status, bool raiseError) {
   if (raiseError && status > 0) RaiseServerError(*FClientLibrary, this);
   return status;
 }
@@ -322,13 +322,15 @@ void TFIBDatabase::OpenConnectionBase(bool raiseOnError) {
     if (FDBName.size() > kMaxNameLength)
       RaiseClientErrorText(
           Format("Database name is longer than %d bytes.", {static_cast<int>(kMaxNameLength)}));
-    status = FClientLibrary->isc_attach_database(StatusVector(), static_cast<short>(FDBName.size()),
-                                                 FDBName.c_str(), &FHandle,
-                                                 static_cast<short>(FDPB.size()), FDPB.data());
+    IIBClientLibrary& library = *FClientLibrary;
+    status = FHandle.Open(library, [&](TFBHandleValue* handle) {
+      return library.isc_attach_database(StatusVector(), static_cast<short>(FDBName.size()),
+                                         FDBName.c_str(), handle, static_cast<short>(FDPB.size()),
+                                         FDPB.data());
+    });
     CheckStatus(status, false);
   }
   if (status > 0) {
-    FHandle = 0;
     if (raiseOnError) RaiseServerError(*FClientLibrary, this);
     return;
   }
@@ -372,7 +374,7 @@ int TFIBDatabase::AttachmentID() {
 int TFIBDatabase::DatabaseInfoInt(int item, bool* answered) {
   char result[512] = {};
   const char request = static_cast<char>(item);
-  CheckStatus(FClientLibrary->isc_database_info(StatusVector(), &FHandle, 1, &request,
+  CheckStatus(FClientLibrary->isc_database_info(StatusVector(), FHandle.Ref(), 1, &request,
                                                 static_cast<short>(sizeof result), result),
               true);
   const bool ok = static_cast<unsigned char>(result[0]) == item;
@@ -386,7 +388,7 @@ int TFIBDatabase::DatabaseInfoInt(int item, bool* answered) {
 std::string TFIBDatabase::DatabaseInfoText(int item, int bufferLength, bool* answered) {
   std::string result(static_cast<size_t>(bufferLength), '\0');
   const char request = static_cast<char>(item);
-  CheckStatus(FClientLibrary->isc_database_info(StatusVector(), &FHandle, 1, &request,
+  CheckStatus(FClientLibrary->isc_database_info(StatusVector(), FHandle.Ref(), 1, &request,
                                                 static_cast<short>(bufferLength), result.data()),
               true);
   const bool ok = static_cast<unsigned char>(result[0]) == item;
@@ -457,12 +459,13 @@ void TFIBDatabase::CloseConnectionBase(bool force) {
     }
   }
   NotifyStatements(fnDatabaseDisconnecting, !force);
-  const ISC_STATUS status = FClientLibrary->isc_detach_database(StatusVector(), &FHandle);
-  if (force) {
-    FHandle = 0;
-  } else {
-    CheckStatus(status, true);
-  }
+  // Forced, the handle is given up whatever the server answers.
+  const TFBStatus status = FHandle.End(
+      [&](TFBHandleValue* handle) {
+        return FClientLibrary->isc_detach_database(StatusVector(), handle);
+      },
+      force);
+  if (!force) CheckStatus(status, true);
   NotifyStatements(fnDatabaseDisconnected, !force);
   if (AfterDisconnect) AfterDisconnect(*this);
 }

@@ -14,15 +14,19 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
-#include "fb/IB_Intf.h"
+#include "fb/FIBHandles.h"
+#include "fb/FIBValueText.h"
 #include "runtime/Component.h"
 #include "runtime/StringList.h"
 
 class TFIBDatabase;
 class TFIBTransaction;
+class IIBClientLibrary;  // fb/IB_Intf.h, inside the database layer
+using IIBClientLibraryRef = std::shared_ptr<IIBClientLibrary>;
 
 enum TTransactionAction {
   TARollback = 0,
@@ -77,8 +81,8 @@ class TFIBBase {
   void CheckTransaction() const;
 
   // Null when no connection or transaction is assigned.
-  isc_db_handle* DBHandle() const;
-  isc_tr_handle* TRHandle() const;
+  TFBHandleValue* DBHandle() const;
+  TFBHandleValue* TRHandle() const;
 
   // Called for every notice, after the link has unbound itself on a freed notice.
   std::function<void(TFIBNotice)> OnNotice;
@@ -139,7 +143,7 @@ class TFIBDatabase : public TComponent {
   void SetLibraryName(const std::string& value);
   int SQLDialect() const { return FSQLDialect; }
   void SetSQLDialect(int value);
-  bool Connected() const { return FHandle != 0; }
+  bool Connected() const { return static_cast<bool>(FHandle); }
   void SetConnected(bool value);
   uint32_t Timeout() const { return FTimeout; }
   // Stored only: this system runs no idle timer.
@@ -173,11 +177,11 @@ class TFIBDatabase : public TComponent {
   void RequireDisconnected() const;
   // Raises the server error (this connection as raiser) when raiseError and
   // status > 0. Returns status.
-  ISC_STATUS CheckStatus(ISC_STATUS status, bool raiseError);
+  TFBStatus CheckStatus(TFBStatus status, bool raiseError);
 
   // The client library; null until the first connect acquired it.
   IIBClientLibrary* ClientLibrary() const { return FClientLibrary.get(); }
-  isc_db_handle* Handle() { return &FHandle; }
+  TFBHandleValue* Handle() { return FHandle.Ref(); }
   TFIBTransaction* InternalTransaction() const { return FInternalTransaction.get(); }
 
   // The built DPB (bytes as sent by the last connect).
@@ -185,6 +189,13 @@ class TFIBDatabase : public TComponent {
   // Builds the DPB from the lines, trimming them in place. Raises for unknown,
   // unsupported or oversized entries.
   void BuildDPB();
+
+  // The regional forms this connection's values are shown and read in: the
+  // host's unless set.
+  const TFIBFormatSettings& FormatSettings() const {
+    return FFormatSettings ? *FFormatSettings : HostFormatSettings();
+  }
+  void SetFormatSettings(const TFIBFormatSettings& value) { FFormatSettings = value; }
 
   // Facts read at connect.
   int AttachmentID();
@@ -254,9 +265,10 @@ class TFIBDatabase : public TComponent {
   TFIBTransaction* FDefaultUpdateTransaction = nullptr;
 
   IIBClientLibraryRef FClientLibrary;
-  isc_db_handle FHandle = 0;
+  TFBDatabaseHandle FHandle;
   std::string FDPB;
   TServerClockQuery FServerClockQuery;
+  std::optional<TFIBFormatSettings> FFormatSettings;
   bool FDPBStale = true;
   std::vector<TFIBTransaction*> FTransactions;
   std::vector<TFIBBase*> FStatements;
@@ -279,7 +291,7 @@ class TFIBTransaction : public TComponent {
   ~TFIBTransaction() override;
   std::string ClassName() const override { return "TFIBTransaction"; }
 
-  bool Active() const { return FHandle != 0; }
+  bool Active() const { return static_cast<bool>(FHandle); }
   // true starts when inactive; false rolls back when active.
   void SetActive(bool value);
   TFIBDatabase* DefaultDatabase() const { return FDefaultDatabase; }
@@ -316,9 +328,9 @@ class TFIBTransaction : public TComponent {
   void RequireActive();
   // Raises the server error (this transaction as raiser) when raiseError and
   // status > 0. Returns status.
-  ISC_STATUS CheckStatus(ISC_STATUS status, bool raiseError);
+  TFBStatus CheckStatus(TFBStatus status, bool raiseError);
 
-  isc_tr_handle* Handle() { return &FHandle; }
+  TFBHandleValue* Handle() { return FHandle.Ref(); }
   // The built TPB (bytes as sent by the last start).
   const std::string& TPB() const { return FTPB; }
   // Builds the TPB from the lines, trimming them in place.
@@ -347,7 +359,7 @@ class TFIBTransaction : public TComponent {
   TStringList FTRParams;
   TTransactionAction FTimeoutAction = TARollback;
   uint32_t FTimeout = 0;
-  isc_tr_handle FHandle = 0;
+  TFBTransactionHandle FHandle;
   std::string FTPB;
   bool FTPBStale = true;
   int FTransactionState = tsInactive;

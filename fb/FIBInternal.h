@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "fb/FIBDatabase.h"
+#include "fb/FIBQuery.h"
 #include "fb/IB_Intf.h"
 
 // The other code the server uses for a truth value.
@@ -30,15 +31,20 @@ size_t FIBBufferSize(int type, int length);
 // value * 10^scale rounded once; client message 33 for a scale beyond +-18.
 double FIBScaledValue(int64_t value, int scale);
 
-// A server date or time (1/10000 s since midnight) in the regional form.
-std::string FIBServerDateText(int32_t serverDay);
-std::string FIBServerTimeText(uint32_t serverTime);
+// A server date or time (1/10000 s since midnight) in a regional pattern.
+std::string FIBServerDateText(int32_t serverDay, const std::string& datePattern);
+std::string FIBServerTimeText(uint32_t serverTime, const std::string& timePattern);
 
 // A decimal number with the regional mark; blanks around it are allowed.
 bool FIBParseNumber(std::string_view s, char mark, double& out);
 // A date in the regional short date form, optionally followed by a time h:n[:s],
 // as days since 1899-12-30.
 bool FIBParseDateTime(std::string_view s, const std::string& datePattern, double& out);
+
+static_assert(sizeof(XSQLVAR) > 0 && sizeof(XSQLDA) > 0);
+inline auto* TFIBXSQLVAR::Data() const { return reinterpret_cast<XSQLVAR*>(FSlot); }
+inline int TFIBXSQLVAR::SQLType() const { return Data()->sqltype & ~1; }
+inline auto* TFIBXSQLDA::AsXSQLDA() const { return reinterpret_cast<XSQLDA*>(FBlock.get()); }
 
 template <class T>
 T FIBRead(const char* p) {

@@ -84,7 +84,7 @@ void TFIBQuery::SetDatabase(TFIBDatabase* database) {
       if (FOpen) CloseResult();
       DropHandle();
     } catch (...) {
-      FHandle = 0;
+      FHandle.Forget();
       FPrepared = false;
       FOpen = false;
     }
@@ -101,7 +101,7 @@ IIBClientLibrary& TFIBQuery::Library() const {
   return *lib;
 }
 
-ISC_STATUS TFIBQuery::Check(ISC_STATUS status, bool raise) {
+TFBStatus TFIBQuery::Check(TFBStatus status, bool raise) {
   if (TFIBTransaction* t = Transaction()) t->CheckStatus(status, false);
   if (raise && status > 0) RaiseServerError(Library(), this);
   return status;
@@ -125,7 +125,7 @@ void TFIBQuery::OnNotice(TFIBNotice notice) {
     case fnDatabaseFree:
       // The attachment is gone and its statement handles with it.
       FBase.SetTransaction(nullptr);
-      FHandle = 0;
+      FHandle.Forget();
       FPrepared = false;
       FOpen = false;
       break;
@@ -215,9 +215,8 @@ void TFIBQuery::Prepare() {
     DoPrepare();
   } catch (...) {
     try {
-      if (FHandle) DropHandle();
+      if (FHandle) DropHandle();  // gives the handle up even where it raises
     } catch (...) {
-      FHandle = 0;
     }
     FPrepared = false;
     throw;
@@ -229,15 +228,19 @@ void TFIBQuery::DoPrepare() {
   ISC_STATUS* status = StatusVector();
   const unsigned short dialect = static_cast<unsigned short>(Database()->SQLDialect());
 
-  Check(lib.isc_dsql_alloc_statement2(status, FBase.DBHandle(), &FHandle), true);
+  Check(FHandle.Open(lib,
+                     [&](TFBHandleValue* handle) {
+                       return lib.isc_dsql_alloc_statement2(status, FBase.DBHandle(), handle);
+                     }),
+        true);
   FColumns->SetCount(1);
-  Check(lib.isc_dsql_prepare(status, FBase.TRHandle(), &FHandle, 0, FServerText.c_str(), dialect,
-                             FColumns->AsXSQLDA()),
+  Check(lib.isc_dsql_prepare(status, FBase.TRHandle(), FHandle.Ref(), 0, FServerText.c_str(),
+                             dialect, FColumns->AsXSQLDA()),
         true);
 
   char item = isc_info_sql_stmt_type;
   char info[8] = {};
-  Check(lib.isc_dsql_sql_info(status, &FHandle, 1, &item, sizeof info, info), true);
+  Check(lib.isc_dsql_sql_info(status, FHandle.Ref(), 1, &item, sizeof info, info), true);
   if (info[0] != isc_info_sql_stmt_type) RaiseClientError(fbceUnknownError);
   const int length = static_cast<int>(lib.isc_vax_integer(info + 1, 2));
   if (length < 0 || length > 4) RaiseClientError(fbceUnknownError);
@@ -251,7 +254,7 @@ void TFIBQuery::DoPrepare() {
                     static_cast<unsigned>(platform::TickCount() + ++counter) % 1000000000u);
       FCursorName = name;
     }
-    Check(lib.isc_dsql_set_cursor_name(status, &FHandle, FCursorName.c_str(), 0), true);
+    Check(lib.isc_dsql_set_cursor_name(status, FHandle.Ref(), FCursorName.c_str(), 0), true);
   }
 
   switch (FSQLType) {
@@ -262,7 +265,8 @@ void TFIBQuery::DoPrepare() {
     case SQLExecProcedure:
     case SQLSelectForUpdate: {
       if (FParams->AsXSQLDA() && FServerParams->AsXSQLDA()) {
-        if (Check(lib.isc_dsql_describe_bind(status, &FHandle, dialect, FServerParams->AsXSQLDA()),
+        if (Check(lib.isc_dsql_describe_bind(status, FHandle.Ref(), dialect,
+                                             FServerParams->AsXSQLDA()),
                   false) > 0)
           RaiseServerError(lib, this);
         ReconcileParams();
@@ -272,7 +276,7 @@ void TFIBQuery::DoPrepare() {
         const XSQLDA* described = FColumns->AsXSQLDA();
         if (described->sqld > described->sqln) {
           FColumns->SetCount(described->sqld);
-          Check(lib.isc_dsql_describe(status, &FHandle, dialect, FColumns->AsXSQLDA()), true);
+          Check(lib.isc_dsql_describe(status, FHandle.Ref(), dialect, FColumns->AsXSQLDA()), true);
         } else if (described->sqld == 0) {
           FColumns->SetCount(0);
         }
@@ -298,9 +302,9 @@ void TFIBQuery::ReconcileParams() {
   const int n = std::min(FParams->Count(), FServerParams->Count());
   for (int i = 0; i < n; ++i) {
     TFIBXSQLVAR& p = *FParams->FVars[i];
-    const XSQLVAR& s = *FServerParams->FVars[i]->FXSQLVAR;
+    const XSQLVAR& s = *FServerParams->FVars[i]->Data();
     const int described = s.sqltype & ~1;
-    XSQLVAR& slot = *p.FXSQLVAR;
+    XSQLVAR& slot = *p.Data();
     if (p.IsNull()) {
       // An unassigned or NULL parameter takes the declared type and stays NULL.
       slot.sqltype = static_cast<ISC_SHORT>(described | 1);
@@ -334,10 +338,10 @@ void TFIBQuery::ReconcileParams() {
 void TFIBQuery::ResetColumns() {
   for (int i = 0; i < FColumns->Count(); ++i) {
     TFIBXSQLVAR& v = *FColumns->FVars[i];
-    const bool nullable = v.FXSQLVAR->sqltype & 1;
+    const bool nullable = v.Data()->sqltype & 1;
     v.SetNullOne();
     if (!nullable) {
-      v.FXSQLVAR->sqltype &= ~1;
+      v.Data()->sqltype &= ~1;
       v.FreeIndicator();
     }
   }
@@ -366,7 +370,7 @@ void TFIBQuery::WriteBlobParams() {
       }
     }
     Check(blob.Close(status), true);
-    std::memcpy(v.FXSQLVAR->sqldata, &id, sizeof id);
+    std::memcpy(v.Data()->sqldata, &id, sizeof id);
   }
 }
 
@@ -407,7 +411,7 @@ void TFIBQuery::ExecQuery() {
       case SQLSelect:
       case SQLSelectForUpdate:
         if (FOpen) CloseResult();
-        Check(lib.isc_dsql_execute(status, FBase.TRHandle(), &FHandle, dialect, input), true);
+        Check(lib.isc_dsql_execute(status, FBase.TRHandle(), FHandle.Ref(), dialect, input), true);
         FOpen = true;
         FEOF = false;
         FRecordCount = 0;
@@ -416,7 +420,8 @@ void TFIBQuery::ExecQuery() {
         break;
       case SQLExecProcedure: {
         XSQLDA* output = FColumns->Count() > 0 ? FColumns->AsXSQLDA() : nullptr;
-        if (Check(lib.isc_dsql_execute2(status, FBase.TRHandle(), &FHandle, dialect, input, output),
+        if (Check(lib.isc_dsql_execute2(status, FBase.TRHandle(), FHandle.Ref(), dialect, input,
+                                        output),
                   false) != 0)
           RaiseServerError(lib, this);
         FProcExecuted = true;
@@ -429,7 +434,7 @@ void TFIBQuery::ExecQuery() {
         Transaction()->Rollback();
         break;
       default:
-        Check(lib.isc_dsql_execute(status, FBase.TRHandle(), &FHandle, dialect, input), true);
+        Check(lib.isc_dsql_execute(status, FBase.TRHandle(), FHandle.Ref(), dialect, input), true);
         break;
     }
   }
@@ -457,10 +462,11 @@ TFIBXSQLDA* TFIBQuery::FetchNext() {
   if (!FOpen) RaiseClientError(fbceSQLClosed, {"fetch next record", FullName()});
   IIBClientLibrary& lib = Library();
   ISC_STATUS* status = StatusVector();
-  const ISC_STATUS result = Check(
-      lib.isc_dsql_fetch(status, &FHandle, static_cast<unsigned short>(Database()->SQLDialect()),
-                         FColumns->AsXSQLDA()),
-      false);
+  const ISC_STATUS result =
+      Check(lib.isc_dsql_fetch(status, FHandle.Ref(),
+                               static_cast<unsigned short>(Database()->SQLDialect()),
+                               FColumns->AsXSQLDA()),
+            false);
   if (result == 0) {
     ++FRecordCount;
     return FColumns.get();
@@ -485,7 +491,7 @@ void TFIBQuery::CloseResult() {
       Database()->ClientLibrary()) {
     IIBClientLibrary& lib = *Database()->ClientLibrary();
     ISC_STATUS* status = StatusVector();
-    if (Check(lib.isc_dsql_free_statement(status, &FHandle, DSQL_close), false) > 0 &&
+    if (Check(lib.isc_dsql_free_statement(status, FHandle.Ref(), DSQL_close), false) > 0 &&
         !StatusHolds(status, isc_bad_stmt_handle) &&
         !StatusHolds(status, isc_dsql_cursor_close_err))
       error.emplace(ServerError(lib, this));
@@ -510,16 +516,21 @@ void TFIBQuery::DropHandle() {
     if (Database() && Database()->ClientLibrary()) {
       IIBClientLibrary& lib = *Database()->ClientLibrary();
       ISC_STATUS* status = StatusVector();
-      if (Check(lib.isc_dsql_free_statement(status, &FHandle, DSQL_drop), false) > 0 &&
-          !StatusHolds(status, isc_bad_stmt_handle))
+      const TFBStatus result = FHandle.End(
+          [&](TFBHandleValue* handle) {
+            return lib.isc_dsql_free_statement(status, handle, DSQL_drop);
+          },
+          true);
+      if (Check(result, false) > 0 && !StatusHolds(status, isc_bad_stmt_handle))
         error.emplace(ServerError(lib, this));
+    } else {
+      FHandle.Forget();  // no library left to drop it with: the attachment is gone
     }
     FEOF = true;
   }
   // Without a handle no result can be open.
   FOpen = false;
   FPrepared = false;
-  FHandle = 0;
   if (error) throw *error;
 }
 

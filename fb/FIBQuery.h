@@ -14,8 +14,6 @@
 // parameter name that is not in the text. Destructors never raise.
 #pragma once
 
-#include <ibase.h>
-
 #include <cstdint>
 #include <functional>
 #include <map>
@@ -25,6 +23,7 @@
 #include <vector>
 
 #include "fb/FIBDatabase.h"
+#include "fb/FIBHandles.h"
 #include "fb/FIBValueText.h"
 #include "fb/SqlTxtRtns.h"
 #include "runtime/Component.h"
@@ -32,6 +31,9 @@
 
 class TFIBQuery;
 class TFIBXSQLDA;
+// The client library's descriptor of one value (its XSQLVAR), seen as such only
+// inside the database layer (FIBInternal.h); a pointer's type elsewhere.
+struct TFIBSlot;
 
 // Statement types as the server reports them at preparation.
 enum TFIBSQLTypes {
@@ -87,10 +89,11 @@ class TFIBXSQLVAR {
 
   int Index() const { return FIndex; }
   const std::string& Name() const { return FName; }
-  // The slot this value reads and writes.
-  XSQLVAR* Data() const { return FXSQLVAR; }
-  // The slot's type code without the bit that allows NULL.
-  int SQLType() const { return FXSQLVAR->sqltype & ~1; }
+  // The slot this value reads and writes, as the client library's XSQLVAR
+  // (defined in FIBInternal.h, for the database layer and its tests).
+  auto* Data() const;
+  // The slot's type code without the bit that allows NULL (FIBInternal.h).
+  int SQLType() const;
   bool Modified() const { return FModified; }
   // The type the server described (0 while unknown) and its length, scale, subtype.
   int DescribedType() const;
@@ -124,7 +127,7 @@ class TFIBXSQLVAR {
   void AllocateIndicator();
   void FreeIndicator();
   // Points the slot at this object's buffers again.
-  void Attach(XSQLVAR* slot);
+  void Attach(TFIBSlot* slot);
   void ResizeData(size_t size);
   // Copies type, value and NULL state from another slot's value.
   void CopyValueFrom(const TFIBXSQLVAR& other);
@@ -133,11 +136,13 @@ class TFIBXSQLVAR {
   std::string TextOfChars() const;
   std::string BlobText() const;
   bool TrimChars() const;
+  // The regional forms of the statement's connection; without one, the area's.
+  const TFIBFormatSettings& FormatSettings() const;
 
   TFIBXSQLDA* FArea;
   int FIndex;
   std::string FName;
-  XSQLVAR* FXSQLVAR = nullptr;
+  TFIBSlot* FSlot = nullptr;
   std::vector<char> FData;
   short FIndicator = 0;
   bool FModified = false;
@@ -154,7 +159,9 @@ class TFIBXSQLVAR {
 // reuse. Owned by its statement.
 class TFIBXSQLDA {
  public:
-  TFIBXSQLDA(TFIBQuery* query, bool isParams);
+  // An area without a statement (a test's hand-filled slots) reads and writes
+  // text in the forms of format, the host's when null.
+  TFIBXSQLDA(TFIBQuery* query, bool isParams, const TFIBFormatSettings* format = nullptr);
   TFIBXSQLDA(const TFIBXSQLDA&) = delete;
   TFIBXSQLDA& operator=(const TFIBXSQLDA&) = delete;
 
@@ -163,8 +170,9 @@ class TFIBXSQLDA {
   int Count() const { return FCount; }
   // Empties the names; grows the block when needed; sets sqln and sqld to n.
   void SetCount(int n);
-  // The block handed to the client library; null until the first entry exists.
-  XSQLDA* AsXSQLDA() const { return reinterpret_cast<XSQLDA*>(FBlock.get()); }
+  // The block handed to the client library, as its XSQLDA (defined in
+  // FIBInternal.h); null until the first entry exists.
+  auto* AsXSQLDA() const;
   // Raises client message 23 for an index outside 0 .. Count - 1.
   TFIBXSQLVAR& operator[](int index) const;
   // The entry of a name (letter case ignored); null when there is none.
@@ -186,6 +194,7 @@ class TFIBXSQLDA {
 
   TFIBQuery* FQuery;
   bool FIsParams;
+  const TFIBFormatSettings* FFormat;
   int FCount = 0;
   int FSize = 0;
   // The XSQLDA with FSize slots laid over zeroed bytes; operator new[] aligns
@@ -268,7 +277,7 @@ class TFIBQuery : public TComponent {
   int FetchedRows() const { return FRecordCount; }
   bool ProcedureExecuted() const { return FProcExecuted; }
   const std::string& ServerText() const { return FServerText; }
-  isc_stmt_handle Handle() const { return FHandle; }
+  TFBHandleValue Handle() const { return FHandle.Value(); }
 
   TFIBXSQLDA& ParamArea() { return *FParams; }
   TFIBXSQLDA& ServerParamArea() { return *FServerParams; }
@@ -278,7 +287,7 @@ class TFIBQuery : public TComponent {
   // Runs after every client call: lets the transaction look at the status, then
   // raises the server error (this statement as raiser) when raise is set and the
   // status is positive. Returns the status.
-  ISC_STATUS Check(ISC_STATUS status, bool raise);
+  TFBStatus Check(TFBStatus status, bool raise);
   IIBClientLibrary& Library() const;
 
  private:
@@ -307,7 +316,7 @@ class TFIBQuery : public TComponent {
 
   TStatementKind FKind = skOther;
   std::string FServerText;
-  isc_stmt_handle FHandle = 0;
+  TFBStatementHandle FHandle;
   bool FPrepared = false;
   TFIBSQLTypes FSQLType = SQLUnknown;
   bool FOpen = false;

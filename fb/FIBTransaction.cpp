@@ -93,7 +93,7 @@ IIBClientLibrary* TFIBTransaction::ClientLibrary() const {
 }
 
 void TFIBTransaction::RequireActive() {
-  if (FHandle != 0) return;
+  if (FHandle) return;
   const bool reconnect =
       !FDatabases.empty() && std::all_of(FDatabases.begin(), FDatabases.end(),
                                          [](TFIBDatabase* db) { return db->AutoReconnect(); });
@@ -101,7 +101,7 @@ void TFIBTransaction::RequireActive() {
   StartTransaction();
 }
 
-ISC_STATUS TFIBTransaction::CheckStatus(ISC_STATUS status, bool raiseError) {
+TFBStatus TFIBTransaction::CheckStatus(TFBStatus status, bool raiseError) {
   if (raiseError && status > 0) RaiseServerError(*ClientLibrary(), this);
   return status;
 }
@@ -125,14 +125,14 @@ void TFIBTransaction::StartTransaction() { StartTransactionBase(); }
 namespace {
 // The client library's transaction-existence block.
 struct TTransactionBlock {
-  isc_db_handle* database;
+  TFBHandleValue* database;
   int tpbLength;
   const char* tpb;
 };
 }  // namespace
 
 void TFIBTransaction::StartTransactionBase() {
-  if (FHandle != 0) RaiseClientError(fbceInTransaction, {FullName()});
+  if (FHandle) RaiseClientError(fbceInTransaction, {FullName()});
   if (FDatabases.empty()) RaiseClientError(fbceNoDatabasesInTransaction, {FullName()});
   if (FTPBStale) {
     FTPBStale = false;
@@ -145,13 +145,12 @@ void TFIBTransaction::StartTransactionBase() {
   }
   NotifyStatements(fnTransactionStarting, false);
   IIBClientLibrary& library = *ClientLibrary();
-  const ISC_STATUS status = library.isc_start_multiple(
-      StatusVector(), &FHandle, static_cast<short>(blocks.size()), blocks.data());
+  const TFBStatus status = FHandle.Open(library, [&](TFBHandleValue* handle) {
+    return library.isc_start_multiple(StatusVector(), handle, static_cast<short>(blocks.size()),
+                                      blocks.data());
+  });
   CheckStatus(status, false);
-  if (status > 0) {
-    FHandle = 0;
-    RaiseServerError(library, this);
-  }
+  if (status > 0) RaiseServerError(library, this);
   NotifyStatements(fnTransactionStarted, false);
   FTransactionState = tsActive;
 }
@@ -172,12 +171,12 @@ void TFIBTransaction::EndTransactionBase(TTransactionAction action, bool force) 
           action == TARollbackRetaining ? tsDoRollbackRetaining : tsDoCommitRetaining;
       NotifyStatements(fnTransactionEnding, true);
       try {
-        const ISC_STATUS status = action == TARollbackRetaining
-                                      ? library.isc_rollback_retaining(StatusVector(), &FHandle)
-                                      : library.isc_commit_retaining(StatusVector(), &FHandle);
+        const TFBStatus status = action == TARollbackRetaining
+                                     ? library.isc_rollback_retaining(StatusVector(), FHandle.Ref())
+                                     : library.isc_commit_retaining(StatusVector(), FHandle.Ref());
         CheckStatus(status, true);
       } catch (...) {
-        FTransactionState = FHandle != 0 ? tsActive : tsInactive;
+        FTransactionState = FHandle ? tsActive : tsInactive;
         throw;
       }
       NotifyStatements(fnTransactionEnded, false);
@@ -187,13 +186,18 @@ void TFIBTransaction::EndTransactionBase(TTransactionAction action, bool force) 
     case TACommit: {
       FTransactionState = action == TARollback ? tsDoRollback : tsDoCommit;
       NotifyStatements(fnTransactionEnding, true);
-      ISC_STATUS status = action == TARollback
-                              ? library.isc_rollback_transaction(StatusVector(), &FHandle)
-                              : library.isc_commit_transaction(StatusVector(), &FHandle);
+      const auto rollback = [&](TFBHandleValue* handle) {
+        return library.isc_rollback_transaction(StatusVector(), handle);
+      };
+      const auto commit = [&](TFBHandleValue* handle) {
+        return library.isc_commit_transaction(StatusVector(), handle);
+      };
+      const TFBStatus status =
+          action == TARollback ? FHandle.End(rollback, false) : FHandle.End(commit, false);
       CheckStatus(status, false);
       if (force) {
-        if (status > 0) library.isc_rollback_transaction(StatusVector(), &FHandle);
-        FHandle = 0;
+        // Forced, a failed end is rolled back and the handle given up either way.
+        if (status > 0) FHandle.End(rollback, true);
       } else if (status > 0) {
         // The transaction stays active; the caller decides how to end it.
         FTransactionState = tsActive;
@@ -203,5 +207,5 @@ void TFIBTransaction::EndTransactionBase(TTransactionAction action, bool force) 
       break;
     }
   }
-  FTransactionState = FHandle != 0 ? tsActive : tsInactive;
+  FTransactionState = FHandle ? tsActive : tsInactive;
 }

@@ -12,6 +12,7 @@
 #include "fb/fib.h"
 #include "platform/Platform.h"
 #include "runtime/Dates.h"
+#include "runtime/Numbers.h"
 #include "runtime/Text.h"
 
 namespace {
@@ -32,17 +33,17 @@ double FIBScaledValue(int64_t value, int scale) {
   return static_cast<double>(product);
 }
 
-std::string FIBServerDateText(int32_t serverDay) {
+std::string FIBServerDateText(int32_t serverDay, const std::string& datePattern) {
   const TCivilDate date = CivilFromDays(static_cast<int64_t>(serverDay) - kServerDayOf1970);
-  return FIBFormatDateTime(FIBFormatSettings().ShortDateFormat, static_cast<int>(date.Year),
-                           static_cast<int>(date.Month), static_cast<int>(date.Day), 0, 0, 0, 0);
+  return FIBFormatDateTime(datePattern, static_cast<int>(date.Year), static_cast<int>(date.Month),
+                           static_cast<int>(date.Day), 0, 0, 0, 0);
 }
 
 // A stored time is counted in units of 1/10000 second since midnight.
-std::string FIBServerTimeText(uint32_t serverTime) {
+std::string FIBServerTimeText(uint32_t serverTime, const std::string& timePattern) {
   const uint32_t ms = serverTime / 10;
-  return FIBFormatDateTime(FIBFormatSettings().LongTimeFormat, 0, 0, 0, ms / 3600000,
-                           ms / 60000 % 60, ms / 1000 % 60, ms % 1000);
+  return FIBFormatDateTime(timePattern, 0, 0, 0, ms / 3600000, ms / 60000 % 60, ms / 1000 % 60,
+                           ms % 1000);
 }
 
 // A decimal number with the regional mark; blanks around it are allowed.
@@ -68,7 +69,7 @@ bool FIBParseNumber(std::string_view s, char mark, double& out) {
 bool FIBParseDateTime(std::string_view s, const std::string& datePattern, double& out) {
   std::string order;  // the order of d, m and y in the pattern
   for (char c : datePattern) {
-    const char l = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    const char l = LowerAscii(c);
     if ((l == 'd' || l == 'm' || l == 'y') && order.find(l) == std::string::npos) order += l;
   }
   if (order.size() != 3) order = "mdy";
@@ -109,10 +110,10 @@ bool FIBParseDateTime(std::string_view s, const std::string& datePattern, double
   return true;
 }
 
-TFIBFormatSettings& FIBFormatSettings() {
-  static TFIBFormatSettings settings{platform::RegionalDecimalMark(),
-                                     platform::RegionalShortDateFormat(),
-                                     platform::RegionalLongTimeFormat()};
+const TFIBFormatSettings& HostFormatSettings() {
+  static const TFIBFormatSettings settings{platform::RegionalDecimalMark(),
+                                           platform::RegionalShortDateFormat(),
+                                           platform::RegionalLongTimeFormat()};
   return settings;
 }
 
@@ -122,24 +123,15 @@ std::string FIBGeneralNumberText(double value, char decimalMark) {
   if (std::isinf(value)) return value < 0 ? "-INF" : "INF";
   // 18 significant digits first, then rounded to 15: two roundings, as the
   // figures the terminals have always shown were made.
-  char buf[48];
-  std::snprintf(buf, sizeof buf, "%.17e", std::fabs(value));
-  std::string digits;
-  digits += buf[0];
-  digits.append(buf + 2, 17);
-  int exponent = std::atoi(std::strchr(buf, 'e') + 1);
+  TSignificantDigits significant = SignificantDigits(value);
+  std::string& digits = significant.Digits;
+  int exponent = significant.Exponent;
   const bool up = digits[15] >= '5';
   digits.resize(15);
-  if (up) {
-    int k = 14;
-    while (k >= 0 && digits[k] == '9') digits[k--] = '0';
-    if (k < 0) {
-      digits.insert(digits.begin(), '1');
-      digits.resize(15);
-      ++exponent;
-    } else {
-      ++digits[k];
-    }
+  if (up && IncrementDigits(digits)) {
+    digits.insert(digits.begin(), '1');
+    digits.resize(15);
+    ++exponent;
   }
   while (!digits.empty() && digits.back() == '0') digits.pop_back();
   const int e = exponent + 1;  // magnitude = 0.d1d2... * 10^e
@@ -212,11 +204,9 @@ std::string FIBFormatDateTime(const std::string& pattern, int year, int month, i
       i = end + 1;
       continue;
     }
-    const char l = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    const char l = LowerAscii(c);
     size_t run = 1;
-    while (i + run < pattern.size() &&
-           std::tolower(static_cast<unsigned char>(pattern[i + run])) == l)
-      ++run;
+    while (i + run < pattern.size() && LowerAscii(pattern[i + run]) == l) ++run;
     switch (l) {
       case 'd':
         number(day, run >= 2 ? 2 : 1);

@@ -6,14 +6,15 @@
 #include <cstdint>
 #include <string>
 
-// The regional forms the text conversions use: read from the host on first use.
-// Tests may replace them.
+// The regional forms the text conversions use. A connection carries its own
+// (TFIBDatabase::FormatSettings), the host's unless set.
 struct TFIBFormatSettings {
   char DecimalMark = '.';
   std::string ShortDateFormat;  // letters d, m, y, e.g. "dd.mm.yyyy"
   std::string LongTimeFormat;   // letters h, n, s, z, e.g. "hh:nn:ss"
 };
-TFIBFormatSettings& FIBFormatSettings();
+// The host's regional forms, read once on first use.
+const TFIBFormatSettings& HostFormatSettings();
 
 // The general number form: at most 15 significant digits, fixed notation for
 // decimal exponents from -3 to 15, scientific ("1E20", "1.5E-5") otherwise.

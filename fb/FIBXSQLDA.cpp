@@ -10,7 +10,8 @@
 
 // ---- TFIBXSQLDA --------------------------------------------------------------------
 
-TFIBXSQLDA::TFIBXSQLDA(TFIBQuery* query, bool isParams) : FQuery(query), FIsParams(isParams) {}
+TFIBXSQLDA::TFIBXSQLDA(TFIBQuery* query, bool isParams, const TFIBFormatSettings* format)
+    : FQuery(query), FIsParams(isParams), FFormat(format) {}
 
 void TFIBXSQLDA::SetCount(int n) {
   static_assert(alignof(XSQLDA) <= __STDCPP_DEFAULT_NEW_ALIGNMENT__);
@@ -27,7 +28,7 @@ void TFIBXSQLDA::SetCount(int n) {
     for (int i = FSize; i < n; ++i) FVars.push_back(std::make_unique<TFIBXSQLVAR>(this, i));
     FSize = n;
     // The block has moved.
-    for (int i = 0; i < n; ++i) FVars[i]->Attach(&area->sqlvar[i]);
+    for (int i = 0; i < n; ++i) FVars[i]->Attach(reinterpret_cast<TFIBSlot*>(&area->sqlvar[i]));
   }
   FCount = n;
   if (XSQLDA* area = AsXSQLDA()) area->sqln = area->sqld = static_cast<ISC_SHORT>(n);
@@ -70,7 +71,7 @@ void TFIBXSQLDA::Setup() {
   int unnamed = 0;
   for (int i = 0; i < FCount; ++i) {
     TFIBXSQLVAR& v = *FVars[i];
-    XSQLVAR& slot = *v.FXSQLVAR;
+    XSQLVAR& slot = *v.Data();
     if (nameThem) {
       const size_t maxLen = std::min<size_t>(std::max<int>(slot.aliasname_length, 0), 32);
       std::string name(slot.aliasname, strnlen(slot.aliasname, maxLen));

@@ -14,6 +14,14 @@ constexpr size_t kMaxTextValue = 32767;
 
 [[noreturn]] void InvalidConversion() { RaiseClientError(fbceInvalidDataConversion); }
 
+// A value read from text by parse(text, value); client message 33 where it fails.
+template <class Parse>
+double ParsedText(const std::string& text, Parse parse) {
+  double value = 0;
+  if (!parse(text, value)) InvalidConversion();
+  return value;
+}
+
 bool IsNumericType(int t) {
   return t == SQL_DOUBLE || t == SQL_FLOAT || t == SQL_LONG || t == SQL_SHORT || t == SQL_D_FLOAT ||
          t == SQL_INT64;
@@ -62,16 +70,16 @@ TFIBXSQLVAR::TFIBXSQLVAR(TFIBXSQLDA* area, int index) : FArea(area), FIndex(inde
 bool TFIBXSQLVAR::IsColumn() const { return !FArea->IsParams(); }
 TFIBQuery* TFIBXSQLVAR::Query() const { return FArea->Query(); }
 
-void TFIBXSQLVAR::Attach(XSQLVAR* slot) { FXSQLVAR = slot; }
+void TFIBXSQLVAR::Attach(TFIBSlot* slot) { FSlot = slot; }
 
 void TFIBXSQLVAR::ResizeData(size_t size) {
   FData.resize(size == 0 ? 1 : size);
-  FXSQLVAR->sqldata = FData.data();
+  Data()->sqldata = FData.data();
 }
 
-void TFIBXSQLVAR::AllocateIndicator() { FXSQLVAR->sqlind = &FIndicator; }
+void TFIBXSQLVAR::AllocateIndicator() { Data()->sqlind = &FIndicator; }
 
-void TFIBXSQLVAR::FreeIndicator() { FXSQLVAR->sqlind = nullptr; }
+void TFIBXSQLVAR::FreeIndicator() { Data()->sqlind = nullptr; }
 
 void TFIBXSQLVAR::LookupDescription() const {
   if (FDescType != 0 || !FArea->IsParams()) return;
@@ -101,16 +109,16 @@ bool TFIBXSQLVAR::IsNull() const {
     const TFIBQuery* q = Query();
     if (q && q->FetchedRows() == 0 && q->SQLType() != SQLExecProcedure) return true;
   }
-  if ((FXSQLVAR->sqltype & 1) && FXSQLVAR->sqlind && *FXSQLVAR->sqlind == -1) return true;
+  if ((Data()->sqltype & 1) && Data()->sqlind && *Data()->sqlind == -1) return true;
   return SQLType() == 0;
 }
 
 void TFIBXSQLVAR::SetNullOne() {
   if (SQLType() == 0) {
-    FXSQLVAR->sqltype = SQL_TEXT;
-    FXSQLVAR->sqllen = 0;
+    Data()->sqltype = SQL_TEXT;
+    Data()->sqllen = 0;
   }
-  FXSQLVAR->sqltype |= 1;
+  Data()->sqltype |= 1;
   AllocateIndicator();
   FIndicator = -1;
   FBlobContent.reset();
@@ -124,20 +132,20 @@ void TFIBXSQLVAR::SetIsNull(bool value) {
     TFIBXSQLVAR& v = *FArea->FVars[i];
     if (value)
       v.SetNullOne();
-    else if ((v.FXSQLVAR->sqltype & 1) && v.FXSQLVAR->sqlind)
-      *v.FXSQLVAR->sqlind = 0;
+    else if ((v.Data()->sqltype & 1) && v.Data()->sqlind)
+      *v.Data()->sqlind = 0;
   }
 }
 
 void TFIBXSQLVAR::StoreOne(int type, int length, const void* bytes) {
-  if (FXSQLVAR->sqltype & 1) {
+  if (Data()->sqltype & 1) {
     AllocateIndicator();
     FIndicator = 0;
   }
-  FXSQLVAR->sqlscale = 0;
-  FXSQLVAR->sqllen = static_cast<ISC_SHORT>(length);
+  Data()->sqlscale = 0;
+  Data()->sqllen = static_cast<ISC_SHORT>(length);
   ResizeData(static_cast<size_t>(length));
-  FXSQLVAR->sqltype = static_cast<ISC_SHORT>(type | (FXSQLVAR->sqltype & 1));
+  Data()->sqltype = static_cast<ISC_SHORT>(type | (Data()->sqltype & 1));
   if (length > 0) std::memcpy(FData.data(), bytes, static_cast<size_t>(length));
   FBlobContent.reset();
   FModified = true;
@@ -164,8 +172,8 @@ void TFIBXSQLVAR::SetAsText(const std::string& value) {
     for (int i : equal ? *equal : one) {
       TFIBXSQLVAR& v = *FArea->FVars[i];
       v.StoreOne(SQL_BLOB, sizeof(ISC_QUAD), "\0\0\0\0\0\0\0\0");
-      v.FXSQLVAR->sqlsubtype = static_cast<ISC_SHORT>(FDescSubtype);
-      v.FXSQLVAR->sqlscale = FDescScale;
+      v.Data()->sqlsubtype = static_cast<ISC_SHORT>(FDescSubtype);
+      v.Data()->sqlscale = FDescScale;
       v.FBlobContent = value;
     }
     if (TFIBQuery* q = Query()) q->FHasBlobParams = true;
@@ -178,10 +186,16 @@ void TFIBXSQLVAR::SetAsText(const std::string& value) {
   if (!IsNumericType(d)) return Store(SQL_TEXT, static_cast<int>(value.size()), value.data());
   // A number typed with a decimal comma reaches the server with a full stop.
   std::string s = value;
-  const char mark = FIBFormatSettings().DecimalMark;
+  const char mark = FormatSettings().DecimalMark;
   for (char& c : s)
     if (c == ',' || (mark != ',' && mark != '.' && c == mark)) c = '.';
   Store(SQL_TEXT, static_cast<int>(s.size()), s.data());
+}
+
+const TFIBFormatSettings& TFIBXSQLVAR::FormatSettings() const {
+  const TFIBQuery* q = Query();
+  if (q && q->Database()) return q->Database()->FormatSettings();
+  return FArea->FFormat ? *FArea->FFormat : HostFormatSettings();
 }
 
 bool TFIBXSQLVAR::TrimChars() const {
@@ -190,15 +204,15 @@ bool TFIBXSQLVAR::TrimChars() const {
 }
 
 std::string TFIBXSQLVAR::TextOfChars() const {
-  const char* p = FXSQLVAR->sqldata;
+  const char* p = Data()->sqldata;
   std::string s;
   if (!p) return s;
   if (SQLType() == SQL_TEXT) {
-    s.assign(p, static_cast<size_t>(std::max<int>(FXSQLVAR->sqllen, 0)));
+    s.assign(p, static_cast<size_t>(std::max<int>(Data()->sqllen, 0)));
   } else {
     // A length prefix beyond the buffer would read past it: keep to the buffer.
     const size_t len = std::min<size_t>(FIBRead<uint16_t>(p),
-                                        static_cast<size_t>(std::max<int>(FXSQLVAR->sqllen, 0)));
+                                        static_cast<size_t>(std::max<int>(Data()->sqllen, 0)));
     s.assign(p + 2, len);
   }
   return TrimChars() ? TrimTrailing(std::move(s)) : s;
@@ -211,7 +225,7 @@ std::string TFIBXSQLVAR::BlobText() const {
   IIBClientLibrary& lib = *q->Database()->ClientLibrary();
   ISC_STATUS* status = StatusVector();
   TBlobHandle blob(lib);
-  ISC_QUAD id = FIBRead<ISC_QUAD>(FXSQLVAR->sqldata);
+  ISC_QUAD id = FIBRead<ISC_QUAD>(Data()->sqldata);
   if (lib.isc_open_blob2(status, q->Database()->Handle(), q->Transaction()->Handle(), blob.Ref(),
                          &id, 0, nullptr) != 0)
     return kBlob;
@@ -235,34 +249,39 @@ std::string TFIBXSQLVAR::BlobText() const {
 std::string TFIBXSQLVAR::AsText() const {
   if (FBlobContent) return *FBlobContent;
   if (IsNull()) return "";
-  const char* p = FXSQLVAR->sqldata;
-  const int scale = FXSQLVAR->sqlscale;
-  const char mark = FIBFormatSettings().DecimalMark;
+  const char* p = Data()->sqldata;
+  const int scale = Data()->sqlscale;
+  // The regional forms are looked up only by the types that use them.
+  const auto mark = [this] { return FormatSettings().DecimalMark; };
   switch (SQLType()) {
     case SQL_TEXT:
     case SQL_VARYING:
       return TextOfChars();
     case SQL_SHORT:
-      return scale == 0 ? IntToStr(FIBRead<int16_t>(p)) : FIBGeneralNumberText(NumberValue(), mark);
+      return scale == 0 ? IntToStr(FIBRead<int16_t>(p))
+                        : FIBGeneralNumberText(NumberValue(), mark());
     case SQL_LONG:
-      return scale == 0 ? IntToStr(FIBRead<int32_t>(p)) : FIBGeneralNumberText(NumberValue(), mark);
+      return scale == 0 ? IntToStr(FIBRead<int32_t>(p))
+                        : FIBGeneralNumberText(NumberValue(), mark());
     case SQL_INT64:
       return scale == 0 ? IntToStr(FIBRead<int64_t>(p))
-                        : FIBScaledIntegerText(FIBRead<int64_t>(p), scale, mark);
+                        : FIBScaledIntegerText(FIBRead<int64_t>(p), scale, mark());
     case SQL_FLOAT:
     case SQL_DOUBLE:
     case SQL_D_FLOAT:
-      return FIBGeneralNumberText(NumberValue(), mark);
+      return FIBGeneralNumberText(NumberValue(), mark());
     case SQL_TIMESTAMP: {
       const ISC_TIMESTAMP ts = FIBRead<ISC_TIMESTAMP>(p);
-      std::string s = FIBServerDateText(ts.timestamp_date);
-      if (ts.timestamp_time / 10 != 0) s += " " + FIBServerTimeText(ts.timestamp_time);
+      const TFIBFormatSettings& format = FormatSettings();
+      std::string s = FIBServerDateText(ts.timestamp_date, format.ShortDateFormat);
+      if (ts.timestamp_time / 10 != 0)
+        s += " " + FIBServerTimeText(ts.timestamp_time, format.LongTimeFormat);
       return s;
     }
     case SQL_TYPE_DATE:
-      return FIBServerDateText(FIBRead<ISC_DATE>(p));
+      return FIBServerDateText(FIBRead<ISC_DATE>(p), FormatSettings().ShortDateFormat);
     case SQL_TYPE_TIME:
-      return FIBServerTimeText(FIBRead<ISC_TIME>(p));
+      return FIBServerTimeText(FIBRead<ISC_TIME>(p), FormatSettings().LongTimeFormat);
     case SQL_BLOB:
       return IsColumn() ? BlobText() : "(BLOB)";
     case SQL_ARRAY:
@@ -277,28 +296,27 @@ std::string TFIBXSQLVAR::AsText() const {
 
 double TFIBXSQLVAR::NumberValue() const {
   if (IsNull()) return 0;
-  const char* p = FXSQLVAR->sqldata;
+  const char* p = Data()->sqldata;
   switch (SQLType()) {
-    case SQL_TEXT:
-    case SQL_VARYING: {
-      double v = 0;
-      if (!FIBParseNumber(TextOfChars(), FIBFormatSettings().DecimalMark, v)) InvalidConversion();
-      return v;
-    }
     case SQL_DOUBLE:
     case SQL_D_FLOAT:
       return FIBRead<double>(p);
     case SQL_FLOAT:
       return FIBRead<float>(p);
     case SQL_SHORT:
-      return FIBScaledValue(FIBRead<int16_t>(p), FXSQLVAR->sqlscale);
+      return FIBScaledValue(FIBRead<int16_t>(p), Data()->sqlscale);
     case SQL_LONG:
-      return FIBScaledValue(FIBRead<int32_t>(p), FXSQLVAR->sqlscale);
+      return FIBScaledValue(FIBRead<int32_t>(p), Data()->sqlscale);
     case SQL_INT64:
-      return FIBScaledValue(FIBRead<int64_t>(p), FXSQLVAR->sqlscale);
+      return FIBScaledValue(FIBRead<int64_t>(p), Data()->sqlscale);
     case SQL_BOOLEAN:
     case kSQLBooleanLegacy:
       return static_cast<unsigned char>(p[0]) == 1 ? 1.0 : 0.0;
+    case SQL_TEXT:
+    case SQL_VARYING:
+      return ParsedText(TextOfChars(), [&](std::string_view text, double& value) {
+        return FIBParseNumber(text, FormatSettings().DecimalMark, value);
+      });
     default:
       InvalidConversion();
   }
@@ -308,7 +326,7 @@ double TFIBXSQLVAR::AsReal() const { return NumberValue(); }
 
 int32_t TFIBXSQLVAR::AsInt32() const {
   if (IsNull()) return 0;
-  const char* p = FXSQLVAR->sqldata;
+  const char* p = Data()->sqldata;
   int64_t v = 0;
   switch (SQLType()) {
     case SQL_TEXT:
@@ -341,7 +359,7 @@ int32_t TFIBXSQLVAR::AsInt32() const {
   }
   // Scaled integers are divided exactly: a power of ten held as a double is
   // slightly off and would let 1.000000 truncate to 0.
-  const int scale = FXSQLVAR->sqlscale;
+  const int scale = Data()->sqlscale;
   if (scale < -18 || scale > 18) InvalidConversion();
   for (int k = 0; k < -scale; ++k) v /= 10;
   for (int k = 0; k < scale; ++k) {
@@ -354,15 +372,8 @@ int32_t TFIBXSQLVAR::AsInt32() const {
 
 double TFIBXSQLVAR::DateTimeValue() const {
   if (IsNull()) return 0;
-  const char* p = FXSQLVAR->sqldata;
+  const char* p = Data()->sqldata;
   switch (SQLType()) {
-    case SQL_TEXT:
-    case SQL_VARYING: {
-      double v = 0;
-      if (!FIBParseDateTime(TextOfChars(), FIBFormatSettings().ShortDateFormat, v))
-        InvalidConversion();
-      return v;
-    }
     case SQL_TIMESTAMP: {
       const ISC_TIMESTAMP ts = FIBRead<ISC_TIMESTAMP>(p);
       return (static_cast<double>(ts.timestamp_date) - kServerDayOf1899) +
@@ -372,19 +383,24 @@ double TFIBXSQLVAR::DateTimeValue() const {
       return static_cast<double>(FIBRead<ISC_DATE>(p)) - kServerDayOf1899;
     case SQL_TYPE_TIME:
       return static_cast<double>(FIBRead<ISC_TIME>(p)) / 864000000.0;
+    case SQL_TEXT:
+    case SQL_VARYING:
+      return ParsedText(TextOfChars(), [&](std::string_view text, double& value) {
+        return FIBParseDateTime(text, FormatSettings().ShortDateFormat, value);
+      });
     default:
       InvalidConversion();
   }
 }
 
 void TFIBXSQLVAR::CopyValueFrom(const TFIBXSQLVAR& other) {
-  const XSQLVAR& o = *other.FXSQLVAR;
-  FXSQLVAR->sqltype = o.sqltype;
-  FXSQLVAR->sqlscale = o.sqlscale;
-  FXSQLVAR->sqlsubtype = o.sqlsubtype;
-  FXSQLVAR->sqllen = o.sqllen;
+  const XSQLVAR& o = *other.Data();
+  Data()->sqltype = o.sqltype;
+  Data()->sqlscale = o.sqlscale;
+  Data()->sqlsubtype = o.sqlsubtype;
+  Data()->sqllen = o.sqllen;
   FData = other.FData;
-  FXSQLVAR->sqldata = FData.empty() ? nullptr : FData.data();
+  Data()->sqldata = FData.empty() ? nullptr : FData.data();
   if (o.sqlind) {
     AllocateIndicator();
     FIndicator = *o.sqlind;
@@ -397,16 +413,16 @@ void TFIBXSQLVAR::CopyValueFrom(const TFIBXSQLVAR& other) {
 }
 
 void TFIBXSQLVAR::SetupFromSlot() {
-  const int type = FXSQLVAR->sqltype & ~1;
+  const int type = Data()->sqltype & ~1;
   FDescType = type;
-  FDescSubtype = FXSQLVAR->sqlsubtype;
-  FDescLength = FXSQLVAR->sqllen;
-  FDescScale = FXSQLVAR->sqlscale;
+  FDescSubtype = Data()->sqlsubtype;
+  FDescLength = Data()->sqllen;
+  FDescScale = Data()->sqlscale;
   FSetUp = true;
-  const size_t size = FIBBufferSize(type, FXSQLVAR->sqllen);
+  const size_t size = FIBBufferSize(type, Data()->sqllen);
   FData.assign(size == 0 ? 1 : size, 0);
-  FXSQLVAR->sqldata = FData.data();
-  if (FXSQLVAR->sqltype & 1) {
+  Data()->sqldata = FData.data();
+  if (Data()->sqltype & 1) {
     AllocateIndicator();
     FIndicator = 0;
   } else {

@@ -11,7 +11,6 @@
 
 #include <ibase.h>
 
-#include <array>
 #include <cstdint>
 #include <memory>
 #include <string>
@@ -194,11 +193,6 @@ class IIBClientLibrary {
   bool InLibraryCall() const { return FInLibraryCall; }
   const TIBEntryTable& Entries() const { return FEntries; }
 
-  // Calls made through this object per entry since loading or the last reset; for
-  // tests and measurements.
-  uint64_t CallCount(TIBEntry entry) const { return FCallCounts[static_cast<int>(entry)]; }
-  void ResetCallCounts() { FCallCounts.fill(0); }
-
   // Forwarding operations. "Checked" ones raise "Can't find procedure %s in %s"
   // when the entry is not bound; the others are guaranteed by a successful load.
   // All but the blob-stream, array and cancel entries set InLibraryCall while the
@@ -213,6 +207,7 @@ class IIBClientLibrary {
 #undef DORVANA_IB_FORWARD
 
  private:
+  friend class TIBCallCounter;  // fb/IB_CallCounter.h, for tests and measurements
   // Raises "Can't find procedure %s in %s".
   [[noreturn]] void RaiseMissing(TIBEntry entry) const;
 
@@ -221,7 +216,6 @@ class IIBClientLibrary {
     if constexpr (kChecked) {
       if (!fn) RaiseMissing(entry);
     }
-    ++FCallCounts[static_cast<int>(entry)];
     if constexpr (kFlag) {
       // The flag is cleared on every way out, also when the call raises.
       struct TFlag {
@@ -243,7 +237,6 @@ class IIBClientLibrary {
   int FClientMinorVersion = 0;
   TIBEntryTable FEntries;
   bool FInLibraryCall = false;
-  std::array<uint64_t, kIBEntryCount> FCallCounts{};
 };
 
 using IIBClientLibraryRef = std::shared_ptr<IIBClientLibrary>;

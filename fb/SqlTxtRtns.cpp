@@ -3,6 +3,7 @@
 #include <cctype>
 
 #include "fb/fib.h"
+#include "runtime/Text.h"
 
 namespace {
 
@@ -26,14 +27,12 @@ bool IsNameChar(char c) {
          c == '$' || c == '#' || c == '%' || c == '.';
 }
 
-char Upper(char c) { return c >= 'a' && c <= 'z' ? static_cast<char>(c - 32) : c; }
-
 // The keyword (upper case) at pos, in either case, followed by a delimiter or the
 // end. The caller makes sure of what stands before pos.
 bool KeywordAt(std::string_view text, size_t pos, std::string_view keyword) {
   if (pos + keyword.size() > text.size()) return false;
   for (size_t k = 0; k < keyword.size(); ++k)
-    if (Upper(text[pos + k]) != keyword[k]) return false;
+    if (UpperAscii(text[pos + k]) != keyword[k]) return false;
   const size_t after = pos + keyword.size();
   return after == text.size() || IsDelimiter(text[after]);
 }
@@ -112,7 +111,7 @@ TStatementKind StatementKindOf(std::string_view text) {
     return at(q, "GENERATOR") ? skDDL : skOther;
   }
   // Savepoint statements and the like run without preparation.
-  if (Upper(text[p]) == 'S') return skDDL;
+  if (UpperAscii(text[p]) == 'S') return skDDL;
   return skOther;
 }
 

@@ -2,6 +2,7 @@
 
 #include "fb/IB_Intf.h"
 #include "runtime/Component.h"
+#include "runtime/Text.h"
 
 namespace {
 
@@ -94,7 +95,7 @@ const char* const kClientMessages[kFIBClientMessageCount] = {
 };
 
 void CapitalizeFirst(std::string& s) {
-  if (!s.empty() && s[0] >= 'a' && s[0] <= 'z') s[0] = static_cast<char>(s[0] - 'a' + 'A');
+  if (!s.empty()) s[0] = UpperAscii(s[0]);
 }
 
 // The client library writes "\n" as two characters in some texts. One pass: what

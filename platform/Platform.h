@@ -7,6 +7,7 @@
 #include <functional>
 #include <string>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 namespace platform {
@@ -96,8 +97,13 @@ class TFileHandle {
  public:
   TFileHandle() = default;
   ~TFileHandle();
-  TFileHandle(TFileHandle&& o) noexcept;
-  TFileHandle& operator=(TFileHandle o) noexcept;
+  TFileHandle(TFileHandle&& o) noexcept
+      : FFd(std::exchange(o.FFd, -1)), FPath(std::move(o.FPath)) {}
+  TFileHandle& operator=(TFileHandle o) noexcept {  // the old file closes with o
+    std::swap(FFd, o.FFd);
+    std::swap(FPath, o.FPath);
+    return *this;
+  }
   bool IsOpen() const { return FFd >= 0; }
   // Writes all bytes; raises EOSError at the write that fails or takes nothing.
   void WriteAll(const void* data, size_t count);

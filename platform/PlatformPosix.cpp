@@ -448,15 +448,6 @@ TFileHandle::~TFileHandle() {
   if (FFd >= 0) ::close(FFd);
 }
 
-TFileHandle::TFileHandle(TFileHandle&& o) noexcept
-    : FFd(std::exchange(o.FFd, -1)), FPath(std::move(o.FPath)) {}
-
-TFileHandle& TFileHandle::operator=(TFileHandle o) noexcept {
-  std::swap(FFd, o.FFd);
-  std::swap(FPath, o.FPath);
-  return *this;
-}
-
 void TFileHandle::WriteAll(const void* data, size_t count) {
   const std::string what = "Cannot write file \"" + FPath + "\"";
   if (FFd < 0) throw EOSError(what + ": the file is not open");

@@ -15,6 +15,7 @@
 #include <string>
 
 #include "bench/fb_query/fetch_floor.h"
+#include "fb/IB_CallCounter.h"
 #include "fb/pFIBDatabase.h"
 #include "fb/pFIBQuery.h"
 
@@ -110,8 +111,7 @@ size_t ReadAll(TpFIBQuery& q, int rows) {
 
 void PrintCallCounts(int rows) {
   TModule m;
-  IIBClientLibrary& lib = *m.db->ClientLibrary();
-  lib.ResetCallCounts();
+  TIBCallCounter counter(*m.db->ClientLibrary());
   m.query->SQL().Clear();
   m.query->SQL().Add(kStatement);
   ReadAll(*m.query, rows);
@@ -119,7 +119,7 @@ void PrintCallCounts(int rows) {
   uint64_t total = 0;
   std::printf("client calls for one select of %d rows:\n", rows);
   for (int e = 0; e < kIBEntryCount; ++e) {
-    const uint64_t n = lib.CallCount(static_cast<TIBEntry>(e));
+    const uint64_t n = counter.Count(static_cast<TIBEntry>(e));
     if (n == 0) continue;
     std::printf("  %-28s %llu\n", IBEntryName(static_cast<TIBEntry>(e)),
                 static_cast<unsigned long long>(n));

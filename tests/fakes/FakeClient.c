@@ -9,6 +9,8 @@
 #include <stdarg.h>
 #include <string.h>
 
+#include "FakeInfo.h"
+
 #define EXPORT __attribute__((visibility("default")))
 
 /* ---- script ---------------------------------------------------------------- */
@@ -99,46 +101,12 @@ EXPORT ISC_STATUS isc_detach_database(ISC_STATUS* status, isc_db_handle* handle)
   return ok(status);
 }
 
-static int put_number(ISC_SCHAR* out, int item, int value) {
-  out[0] = (ISC_SCHAR)item;
-  out[1] = 4;
-  out[2] = 0;
-  for (int i = 0; i < 4; ++i) out[3 + i] = (ISC_SCHAR)((value >> (8 * i)) & 0xFF);
-  out[7] = isc_info_end;
-  return 8;
-}
-
 EXPORT ISC_STATUS isc_database_info(ISC_STATUS* status, isc_db_handle* handle, short item_length,
                                     const ISC_SCHAR* items, short result_length,
                                     ISC_SCHAR* result) {
   (void)handle;
   (void)item_length;
-  memset(result, 0, (size_t)result_length);
-  switch (items[0]) {
-    case isc_info_attachment_id:
-      put_number(result, items[0], 42);
-      break;
-    case isc_info_db_sql_dialect:
-      put_number(result, items[0], 3);
-      break;
-    case frb_info_att_charset:
-      put_number(result, items[0], 52);
-      break;
-    case isc_info_firebird_version: {
-      static const char text[] = "LI-V3.0.11.33703 Fake 3.0";
-      const int n = (int)sizeof text - 1;
-      result[0] = (ISC_SCHAR)items[0];
-      result[1] = (ISC_SCHAR)(n + 2);
-      result[2] = 0;
-      result[3] = 1;
-      result[4] = (ISC_SCHAR)n;
-      memcpy(result + 5, text, (size_t)n);
-      result[5 + n] = isc_info_end;
-      break;
-    }
-    default:
-      result[0] = isc_info_end;
-  }
+  fake_database_info(items, result_length, result, "LI-V3.0.11.33703 Fake 3.0");
   return ok(status);
 }
 

@@ -1,6 +1,8 @@
 #include <gtest/gtest.h>
 
 #include "SessionTestBase.h"
+#include "fb/FIBInternal.h"
+#include "fb/IB_CallCounter.h"
 #include "fb/fib.h"
 #include "runtime/Text.h"
 
@@ -34,11 +36,10 @@ std::string EmbeddedSessionTest::path_;
 TEST_F(EmbeddedSessionTest, ConnectReadsTheDatabaseFacts) {
   TSession s(path_, "SYSDBA", "");
   // The connection asks the server's clock through a statement of its own.
-  const uint64_t prepares =
-      AcquireClientLibrary("fbclient.dll")->CallCount(TIBEntry::isc_dsql_prepare);
+  TIBCallCounter counter(*AcquireClientLibrary("fbclient.dll"));
   s.db->SetConnected(true);
   EXPECT_TRUE(s.db->Connected());
-  EXPECT_EQ(prepares + 1, s.db->ClientLibrary()->CallCount(TIBEntry::isc_dsql_prepare));
+  EXPECT_EQ(1u, counter.Count(TIBEntry::isc_dsql_prepare));
   EXPECT_FALSE(s.db->InternalTransaction()->Active());
   EXPECT_GT(s.db->AttachmentID(), 0);
   EXPECT_TRUE(s.db->IsFirebird());

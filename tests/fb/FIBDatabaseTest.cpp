@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "FbTestSupport.h"
+#include "fb/FIBInternal.h"
 #include "fb/fib.h"
 #include "fb/pFIBDatabase.h"
 #include "tests/support/ExpectThrow.h"
@@ -284,6 +285,48 @@ TEST_F(FakeSessionTest, TransactionsSendTheirTPBAndEndOnce) {
             ThrownError([&] { rw_->SetTRParams({"read"}); }));
   rw_->SetActive(false);
   EXPECT_EQ(1, Call<int()>("fake_rollback_count")());
+}
+
+// An owner ends the handle it still holds when it dies, once, whoever holds it
+// after a move; a failed open leaves nothing to end.
+TEST_F(FakeSessionTest, HandleOwnersEndWhatTheyStillHold) {
+  Connect();
+  IIBClientLibrary& library = *db_->ClientLibrary();
+  const auto attach = [&](TFBHandleValue* handle) {
+    return library.isc_attach_database(StatusVector(), 6, "second", handle, 0, "");
+  };
+  const int detached = Call<int()>("fake_detach_count")();
+  {
+    TFBDatabaseHandle first;
+    ASSERT_EQ(0, first.Open(library, attach));
+    ASSERT_TRUE(first);
+    TFBDatabaseHandle second = std::move(first);
+    EXPECT_FALSE(first);
+    EXPECT_TRUE(second);
+  }
+  EXPECT_EQ(detached + 1, Call<int()>("fake_detach_count")());
+
+  Call<void(long)>("fake_fail_attach")(isc_io_error);
+  {
+    TFBDatabaseHandle failed;
+    EXPECT_GT(failed.Open(library, attach), 0);
+    EXPECT_FALSE(failed);
+  }
+  EXPECT_EQ(detached + 1, Call<int()>("fake_detach_count")());
+
+  // Ended by its call, the owner has nothing left to end.
+  Call<void(long)>("fake_fail_attach")(0);
+  {
+    TFBDatabaseHandle ended;
+    ASSERT_EQ(0, ended.Open(library, attach));
+    EXPECT_EQ(0, ended.End(
+                     [&](TFBHandleValue* handle) {
+                       return library.isc_detach_database(StatusVector(), handle);
+                     },
+                     false));
+    EXPECT_FALSE(ended);
+  }
+  EXPECT_EQ(detached + 2, Call<int()>("fake_detach_count")());
 }
 
 TEST_F(FakeSessionTest, ModesRewriteTheLinesAtStart) {

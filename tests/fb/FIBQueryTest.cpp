@@ -5,24 +5,31 @@
 #include <cmath>
 #include <cstring>
 #include <memory>
+#include <optional>
 
 #include "FbTestSupport.h"
+#include "fb/FIBInternal.h"
+#include "fb/IB_CallCounter.h"
 #include "fb/fib.h"
 #include "fb/pFIBDatabase.h"
 #include "fb/pFIBQuery.h"
 #include "platform/Platform.h"
+#include "tests/support/ExpectThrow.h"
 
 namespace {
 
-// Fixed regional forms for the duration of a test.
+// The regional forms of the hand columns below: fixed, whatever the host's are.
+TFIBFormatSettings gHandFormat{'.', "dd.mm.yyyy", "hh:nn:ss"};
+
+// Other regional forms for the hand columns made while it lives.
 class TFormatScope {
  public:
   explicit TFormatScope(char mark = '.', std::string date = "dd.mm.yyyy",
                         std::string time = "hh:nn:ss")
-      : FSaved(FIBFormatSettings()) {
-    FIBFormatSettings() = {mark, std::move(date), std::move(time)};
+      : FSaved(gHandFormat) {
+    gHandFormat = {mark, std::move(date), std::move(time)};
   }
-  ~TFormatScope() { FIBFormatSettings() = FSaved; }
+  ~TFormatScope() { gHandFormat = FSaved; }
 
  private:
   TFIBFormatSettings FSaved;
@@ -30,18 +37,17 @@ class TFormatScope {
 
 template <class F>
 std::string ClientErrorOf(F f, int* number = nullptr) {
-  try {
-    f();
-  } catch (const EFIBClientError& e) {
-    if (number) *number = e.SqlCode;
-    return e.Message();
-  }
-  return "no error";
+  const std::optional<EFIBClientError> error = Caught<EFIBClientError>(f);
+  if (!error) return "no error";
+  if (number) *number = error->SqlCode;
+  return error->Message();
 }
 
-// A column slot filled by hand, for types the test databases cannot describe.
+// A column slot filled by hand, for types the test databases cannot describe; it
+// reads in the forms of gHandFormat as they were when it was made.
 struct THandColumn {
-  TFIBXSQLDA area{nullptr, false};
+  TFIBFormatSettings format = gHandFormat;
+  TFIBXSQLDA area{nullptr, false, &format};
   alignas(8) char data[16] = {};
   short indicator = 0;
 
@@ -351,14 +357,9 @@ TEST(FIBQueryOffline, ParametersByNameInAnyCase) {
   for (const char* name : {"GUID", "guid", "Guid"})
     EXPECT_EQ(&q.ParamArea()[0], &q.ParamNamed(name)) << name;
   EXPECT_EQ(&q.ParamArea()[2], &q.ParamNamed("Quantity"));
-  try {
-    q.ParamNamed("Missing");
-    FAIL();
-  } catch (const EFIBError&) {
-    FAIL() << "not a database error";
-  } catch (const Exception& e) {
-    EXPECT_EQ("Parameter \"Missing\" does not exist in M.Query", e.Message());
-  }
+  EXPECT_TRUE(
+      ThrowsExactly<Exception>([&] { q.ParamNamed("Missing"); },
+                               "Exception: Parameter \"Missing\" does not exist in M.Query"));
 }
 
 TEST(FIBQueryOffline, SameNameTwiceIsOneValue) {
@@ -523,10 +524,11 @@ class FIBQueryDb : public ::testing::Test {
     FQuery->SetTransaction(FTr);
     FDb->SetConnected(true);
     FTr->StartTransaction();
+    FCounter.emplace(Lib());
   }
 
   IIBClientLibrary& Lib() { return *FDb->ClientLibrary(); }
-  uint64_t Calls(TIBEntry e) { return Lib().CallCount(e); }
+  uint64_t Calls(TIBEntry e) { return FCounter->Count(e); }
   void SetSQL(std::initializer_list<const char*> lines) {
     FQuery->CloseResult();
     FQuery->SQL().Clear();
@@ -539,6 +541,7 @@ class FIBQueryDb : public ::testing::Test {
   TpFIBDatabase* FDb = nullptr;
   TpFIBTransaction* FTr = nullptr;
   TpFIBQuery* FQuery = nullptr;
+  std::optional<TIBCallCounter> FCounter;
 };
 
 fbtest::TTempFolder* FIBQueryDb::FFolder = nullptr;
@@ -547,7 +550,7 @@ std::string FIBQueryDb::FPath;
 }  // namespace
 
 TEST_F(FIBQueryDb, ColumnsOfEveryTypeReadAsText) {
-  TFormatScope format('.', "dd.mm.yyyy", "hh:nn:ss");
+  FDb->SetFormatSettings({'.', "dd.mm.yyyy", "hh:nn:ss"});
   SetSQL({"select * from T where ID = 1"});
   FQuery->ExecQuery();
   ASSERT_FALSE(FQuery->AtEnd());
@@ -765,13 +768,11 @@ TEST_F(FIBQueryDb, BlankTextAndServerErrors) {
   EXPECT_EQ("Can't Prepare , because  query is empty", ClientErrorOf([&] { FQuery->ExecQuery(); }));
 
   SetSQL({"select nothing_here from T"});
-  try {
-    FQuery->ExecQuery();
-    FAIL();
-  } catch (const EFIBInterBaseError& e) {
-    EXPECT_EQ(0u, e.Message().find("M.Query:\r\n")) << e.Message();
-    EXPECT_EQ("M.Query", e.SourceName);
-  }
+  const std::optional<EFIBInterBaseError> error =
+      Caught<EFIBInterBaseError>([&] { FQuery->ExecQuery(); });
+  ASSERT_TRUE(error);
+  EXPECT_EQ(0u, error->Message().find("M.Query:\r\n")) << error->Message();
+  EXPECT_EQ("M.Query", error->SourceName);
   EXPECT_EQ(0u, FQuery->Handle());
   const uint64_t prepares = Calls(TIBEntry::isc_dsql_prepare);
   EXPECT_THROW(FQuery->ExecQuery(), EFIBInterBaseError);
@@ -834,7 +835,7 @@ TEST_F(FIBQueryDb, TextIntoBlobParameters) {
 
 // A dialect-3 database describes 64-bit integers, dates and times of their own.
 TEST_F(FIBQueryDb, DialectThreeTypes) {
-  TFormatScope format('.', "dd.mm.yyyy", "hh:nn:ss");
+  FDb->SetFormatSettings({'.', "dd.mm.yyyy", "hh:nn:ss"});
   fbtest::TTempFolder folder;
   const std::string path = folder.Path() + "/d3.fdb";
   fbtest::CreateDatabase(path,

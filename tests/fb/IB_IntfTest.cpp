@@ -7,7 +7,9 @@
 
 #include "FbTestSupport.h"
 #include "fb/FIBDatabase.h"
+#include "fb/IB_CallCounter.h"
 #include "runtime/Exception.h"
+#include "tests/support/ExpectThrow.h"
 
 namespace {
 
@@ -42,14 +44,11 @@ TEST(ClientLibrary, NamesAreComparedByteForByte) {
 TEST(ClientLibrary, MissingLibraryIsNotRegisteredAndIsTriedAgain) {
   fbtest::TTempFolder folder;
   const std::string name = folder.Path() + "/fbclient.dll";
-  try {
-    AcquireClientLibrary(name);
-    FAIL() << "loaded a missing library";
-  } catch (const ELibraryLoadError& e) {
-    EXPECT_EQ("Exception", e.ClassName());
-    EXPECT_EQ("Can't load library " + name + " ", e.Message());
-    EXPECT_NE(std::string::npos, e.Reason().find("No such file")) << e.Reason();
-  }
+  EXPECT_TRUE(ThrowsExactly<ELibraryLoadError>([&] { AcquireClientLibrary(name); },
+                                               "Exception: Can't load library " + name + " "));
+  const auto error = Caught<ELibraryLoadError>([&] { AcquireClientLibrary(name); });
+  ASSERT_TRUE(error);
+  EXPECT_NE(std::string::npos, error->Reason().find("No such file")) << error->Reason();
   // Once the file is there, the next attempt loads it.
   std::filesystem::copy_file(FakeClientPath("full"), name);
   EXPECT_EQ(name, AcquireClientLibrary(name)->LibraryName());
@@ -64,15 +63,12 @@ TEST(ClientLibrary, AFileThatIsNoLibraryKeepsTheLoadersReason) {
     std::fputs("not a library\n", f);
     std::fclose(f);
   }
-  try {
-    AcquireClientLibrary(name);
-    FAIL() << "loaded a text file";
-  } catch (const ELibraryLoadError& e) {
-    EXPECT_EQ("Can't load library " + name + " ", e.Message());
-    // The loader names what is wrong with the file.
-    EXPECT_NE(std::string::npos, e.Reason().find(name)) << e.Reason();
-    EXPECT_NE(e.Reason(), name) << e.Reason();
-  }
+  const auto error = Caught<ELibraryLoadError>([&] { AcquireClientLibrary(name); });
+  ASSERT_TRUE(error) << "loaded a text file";
+  EXPECT_EQ("Can't load library " + name + " ", error->Message());
+  // The loader names what is wrong with the file.
+  EXPECT_NE(std::string::npos, error->Reason().find(name)) << error->Reason();
+  EXPECT_NE(error->Reason(), name) << error->Reason();
 }
 
 TEST(ClientLibrary, ConnectReportsLoadFailureAndTriesAgain) {
@@ -80,12 +76,8 @@ TEST(ClientLibrary, ConnectReportsLoadFailureAndTriesAgain) {
   db.SetLibraryName("fbclient-missing.dll");
   db.SetDBName("x.fdb");
   for (int attempt = 0; attempt < 2; ++attempt) {
-    try {
-      db.SetConnected(true);
-      FAIL();
-    } catch (const Exception& e) {
-      EXPECT_EQ("Can't load library fbclient-missing.dll ", e.Message());
-    }
+    EXPECT_TRUE(ThrowsExactly<ELibraryLoadError>(
+        [&] { db.SetConnected(true); }, "Exception: Can't load library fbclient-missing.dll "));
   }
   EXPECT_FALSE(db.Connected());
 }
@@ -93,12 +85,9 @@ TEST(ClientLibrary, ConnectReportsLoadFailureAndTriesAgain) {
 TEST(ClientLibrary, MissingRequiredEntryFailsTheLoad) {
   const std::string path = FakeClientPath("nosqlcode");
   for (int attempt = 0; attempt < 2; ++attempt) {
-    try {
-      AcquireClientLibrary(path);
-      FAIL();
-    } catch (const EOSError& e) {
-      EXPECT_EQ("System Error.  Code: 2.\r\nNo such file or directory", e.Message());
-    }
+    EXPECT_TRUE(
+        ThrowsExactly<EOSError>([&] { AcquireClientLibrary(path); },
+                                "EOSError: System Error.  Code: 2.\r\nNo such file or directory"));
   }
 }
 
@@ -120,18 +109,12 @@ TEST(ClientLibrary, WithoutRollbackRetainingItsGroupStaysUnbound) {
   EXPECT_EQ(nullptr, library->Entries().isc_rollback_retaining);
   // Exported by the file, but bound only along with isc_rollback_retaining.
   EXPECT_EQ(nullptr, library->Entries().isc_decode_timestamp);
-  try {
-    library->isc_decode_timestamp(nullptr, nullptr);
-    FAIL();
-  } catch (const Exception& e) {
-    EXPECT_EQ("Can't find procedure isc_decode_timestamp in " + path, e.Message());
-  }
-  try {
-    library->isc_rollback_retaining(StatusVector(), nullptr);
-    FAIL();
-  } catch (const Exception& e) {
-    EXPECT_EQ("Can't find procedure isc_rollback_retaining in " + path, e.Message());
-  }
+  EXPECT_TRUE(
+      ThrowsExactly<Exception>([&] { library->isc_decode_timestamp(nullptr, nullptr); },
+                               "Exception: Can't find procedure isc_decode_timestamp in " + path));
+  EXPECT_TRUE(ThrowsExactly<Exception>(
+      [&] { library->isc_rollback_retaining(StatusVector(), nullptr); },
+      "Exception: Can't find procedure isc_rollback_retaining in " + path));
   EXPECT_FALSE(library->InLibraryCall());
 }
 
@@ -144,13 +127,26 @@ TEST(ClientLibrary, RealLibraryBindsEverythingItExports) {
   EXPECT_NE(nullptr, library->Entries().fb_cancel_operation);
 }
 
-TEST(ClientLibrary, ForwardingCountsCallsAndClearsTheFlag) {
+TEST(ClientLibrary, CounterCountsForwardedCallsAndPutsTheEntriesBack) {
   IIBClientLibraryRef library = AcquireClientLibrary("fbclient.dll");
-  library->ResetCallCounts();
+  const auto own = library->Entries().isc_vax_integer;
+  const auto ownEventBlock = library->Entries().isc_event_block;
   const char bytes[] = {0x01, 0x02};
+  {
+    TIBCallCounter counter(*library);
+    EXPECT_NE(own, library->Entries().isc_vax_integer);
+    // An entry with a variable argument list is passed over.
+    EXPECT_EQ(ownEventBlock, library->Entries().isc_event_block);
+    EXPECT_EQ(0x0201, library->isc_vax_integer(bytes, 2));
+    EXPECT_EQ(0x0201, library->isc_vax_integer(bytes, 2));
+    EXPECT_EQ(2u, counter.Count(TIBEntry::isc_vax_integer));
+    EXPECT_EQ(0u, counter.Count(TIBEntry::isc_attach_database));
+    EXPECT_FALSE(library->InLibraryCall());
+    counter.Reset();
+    EXPECT_EQ(0u, counter.Count(TIBEntry::isc_vax_integer));
+  }
+  EXPECT_EQ(own, library->Entries().isc_vax_integer);
   EXPECT_EQ(0x0201, library->isc_vax_integer(bytes, 2));
-  EXPECT_EQ(1u, library->CallCount(TIBEntry::isc_vax_integer));
-  EXPECT_EQ(0u, library->CallCount(TIBEntry::isc_attach_database));
   EXPECT_FALSE(library->InLibraryCall());
 }
 

@@ -13,6 +13,7 @@
 #include <gtest/gtest.h>
 
 #include <exception>
+#include <optional>
 #include <string>
 #include <typeinfo>
 
@@ -33,6 +34,19 @@ std::string ThrownError(F&& f) {
     return "unknown exception";
   }
   return "no error";
+}
+
+// The E (or subclass, copied as an E) that f raises, for a look at its fields;
+// empty when f returns or raises anything else.
+template <class E, class F>
+std::optional<E> Caught(F&& f) {
+  try {
+    f();
+  } catch (const E& e) {
+    return e;
+  } catch (...) {
+  }
+  return std::nullopt;
 }
 
 // Passes when f raises an E itself (not a subclass) and ThrownError(f) is
