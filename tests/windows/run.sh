@@ -42,7 +42,13 @@ WINE=$(command -v wine)
 SCRATCH=$(mktemp -d /tmp/dorvana-win.XXXXXX)
 SERVER_PID=
 cleanup() {
-  if [ -n "$SERVER_PID" ]; then kill "$SERVER_PID" 2>/dev/null || true; wait "$SERVER_PID" 2>/dev/null || true; fi
+  # The server ends by itself a few seconds after the last program, and with it
+  # wine's own service processes, which a killed server would leave behind
+  # (holding this script's output open). Killed only when that fails.
+  if [ -n "$SERVER_PID" ]; then
+    timeout 60 wineserver -w 2>/dev/null || kill "$SERVER_PID" 2>/dev/null || true
+    wait "$SERVER_PID" 2>/dev/null || true
+  fi
   rm -rf "$SCRATCH"
 }
 trap cleanup EXIT
@@ -59,7 +65,7 @@ if [ ! -f "$WINEPREFIX/system.reg" ]; then
   "$WINE" wineboot -i >/dev/null 2>&1 || true
   wineserver -w
 fi
-wineserver -f -p >/dev/null 2>&1 &
+wineserver -f -p5 >/dev/null 2>&1 &
 SERVER_PID=$!
 
 # ---- 1. Unit tests ------------------------------------------------------------------
