@@ -462,7 +462,17 @@ void* LoadLibrary(const std::string& name) {
   const HMODULE h = LoadLibraryA(MapLibraryName(name).c_str());
   const DWORD code = GetLastError();
   SetThreadErrorMode(oldMode, nullptr);
-  if (!h) gLastLoadError = SysErrorMessage(static_cast<int>(code));
+  if (!h) {
+    // The file named first, as the Linux loader names it. The system's text has
+    // "%1" where the file goes in some messages ("Bad EXE format for %1."):
+    // the name goes there too.
+    const std::string file = MapLibraryName(name);
+    std::string text = SysErrorMessage(static_cast<int>(code));
+    for (size_t at = text.find("%1"); at != std::string::npos;
+         at = text.find("%1", at + file.size()))
+      text.replace(at, 2, file);
+    gLastLoadError = file + ": " + text;
+  }
   return reinterpret_cast<void*>(h);
 }
 

@@ -17,7 +17,11 @@
 #              one web server to serve the program under
 #   test       the test command: the build and run groups, all three web
 #              servers, GoogleTest, the fuzzer's compiler, the end-to-end
-#              tests' clients and tools, and the FastCGI and formatting tools
+#              tests' clients and tools, the FastCGI and formatting tools, and
+#              the windows group
+#   windows    the Windows build and its tests under wine (scripts/build-windows,
+#              scripts/test-windows): mingw-w64, wine, the tools to fetch and
+#              unpack Debian's libxml2 source package
 #   bench      the benchmarks (bench/run)
 #   all        everything above
 #
@@ -45,7 +49,11 @@ package_group() {
       package_group apache
       package_group nginx
       printf '%s\n' libgtest-dev clang-14 libclang-rt-14-dev clang-format-14 libfcgi-dev libfcgi-bin \
-        python3 iproute2 socat libxml2-utils php8.2-cli php8.2-soap ;;
+        python3 iproute2 socat libxml2-utils php8.2-cli php8.2-soap
+      package_group windows ;;
+    windows)
+      printf '%s\n' mingw-w64 gcc-mingw-w64-x86-64-posix g++-mingw-w64-x86-64-posix wine wine64 \
+        dpkg-dev xz-utils googletest ;;
     bench)
       package_group build
       package_group run

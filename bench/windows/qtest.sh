@@ -16,14 +16,20 @@ export WINEDEBUG=-all
 SERVER_PID=
 WORK=$(mktemp -d /tmp/dorvana-bench-win.XXXXXX)
 cleanup() {
-  if [ -n "$SERVER_PID" ]; then kill "$SERVER_PID" 2>/dev/null || true; wait "$SERVER_PID" 2>/dev/null || true; fi
+  # The server ends by itself a few seconds after the last program, and with it
+  # wine's own service processes, which a killed server would leave behind
+  # (holding this script's output open). Killed only when that fails.
+  if [ -n "$SERVER_PID" ]; then
+    timeout 60 wineserver -w 2>/dev/null || kill "$SERVER_PID" 2>/dev/null || true
+    wait "$SERVER_PID" 2>/dev/null || true
+  fi
   rm -rf "$WORK"
 }
 trap cleanup EXIT
 
 if [ ! -f "$WINEPREFIX/system.reg" ]; then wine wineboot -i >/dev/null 2>&1 || true; fi
 wineserver -w
-wineserver -f -p >/dev/null 2>&1 &
+wineserver -f -p5 >/dev/null 2>&1 &
 SERVER_PID=$!
 sleep 1
 

@@ -11,7 +11,12 @@
 
 #include "FakeInfo.h"
 
+/* Windows exports only what is marked once any entry of a DLL is (FakeStubs.c's are). */
+#ifdef _WIN32
+#define EXPORT __declspec(dllexport)
+#else
 #define EXPORT __attribute__((visibility("default")))
+#endif
 
 /* ---- script ---------------------------------------------------------------- */
 

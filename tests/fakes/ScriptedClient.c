@@ -95,7 +95,8 @@ static void trace(const char* format, ...) {
   FILE* f;
   va_list args;
   if (!g_log[0]) return;
-  f = fopen(g_log, "a");
+  /* Binary: every line ends in LF on Windows as well. */
+  f = fopen(g_log, "ab");
   if (!f) return;
   va_start(args, format);
   vfprintf(f, format, args);

@@ -1,9 +1,11 @@
-// mkdtemp for the Windows build of the tests, which create scratch folders the
-// POSIX way.
+// POSIX names for the Windows build of the tests: mkdtemp (the tests create
+// scratch folders the POSIX way) and malloc_usable_size (the heap counter of
+// tests/support sizes the blocks it counts).
 #pragma once
 
 #include <direct.h>
 #include <io.h>
+#include <malloc.h>
 #include <stdlib.h>
 #include <string.h>
 #include <unistd.h>
@@ -16,3 +18,5 @@ inline char* mkdtemp(char* tmpl) {
   }
   return nullptr;
 }
+
+inline size_t malloc_usable_size(void* p) { return _msize(p); }
