@@ -499,7 +499,9 @@ static int order_exists(const char* guid) {
 }
 
 /* The reply to a failed import: the line after the last "EX_RESTAURANT_" line,
-   or the whole message. */
+   or the whole message. The program's message lines begin with a capital (an
+   ASCII small letter raised) and end with a full stop; the floor's text
+   from the client library has neither, so the business line gets both here. */
 static void import_failed(isc_tr_handle* tr, const char* guid, const char* message) {
   ISC_STATUS_ARRAY keep;
   memcpy(keep, st, sizeof st);
@@ -518,6 +520,7 @@ static void import_failed(isc_tr_handle* tr, const char* guid, const char* messa
   const char* reply = m.p ? m.p : "";
   size_t rlen = m.n;
   const char* p = reply;
+  int business = 0;
   while (*p) {
     size_t len = strcspn(p, "\r\n");
     const char* next = p + len;
@@ -526,11 +529,16 @@ static void import_failed(isc_tr_handle* tr, const char* guid, const char* messa
     if (memmem(p, len, "EX_RESTAURANT_", 14) && *next) {
       reply = next;
       rlen = strcspn(next, "\r\n");
+      business = 1;
     }
     p = next;
   }
   buf_t u = {0};
   add_value(&u, reply, rlen, 1); /* UTF-8; the messages hold no markup */
+  if (business && u.n > 0) {
+    if (u.p[0] >= 'a' && u.p[0] <= 'z') u.p[0] = (char)(u.p[0] - 'a' + 'A');
+    if (u.p[u.n - 1] != '.') buf_chr(&u, '.');
+  }
   send_reply(200, "text/html", u.p ? u.p : "", u.n);
   finish();
 }

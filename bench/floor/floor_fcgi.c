@@ -11,13 +11,15 @@
      floor_fcgi -b HOST:PORT [-n N]  listen on HOST:PORT and serve it from N
                                      processes (default 1); a child that dies is
                                      started again, and SIGTERM to the parent
-                                     ends them all
+                                     ends them all (also as --fastcgi HOST:PORT
+                                     --processes N, the program's options)
 
    The working directory is the working folder (settings file, Orders). */
 #ifndef _GNU_SOURCE
 #define _GNU_SOURCE
 #endif
 #include <fcgiapp.h>
+#include <getopt.h>
 #include <setjmp.h>
 #include <sys/wait.h>
 
@@ -88,8 +90,14 @@ static void serve(void) {
   fields_free(&query);
 }
 
-static volatile sig_atomic_t stopping;
+static volatile sig_atomic_t stopping, serving;
+/* SIGTERM lets a request in flight finish; a process waiting for one ends. */
 static void on_term(int sig) {
+  (void)sig;
+  stopping = 1;
+  if (!serving) _exit(0);
+}
+static void on_term_parent(int sig) {
   (void)sig;
   stopping = 1;
 }
@@ -102,12 +110,14 @@ static void serve_socket(int sock) {
   sa.sa_handler = on_term;
   sigaction(SIGTERM, &sa, NULL); /* no SA_RESTART: a waiting accept ends */
   while (!stopping && FCGX_Accept_r(&request) == 0) {
+    serving = 1;
     nstarted = 0;
     if (setjmp(request_done) != 0)
       tidy_up();
     else
       serve();
     FCGX_Finish_r(&request);
+    serving = 0;
   }
   if (db) isc_detach_database(st, &db);
   exit(0);
@@ -125,14 +135,17 @@ static pid_t spawn(int sock) {
 int main(int argc, char** argv) {
   const char* bind = NULL;
   int n = 1;
+  static const struct option kLong[] = {{"fastcgi", required_argument, NULL, 'b'},
+                                        {"processes", required_argument, NULL, 'n'},
+                                        {0, 0, 0, 0}};
   int opt;
-  while ((opt = getopt(argc, argv, "b:n:")) != -1) {
-    if (opt == 'b')
+  while ((opt = getopt_long(argc, argv, "b:n:", kLong, NULL)) != -1) {
+    if (opt == 'b') {
       bind = optarg;
-    else if (opt == 'n')
+    } else if (opt == 'n') {
       n = atoi(optarg);
-    else {
-      fprintf(stderr, "usage: floor_fcgi [-b HOST:PORT [-n PROCESSES]]\n");
+    } else {
+      fprintf(stderr, "usage: floor_fcgi [-b|--fastcgi HOST:PORT [-n|--processes N]]\n");
       return 2;
     }
   }
@@ -146,7 +159,7 @@ int main(int argc, char** argv) {
   }
   struct sigaction sa;
   memset(&sa, 0, sizeof sa);
-  sa.sa_handler = on_term;
+  sa.sa_handler = on_term_parent;
   sigaction(SIGTERM, &sa, NULL);
   sigaction(SIGINT, &sa, NULL);
   for (int i = 0; i < n; ++i) children[nchildren++] = spawn(sock);

@@ -153,10 +153,15 @@ function order_exists(PDO $db, string $guid): bool
 // At procedure ...".
 function import_message(string $message): string
 {
-    if (preg_match('/EX_RESTAURANT_\w+\s+(.*?)(\s+At (procedure|trigger) .*)?$/su', $message, $m)) {
-        $message = $m[1];
+    if (!preg_match('/EX_RESTAURANT_\w+\s+(.*?)(\s+At (procedure|trigger) .*)?$/su', $message, $m)) {
+        return htmlspecialchars(trim($message), ENT_NOQUOTES | ENT_XML1, 'UTF-8');
     }
-    return htmlspecialchars(trim($message), ENT_NOQUOTES | ENT_XML1, 'UTF-8');
+    // As the terminal server words it: a capital first letter, a full stop at the end.
+    $text = ucfirst(trim($m[1]));
+    if (substr($text, -1) !== '.') {
+        $text .= '.';
+    }
+    return htmlspecialchars($text, ENT_NOQUOTES | ENT_XML1, 'UTF-8');
 }
 
 function add_order(): void
