@@ -232,6 +232,26 @@ def main():
         lost += int(o["missing"]) + int(o["doubled"]) + int(o["half"])
     w("")
 
+    prof = os.path.join(work, "profile", "instructions.tsv")
+    if os.path.exists(prof):
+        rows = read_tsv(prof)
+        ir = {(r["command"], r["variant"]): int(r["instructions_per_request"]) for r in rows}
+        w("### Instructions per request")
+        w("")
+        w("Client-side instructions of one FastCGI process per request, counted by callgrind")
+        w("past a warm-up (bench/fastcgi/profile.sh: requests straight to the process with")
+        w("cgi-fcgi, no web server). Stable on a busy machine, where times are not. The")
+        w("program's functions by inclusive cost: build-bench/fastcgi-run/profile/top-COMMAND.txt.")
+        w("")
+        w("| Command | persistent floor | program | program / floor |")
+        w("|---|---|---|---|")
+        for cmd in commands or sorted({k[0] for k in ir}):
+            f, p = ir.get((cmd, "floor")), ir.get((cmd, "program"))
+            if f is None or p is None:
+                continue
+            w(f"| {cmd} | {f:,} | {p:,} | {p / f:.2f} |" if f else f"| {cmd} | {f:,} | {p:,} | - |")
+        w("")
+
     w("### Targets")
     w("")
     w("| Target | Figures | Met |")
