@@ -301,6 +301,11 @@ def main():
     bad = sum(b["bad_all"] for k, b in best.items() if k[2].startswith("program"))
     w(f"| Every answer of the program right (wrk checks) | {bad} bad or failed | {verdict(bad == 0)} |")
     w("")
+    # The reading of the figures is kept by hand beside this script.
+    analysis = os.path.join(os.path.dirname(os.path.abspath(__file__)), "ANALYSIS.md")
+    if os.path.exists(analysis):
+        w(open(analysis, encoding="utf-8").read().strip("\n"))
+        w("")
     sys.stdout.write("\n".join(out) + "\n")
 
 
