@@ -227,7 +227,7 @@ def main():
     w("|---|---|---|---|---|---|---|---|")
     lost = 0
     for o in orders:
-        w(f"| {LABELS.get(o['variant'], o['variant'])} | {o['conns']} | {o['answered_ok']} | {o['in_db']} | "
+        w(f"| {LABELS.get(o['variant'], o['variant']).replace('N ', n + ' ')} | {o['conns']} | {o['answered_ok']} | {o['in_db']} | "
           f"{o['missing']} | {o['doubled']} | {o['half']} | {o['unanswered']} |")
         lost += int(o["missing"]) + int(o["doubled"]) + int(o["half"])
     w("")
