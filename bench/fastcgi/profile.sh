@@ -27,12 +27,18 @@ for tool in valgrind callgrind_control callgrind_annotate cgi-fcgi ss; do
 done
 
 PIDS=()
-stop() {  # PID: the server started here and its children
-  local kids
+stop() {  # PID: the server started here and its children; KILL after 5 s
+  local kids i
   kids=$(ps -o pid= --ppid "$1" 2>/dev/null || true)
   kill "$1" 2>/dev/null || true
   # shellcheck disable=SC2086
   [ -z "$kids" ] || kill $kids 2>/dev/null || true
+  for i in $(seq 1 50); do
+    kill -0 "$1" 2>/dev/null || return 0
+    sleep 0.1
+  done
+  # shellcheck disable=SC2086
+  kill -KILL "$1" $kids 2>/dev/null || true
 }
 cleanup() {
   local p
