@@ -58,7 +58,9 @@ package_group() {
       package_group build
       package_group run
       package_group lighttpd
-      printf '%s\n' libbenchmark-dev valgrind wrk gnuplot-nox hyperfine iproute2 ;;
+      printf '%s\n' libbenchmark-dev valgrind wrk gnuplot-nox hyperfine iproute2
+      # bench/fastcgi/run: the persistent floor, its client and the PHP peer
+      printf '%s\n' libfcgi-dev libfcgi-bin php8.2-cgi php8.2-interbase php8.2-xml ;;
     all)
       package_group test
       package_group bench ;;

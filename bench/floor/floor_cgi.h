@@ -20,6 +20,23 @@
 #include <strings.h>
 #include <unistd.h>
 
+/* Where a floor meets its web server. A CGI floor has the environment, standard
+   input and output and ends with its process; the persistent floor
+   (floor_fcgi.c) defines these to its FastCGI request's before including this
+   file, and "finish" returns it to its request loop. */
+#ifndef FLOOR_GETENV
+#define FLOOR_GETENV(name) getenv(name)
+#endif
+#ifndef FLOOR_WRITE
+#define FLOOR_WRITE(p, n) write_all(1, p, n)
+#endif
+#ifndef FLOOR_READ
+#define FLOOR_READ(p, n) read(0, p, n)
+#endif
+#ifndef FLOOR_FINISH
+#define FLOOR_FINISH() _exit(0)
+#endif
+
 /* A growing byte buffer. */
 typedef struct {
   char* p;
@@ -65,7 +82,7 @@ static inline void write_all(int fd, const char* p, size_t n) {
    protocol, then the body. */
 static inline void send_reply(int status, const char* content_type, const char* body, size_t n) {
   buf_t h = {0};
-  const char* proto = getenv("SERVER_PROTOCOL");
+  const char* proto = FLOOR_GETENV("SERVER_PROTOCOL");
   if (proto && *proto) {
     buf_str(&h, status == 200 ? "Status: 200 OK\r\n" : "Status: 500 Internal Server Error\r\n");
     if (content_type && *content_type) {
@@ -81,10 +98,11 @@ static inline void send_reply(int status, const char* content_type, const char* 
     buf_str(&h, "Content:\r\n\r\n");
   }
   buf_add(&h, body, n);
-  write_all(1, h.p, h.n);
+  FLOOR_WRITE(h.p, h.n);
+  free(h.p);
 }
 
-__attribute__((noreturn)) static inline void finish(void) { _exit(0); }
+__attribute__((noreturn)) static inline void finish(void) { FLOOR_FINISH(); }
 
 __attribute__((noreturn)) static inline void fail(const char* message) {
   send_reply(500, "text/plain", message, strlen(message));
@@ -167,6 +185,15 @@ static inline const char* field_value(const fields_t* f, const char* name) {
   return "";
 }
 
+static inline void fields_free(fields_t* f) {
+  for (size_t i = 0; i < f->n; ++i) free(f->v[i]);
+  free(f->v);
+  free(f->len);
+  f->v = NULL;
+  f->len = NULL;
+  f->n = 0;
+}
+
 static inline void fields_text(const fields_t* f, buf_t* out) {
   for (size_t i = 0; i < f->n; ++i) {
     buf_add(out, f->v[i], f->len[i]);
@@ -175,7 +202,7 @@ static inline void fields_text(const fields_t* f, buf_t* out) {
 }
 
 static inline int method_type(void) {
-  const char* m = getenv("REQUEST_METHOD");
+  const char* m = FLOOR_GETENV("REQUEST_METHOD");
   if (!m) return 0;
   if (!strcasecmp(m, "GET")) return 1;
   if (!strcasecmp(m, "PUT")) return 2;
@@ -186,16 +213,37 @@ static inline int method_type(void) {
 
 /* The request body, CONTENT_LENGTH bytes at most. */
 static inline void read_body(buf_t* body) {
-  const char* cl = getenv("CONTENT_LENGTH");
+  const char* cl = FLOOR_GETENV("CONTENT_LENGTH");
   long want = cl && *cl ? strtol(cl, NULL, 10) : 0;
   if (want <= 0) return;
   buf_reserve(body, (size_t)want);
   while (body->n < (size_t)want) {
-    ssize_t r = read(0, body->p + body->n, (size_t)want - body->n);
+    ssize_t r = FLOOR_READ(body->p + body->n, (size_t)want - body->n);
     if (r <= 0) break;
     body->n += (size_t)r;
   }
   body->p[body->n] = 0;
+}
+
+/* The answer to q=test: the diagnostics echo of the request's method, body
+   fields and query fields; "" for any other request. */
+static inline void test_command(const fields_t* query, const buf_t* body) {
+  fields_t content;
+  split_fields(body->p ? body->p : "", body->n, 1, &content);
+  buf_t out = {0};
+  if (!strcmp(field_value(query, "q"), "test")) {
+    buf_str(&out, "type: ");
+    buf_int(&out, method_type());
+    buf_str(&out, "\n\r");
+    fields_text(&content, &out);
+    buf_str(&out, "param_count=");
+    buf_int(&out, (long long)query->n);
+    buf_str(&out, "\n\rparams: \n\r");
+    fields_text(query, &out);
+  }
+  fields_free(&content);
+  send_reply(200, "text/html", out.p ? out.p : "", out.n);
+  free(out.p);
 }
 
 /* ---- Text forms of the replies ---------------------------------------------- */

@@ -3,7 +3,13 @@
    library called directly: the same attach parameters, transaction parameters,
    statements and reply bytes, then commit, detach and _exit(0).
    Built with FLOOR_CONNECT_EXTRAS it also does the connect's follow-up reads
-   (attachment id, dialect, server clock, server version, character set). */
+   (attachment id, dialect, server clock, server version, character set).
+   Built with FLOOR_KEEP_STATEMENTS (by floor_fcgi.c, which includes this file
+   and brings its own main) every statement is prepared once per attachment and
+   kept. */
+#ifndef _GNU_SOURCE
+#define _GNU_SOURCE
+#endif
 #include <ibase.h>
 #include <stdint.h>
 #include <sys/stat.h>
@@ -26,7 +32,14 @@ static void status_text(buf_t* m) {
   }
 }
 
+#ifdef FLOOR_KEEP_STATEMENTS
+static int db_broken; /* a database call failed: attach anew for the next request */
+#endif
+
 __attribute__((noreturn)) static void db_fail(void) {
+#ifdef FLOOR_KEEP_STATEMENTS
+  db_broken = 1;
+#endif
   buf_t m = {0};
   status_text(&m);
   send_reply(500, "text/plain", m.p ? m.p : "", m.n);
@@ -65,8 +78,17 @@ static void attach(const settings_t* s) {
   CHECK(isc_attach_database(st, (short)strlen(s->server), s->server, &db, (short)n, dpb));
 }
 
+#ifdef FLOOR_KEEP_STATEMENTS
+/* The transactions a request started, rolled back when it ends early. */
+static isc_tr_handle started[8];
+static int nstarted;
+#endif
+
 static void start(isc_tr_handle* tr, const char* tpb, short len) {
   CHECK(isc_start_transaction(st, tr, 1, &db, len, tpb));
+#ifdef FLOOR_KEEP_STATEMENTS
+  if (nstarted < 8) started[nstarted++] = *tr;
+#endif
 }
 
 static const char kTpbRead[] = {isc_tpb_version3, isc_tpb_read, isc_tpb_nowait, isc_tpb_rec_version,
@@ -82,7 +104,7 @@ static XSQLDA* sqlda_new(int n) {
 }
 
 /* Prepares sql (dialect 1) and gives every output column a buffer. */
-static isc_stmt_handle prepare(isc_tr_handle* tr, const char* sql, XSQLDA** out) {
+static isc_stmt_handle prepare_new(isc_tr_handle* tr, const char* sql, XSQLDA** out) {
   isc_stmt_handle stmt = 0;
   CHECK(isc_dsql_allocate_statement(st, &db, &stmt));
   XSQLDA* d = out ? sqlda_new(24) : NULL;
@@ -103,6 +125,60 @@ static isc_stmt_handle prepare(isc_tr_handle* tr, const char* sql, XSQLDA** out)
   *out = d;
   return stmt;
 }
+
+#ifdef FLOOR_KEEP_STATEMENTS
+/* The kept statements, by the address of their text (every text is a literal). */
+static struct {
+  const char* sql;
+  isc_stmt_handle stmt;
+  XSQLDA* out;
+} kept[8];
+static int nkept;
+
+static isc_stmt_handle prepare(isc_tr_handle* tr, const char* sql, XSQLDA** out) {
+  for (int i = 0; i < nkept; ++i) {
+    if (kept[i].sql == sql) {
+      if (out) *out = kept[i].out;
+      return kept[i].stmt;
+    }
+  }
+  isc_stmt_handle stmt = prepare_new(tr, sql, out);
+  if (nkept < 8) {
+    kept[nkept].sql = sql;
+    kept[nkept].stmt = stmt;
+    kept[nkept].out = out ? *out : NULL;
+    nkept++;
+  }
+  return stmt;
+}
+
+/* A kept statement stays prepared. */
+static ISC_STATUS release(isc_stmt_handle* stmt) {
+  (void)stmt;
+  return 0;
+}
+
+/* Forgets the kept statements of an attachment that is gone. */
+static void forget_statements(void) {
+  for (int i = 0; i < nkept; ++i) {
+    XSQLDA* d = kept[i].out;
+    for (int k = 0; d && k < d->sqld; ++k) {
+      free(d->sqlvar[k].sqldata);
+      free(d->sqlvar[k].sqlind);
+    }
+    free(d);
+  }
+  nkept = 0;
+}
+#else
+static isc_stmt_handle prepare(isc_tr_handle* tr, const char* sql, XSQLDA** out) {
+  return prepare_new(tr, sql, out);
+}
+
+static ISC_STATUS release(isc_stmt_handle* stmt) {
+  return isc_dsql_free_statement(st, stmt, DSQL_drop);
+}
+#endif
 
 static int column(const XSQLDA* d, const char* name) {
   for (int i = 0; i < d->sqld; ++i) {
@@ -289,7 +365,9 @@ static void list_command(const char* q, const fields_t* query) {
   }
   CHECK(isc_dsql_free_statement(st, &stmt, DSQL_close));
   CHECK(isc_commit_transaction(st, &tr));
+  free(in);
   send_reply(200, "text/xml", r.p, r.n);
+  free(r.p);
 }
 
 /* ---- The posted order --------------------------------------------------------- */
@@ -333,6 +411,12 @@ static node_t* parse_element(const char** pp, const char* end) {
     n->kids = (node_t**)realloc(n->kids, (size_t)(n->nkids + 1) * sizeof *n->kids);
     n->kids[n->nkids++] = k;
   }
+}
+
+static void free_node(node_t* n) {
+  for (int i = 0; i < n->nkids; ++i) free_node(n->kids[i]);
+  free(n->kids);
+  free(n);
 }
 
 static const node_t* child(const node_t* n, const char* name) {
@@ -408,13 +492,16 @@ static int order_exists(const char* guid) {
   CHECK(isc_dsql_execute(st, &tr, &stmt, 1, in));
   CHECK(isc_dsql_fetch(st, &stmt, 1, out));
   int cnt = (int)number(&out->sqlvar[column(out, "cnt")]);
+  free(in);
   CHECK(isc_dsql_free_statement(st, &stmt, DSQL_close));
   CHECK(isc_commit_transaction(st, &tr));
   return cnt > 0;
 }
 
 /* The reply to a failed import: the line after the last "EX_RESTAURANT_" line,
-   or the whole message. */
+   or the whole message. The program's message lines begin with a capital (an
+   ASCII small letter raised) and end with a full stop; the floor's text
+   from the client library has neither, so the business line gets both here. */
 static void import_failed(isc_tr_handle* tr, const char* guid, const char* message) {
   ISC_STATUS_ARRAY keep;
   memcpy(keep, st, sizeof st);
@@ -433,6 +520,7 @@ static void import_failed(isc_tr_handle* tr, const char* guid, const char* messa
   const char* reply = m.p ? m.p : "";
   size_t rlen = m.n;
   const char* p = reply;
+  int business = 0;
   while (*p) {
     size_t len = strcspn(p, "\r\n");
     const char* next = p + len;
@@ -441,11 +529,16 @@ static void import_failed(isc_tr_handle* tr, const char* guid, const char* messa
     if (memmem(p, len, "EX_RESTAURANT_", 14) && *next) {
       reply = next;
       rlen = strcspn(next, "\r\n");
+      business = 1;
     }
     p = next;
   }
   buf_t u = {0};
   add_value(&u, reply, rlen, 1); /* UTF-8; the messages hold no markup */
+  if (business && u.n > 0) {
+    if (u.p[0] >= 'a' && u.p[0] <= 'z') u.p[0] = (char)(u.p[0] - 'a' + 'A');
+    if (u.p[u.n - 1] != '.') buf_chr(&u, '.');
+  }
   send_reply(200, "text/html", u.p ? u.p : "", u.n);
   finish();
 }
@@ -466,12 +559,16 @@ static void add_order(const buf_t* body) {
   const char* end = p + text.n;
   while (p < end && *p != '<') ++p;
   if (p >= end) fail("No root element found in xml");
-  const node_t* root = parse_element(&p, end);
+  node_t* root = parse_element(&p, end);
   int ok = 1;
   char* guid = child_text(root, "GUID", &ok);
   if (!ok) fail("The order has no GUID element");
   if (order_exists(guid)) {
     send_reply(200, "text/html", "ok", 2);
+    free(guid);
+    free_node(root);
+    free(text.p);
+    fields_free(&content);
     return;
   }
   isc_tr_handle tr = 0;
@@ -495,7 +592,7 @@ static void add_order(const buf_t* body) {
   in->sqlvar[3].sqllen = 4;
   in->sqlvar[3].sqldata = (char*)&tableNo;
   IMPORT_CHECK(isc_dsql_execute(st, &tr, &stmt, 1, in));
-  IMPORT_CHECK(isc_dsql_free_statement(st, &stmt, DSQL_drop));
+  IMPORT_CHECK(release(&stmt));
 
   stmt = 0;
   stmt = prepare(&tr,
@@ -527,7 +624,7 @@ static void add_order(const buf_t* body) {
     if (!ok) import_failed(&tr, guid, "An order row holds a value that is not valid");
     IMPORT_CHECK(isc_dsql_execute(st, &tr, &stmt, 1, rin));
   }
-  IMPORT_CHECK(isc_dsql_free_statement(st, &stmt, DSQL_drop));
+  IMPORT_CHECK(release(&stmt));
 
   stmt = 0;
   stmt = prepare(&tr, "execute procedure restaurant_importorders(?)\r\n", NULL);
@@ -535,6 +632,15 @@ static void add_order(const buf_t* body) {
   IMPORT_CHECK(isc_dsql_execute(st, &tr, &stmt, 1, gin));
   IMPORT_CHECK(isc_commit_transaction(st, &tr));
   send_reply(200, "text/html", "ok", 2);
+  free(in);
+  free(rin);
+  free(gin);
+  free(guid);
+  free(device);
+  free(pin);
+  free_node(root);
+  free(text.p);
+  fields_free(&content);
 }
 
 #ifdef FLOOR_CONNECT_EXTRAS
@@ -567,6 +673,7 @@ static void connect_extras(void) {
 }
 #endif
 
+#ifndef FLOOR_KEEP_STATEMENTS
 int main(void) {
   block_termination();
   const char* qs = getenv("QUERY_STRING");
@@ -596,3 +703,4 @@ int main(void) {
   isc_detach_database(st, &db);
   finish();
 }
+#endif

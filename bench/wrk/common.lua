@@ -66,8 +66,8 @@ function done(summary, latency, requests)
   for _, t in ipairs(threads) do bads = bads + (t:get("bad") or 0) end
   local e = summary.errors
   io.write(string.format(
-    "RESULT rps=%.2f p50_ms=%.3f p99_ms=%.3f requests=%d bad=%d connect=%d read=%d write=%d status=%d timeout=%d\n",
+    "RESULT rps=%.2f p50_ms=%.3f p99_ms=%.3f requests=%d bad=%d connect=%d read=%d write=%d status=%d timeout=%d max_ms=%.3f\n",
     summary.requests / (summary.duration / 1e6), latency:percentile(50) / 1000,
     latency:percentile(99) / 1000, summary.requests, bads, e.connect, e.read, e.write,
-    e.status, e.timeout))
+    e.status, e.timeout, latency.max / 1000))
 end
