@@ -243,13 +243,21 @@ int ListenOn(const std::string& hostPort) {
   RaiseOSError("Cannot listen on \"" + hostPort + "\"", lastError);
 }
 
-void CatchTerminationSignal() {
-  BlockTerminationSignal();
+namespace {
+
+void InstallTerminationHandler() {
   // No restart flag: a wait for a connection or a child returns when it comes.
   struct sigaction action {};
   action.sa_handler = OnTerminationSignal;
   sigemptyset(&action.sa_mask);
   sigaction(SIGTERM, &action, nullptr);
+}
+
+}  // namespace
+
+void CatchTerminationSignal() {
+  BlockTerminationSignal();
+  InstallTerminationHandler();
   struct sigaction ignore {};
   ignore.sa_handler = SIG_IGN;
   sigemptyset(&ignore.sa_mask);
@@ -257,6 +265,9 @@ void CatchTerminationSignal() {
 }
 
 void AllowTermination(bool allow) {
+  // The client library puts a handler of its own in place when it loads, one
+  // that restarts the wait and shuts the library down: ours goes back first.
+  if (allow) InstallTerminationHandler();
   sigset_t set;
   sigemptyset(&set);
   sigaddset(&set, SIGTERM);

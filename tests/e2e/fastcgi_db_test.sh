@@ -124,4 +124,18 @@ rm -f "$SITE/dorvana.def"
 check "no settings file: the CGI answer" "$(ask 'q=getsprstewards')" "$(cgi_answer 'q=getsprstewards')"
 check "no settings file: no connection" "$(attachments)" ""
 
+# The manager's termination signal to a process that has used the database (the
+# client library has by then put a signal handler of its own in place): the
+# process ends at once, its connection closed.
+with_role "$VIA_RELAY" >"$SITE/dorvana.def"
+check "before the signal: answered" "$(ask 'q=getsprstewards')" "$expected_stewards"
+pid=$(pgrep -x -f "$PROGRAM_PATH" | head -1)
+if [ -z "$pid" ]; then fail "termination: the program's process not found"; else
+  kill -TERM "$pid"
+  for _ in $(seq 1 50); do kill -0 "$pid" 2>/dev/null || break; sleep 0.1; done
+  if kill -0 "$pid" 2>/dev/null; then fail "termination: the process still runs 5 s after the signal"; else
+    pass "termination: the process ended"; fi
+  check "termination: its connection closed" "$(attachments)" ""
+fi
+
 finish
