@@ -88,7 +88,10 @@ e2e_at_exit() { E2E_AT_EXIT=("$1" "${E2E_AT_EXIT[@]}"); }
 
 e2e_cleanup() {
   local step dir
-  for dir in "${E2E_SERVED[@]}"; do "$E2E_ROOT/scripts/$WEB.sh" stop "$dir" >/dev/null 2>&1 || true; done
+  # Each entry is "SERVER DIR": a test may start sites under several servers.
+  for dir in "${E2E_SERVED[@]}"; do
+    "$E2E_ROOT/scripts/${dir%% *}.sh" stop "${dir#* }" >/dev/null 2>&1 || true
+  done
   for step in "${E2E_AT_EXIT[@]}"; do "$step" || true; done
   rm -rf "$E2E_DIR" "$E2E_OUT"
 }
@@ -168,7 +171,7 @@ start_web() {  # start_web DIR: prints the port
   for tries in 1 2 3; do
     port=$(free_port)
     if DORVANA_BIN=$E2E_PROGRAM "$E2E_ROOT/scripts/$WEB.sh" start "$dir" "$port" >/dev/null; then
-      E2E_SERVED+=("$dir")
+      E2E_SERVED+=("$WEB $dir")
       echo "$port"
       return 0
     fi
