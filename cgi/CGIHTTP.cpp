@@ -4,8 +4,8 @@
 #include <cstdint>
 
 #include "platform/Platform.h"
-#include "runtime/LogLine.h"
 #include "runtime/Format.h"
+#include "runtime/LogLine.h"
 #include "runtime/Text.h"
 
 namespace {

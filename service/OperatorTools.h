@@ -23,8 +23,8 @@ TToolOutput StandardToolOutput();
 
 // Exit codes of the tools.
 inline constexpr int kToolOk = 0;
-inline constexpr int kToolFailed = 1;    // a problem, or an order not imported
-inline constexpr int kToolWarnings = 2;  // --check: warnings but no problem
+inline constexpr int kToolFailed = 1;              // a problem, or an order not imported
+inline constexpr int kToolWarnings = 2;            // --check: warnings but no problem
 inline constexpr int kToolUsage = kUsageExitCode;  // the command line itself is wrong
 
 // True when the process runs as a tool: it has arguments (other than the FastCGI
