@@ -9,25 +9,6 @@
 # of the same account (which sees only its own attachments).
 export MODE=fastcgi WEB=lighttpd FCGI_PROCESSES=1
 . "$(dirname "$0")/service_env.sh" "$1"
-command -v socat >/dev/null || { echo "socat is not installed"; exit 1; }
-
-RELAY_PORT=$(free_port)
-RELAY=
-relay_start() {
-  setsid socat "TCP-LISTEN:$RELAY_PORT,bind=127.0.0.1,reuseaddr,fork" TCP:127.0.0.1:3050 &
-  RELAY=$!
-  local i
-  for i in $(seq 1 100); do
-    ss -ltn | grep -q ":$RELAY_PORT " && return
-    sleep 0.05
-  done
-  echo "the relay did not start"; exit 1
-}
-relay_stop() {  # the relay and every connection it carries
-  if [ -n "$RELAY" ]; then kill -TERM -- "-$RELAY" 2>/dev/null || true; wait "$RELAY" 2>/dev/null || true; fi
-  RELAY=
-}
-e2e_at_exit relay_stop
 
 sql "create role DORV_CLERK; grant DORV_CLERK to $DB_USER; commit;" >/dev/null
 relay_start

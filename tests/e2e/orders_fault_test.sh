@@ -6,26 +6,6 @@
 # relay cuts every open connection and refuses new ones, as a stopped server
 # does, without disturbing others who share the server.
 . "$(dirname "$0")/service_env.sh" "$1"
-command -v socat >/dev/null || { echo "socat is not installed"; exit 1; }
-
-RELAY_PORT=$(free_port)
-RELAY=
-relay_start() {
-  setsid socat "TCP-LISTEN:$RELAY_PORT,bind=127.0.0.1,reuseaddr,fork" TCP:127.0.0.1:3050 &
-  RELAY=$!
-  local i
-  for i in $(seq 1 100); do
-    ss -ltn | grep -q ":$RELAY_PORT " && return
-    sleep 0.05
-  done
-  echo "the relay did not start"; exit 1
-}
-relay_stop() {  # the relay and every connection it carries
-  kill -TERM -- "-$RELAY" 2>/dev/null || true
-  wait "$RELAY" 2>/dev/null || true
-  RELAY=
-}
-e2e_at_exit relay_stop
 
 relay_start
 new_site good "$(settings_for "127.0.0.1/$RELAY_PORT:$DBFILE")"

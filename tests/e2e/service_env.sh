@@ -55,3 +55,25 @@ sql() {
   printf "set names UTF8;\nset heading off;\nconnect '%s';\n%s\n" "$DB" "$1" |
     isql-fb -q -user "$DB_USER" -password "$DB_PASSWORD" | sed -e 's/^[[:space:]]*//' -e 's/[[:space:]]*$//' -e 's/  */ /g' -e '/^$/d'
 }
+
+# A TCP relay to the Firebird server that a test cuts (relay_stop: the relay and
+# every connection it carries) and brings back (relay_start), never touching the
+# shared server: name the database "127.0.0.1/$RELAY_PORT:FILE".
+RELAY_PORT=$(free_port)
+RELAY=
+relay_start() {
+  command -v socat >/dev/null || { echo "socat is not installed"; exit 1; }
+  setsid socat "TCP-LISTEN:$RELAY_PORT,bind=127.0.0.1,reuseaddr,fork" TCP:127.0.0.1:3050 &
+  RELAY=$!
+  local i
+  for i in $(seq 1 100); do
+    ss -ltn | grep -q ":$RELAY_PORT " && return
+    sleep 0.05
+  done
+  echo "the relay did not start"; exit 1
+}
+relay_stop() {
+  if [ -n "$RELAY" ]; then kill -TERM -- "-$RELAY" 2>/dev/null || true; wait "$RELAY" 2>/dev/null || true; fi
+  RELAY=
+}
+e2e_at_exit relay_stop
