@@ -122,6 +122,14 @@ void TFIBQuery::OnNotice(TFIBNotice notice) {
         DropHandle();
       }
       break;
+    case fnDatabaseDisconnected:
+      // Detached, even where closing the result or dropping the handle failed
+      // before: the handle died with its attachment and must never be used on
+      // the next one.
+      FHandle.Forget();
+      FPrepared = false;
+      FOpen = false;
+      break;
     case fnDatabaseFree:
       // The attachment is gone and its statement handles with it.
       FBase.SetTransaction(nullptr);
