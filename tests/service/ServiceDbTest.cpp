@@ -548,12 +548,15 @@ TEST_F(Module, AKeptModulePreparesOncePerConnection) {
   EXPECT_EQ("ok", Body(again));
   EXPECT_EQ(0u, counter.Count(TIBEntry::isc_dsql_prepare));
 
-  // Another statement text in between: the list prepares once, then keeps it.
+  // The texts of other commands in between take nothing away: the list and a
+  // new order run prepared, and both answer as a new module does.
   counter.Reset();
   EXPECT_EQ(stewards, serve("q=getsprstewards"));
-  EXPECT_EQ(1u, counter.Count(TIBEntry::isc_dsql_prepare));
-  EXPECT_EQ(stewards, serve("q=getsprstewards"));
-  EXPECT_EQ(1u, counter.Count(TIBEntry::isc_dsql_prepare));
+  const std::string other = Order("kept-prepared-2", "6", Row(301) + Row(1401, "Yes"));
+  EXPECT_EQ("ok", Body(serve("q=addorder", other)));
+  EXPECT_EQ(0u, counter.Count(TIBEntry::isc_dsql_prepare));
+  EXPECT_EQ(Body(Serve("q=addorder", Order("kept-prepared-3", "6", Row(9999)))),
+            Body(serve("q=addorder", Order("kept-prepared-4", "6", Row(9999)))));
 
   // A new connection: no handle of the old one is used; the list prepares anew.
   Settings(GoodSettings() + "CONNECT TIMEOUT=7\r\n");
