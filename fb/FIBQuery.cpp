@@ -8,6 +8,7 @@
 #include <cstring>
 #include <limits>
 #include <new>
+#include <utility>
 
 #include "fb/FIBInternal.h"
 #include "fb/fib.h"
@@ -73,12 +74,14 @@ TFIBQuery::~TFIBQuery() {
     if (FHandle) DropHandle();
   } catch (...) {
   }
+  DropKeptStatements(false);
   FBase.OnNotice = nullptr;
 }
 
 void TFIBQuery::SetDatabase(TFIBDatabase* database) {
   if (database == Database()) return;
   // A handle belongs to the attachment it was made on.
+  DropKeptStatements(false);
   if (FHandle) {
     try {
       if (FOpen) CloseResult();
@@ -117,14 +120,25 @@ void TFIBQuery::OnNotice(TFIBNotice notice) {
       break;
     }
     case fnDatabaseDisconnecting:
+      DropKeptStatements(false);
       if (FHandle) {
         CloseResult();
         DropHandle();
       }
       break;
+    case fnDatabaseDisconnected:
+      // Detached, even where closing the result or dropping the handle failed
+      // before: the handle died with its attachment and must never be used on
+      // the next one.
+      DropKeptStatements(true);
+      FHandle.Forget();
+      FPrepared = false;
+      FOpen = false;
+      break;
     case fnDatabaseFree:
       // The attachment is gone and its statement handles with it.
       FBase.SetTransaction(nullptr);
+      DropKeptStatements(true);
       FHandle.Forget();
       FPrepared = false;
       FOpen = false;
@@ -139,7 +153,10 @@ void TFIBQuery::OnNotice(TFIBNotice notice) {
 void TFIBQuery::BeforeSQLChange() {
   if (FOpen) RaiseClientError(fbceSQLOpen, {"change sql text", FullName()});
   if (OnSQLChanging) OnSQLChanging(*this);
-  if (FHandle) DropHandle();
+  if (FKeepLimit > 0 && FHandle && FPrepared && FParamsScanned && !FHasBlobParams)
+    KeepStatement();
+  else if (FHandle)
+    DropHandle();
 }
 
 void TFIBQuery::AfterSQLChange() {
@@ -147,8 +164,86 @@ void TFIBQuery::AfterSQLChange() {
   FParamCheckInForce = FParamCheck;
   FParamsScanned = false;
   FPrepared = false;
+  if (TakeKeptStatement()) return;
   ScanCallerParams();
   DropHandle();
+}
+
+// ---- Kept statements ---------------------------------------------------------------------
+
+void TFIBQuery::SetKeptStatements(int count) {
+  FKeepLimit = std::max(count, 0);
+  while (static_cast<int>(FKept.size()) > FKeepLimit) {
+    DropKept(FKept.front(), false);
+    FKept.erase(FKept.begin());
+  }
+}
+
+void TFIBQuery::KeepStatement() {
+  TKeptStatement kept;
+  kept.Text = FSQL.Text();
+  kept.Kind = FKind;
+  kept.ServerText = FServerText;
+  kept.Handle = std::move(FHandle);
+  kept.SQLType = FSQLType;
+  kept.ParamCheckInForce = FParamCheckInForce;
+  kept.CursorName = std::move(FCursorName);
+  kept.Params = std::exchange(FParams, std::make_unique<TFIBXSQLDA>(this, true));
+  kept.ServerParams = std::exchange(FServerParams, std::make_unique<TFIBXSQLDA>(this, true));
+  kept.Columns = std::exchange(FColumns, std::make_unique<TFIBXSQLDA>(this, false));
+  FCursorName.clear();
+  FPrepared = false;
+  FOpen = false;
+  FEOF = false;
+  FKept.push_back(std::move(kept));
+  if (static_cast<int>(FKept.size()) > FKeepLimit) {
+    DropKept(FKept.front(), false);
+    FKept.erase(FKept.begin());
+  }
+}
+
+bool TFIBQuery::TakeKeptStatement() {
+  if (FKept.empty() || FHandle) return false;
+  const std::string text = FSQL.Text();
+  for (auto it = FKept.begin(); it != FKept.end(); ++it) {
+    if (it->Text != text || it->ParamCheckInForce != FParamCheckInForce) continue;
+    FKind = it->Kind;
+    FServerText = std::move(it->ServerText);
+    FHandle = std::move(it->Handle);
+    FSQLType = it->SQLType;
+    FCursorName = std::move(it->CursorName);
+    FParams = std::move(it->Params);
+    FServerParams = std::move(it->ServerParams);
+    FColumns = std::move(it->Columns);
+    FKept.erase(it);
+    FParamsScanned = true;
+    FPrepared = true;
+    FOpen = false;
+    FEOF = false;
+    return true;
+  }
+  return false;
+}
+
+void TFIBQuery::DropKept(TKeptStatement& kept, bool forget) {
+  if (!kept.Handle) return;
+  IIBClientLibrary* lib = Database() ? Database()->ClientLibrary() : nullptr;
+  if (forget || !lib) {
+    kept.Handle.Forget();
+    return;
+  }
+  ISC_STATUS* status = StatusVector();
+  // A failure to drop is no failure of the statement now in use.
+  kept.Handle.End(
+      [&](TFBHandleValue* handle) {
+        return lib->isc_dsql_free_statement(status, handle, DSQL_drop);
+      },
+      true);
+}
+
+void TFIBQuery::DropKeptStatements(bool forget) {
+  for (TKeptStatement& kept : FKept) DropKept(kept, forget);
+  FKept.clear();
 }
 
 void TFIBQuery::ScanCallerParams() {

@@ -269,6 +269,13 @@ class TFIBQuery : public TComponent {
   void Prepare();
   void DropHandle();
 
+  // How many prepared statements of earlier texts are kept, the oldest going
+  // first (0, the default: none); a statement changing among n texts needs n. A
+  // statement kept is taken up again, with its parameters as last set, when its
+  // text comes back; the kept handles go when the connection closes.
+  int KeptStatements() const { return FKeepLimit; }
+  void SetKeptStatements(int count);
+
   bool Prepared() const { return FPrepared; }
   bool Open() const { return FOpen; }
   TFIBSQLTypes SQLType() const { return FSQLType; }
@@ -308,8 +315,30 @@ class TFIBQuery : public TComponent {
   void StartTransactionIfAsked();
   void ExecuteImmediate();
 
+  // A prepared text set aside by a change of text.
+  struct TKeptStatement {
+    std::string Text;
+    TStatementKind Kind = skOther;
+    std::string ServerText;
+    TFBStatementHandle Handle;
+    TFIBSQLTypes SQLType = SQLUnknown;
+    bool ParamCheckInForce = true;
+    std::string CursorName;
+    std::unique_ptr<TFIBXSQLDA> Params;
+    std::unique_ptr<TFIBXSQLDA> ServerParams;
+    std::unique_ptr<TFIBXSQLDA> Columns;
+  };
+  void KeepStatement();
+  bool TakeKeptStatement();
+  // Drops the kept handles on the server; with forget, the attachment is gone
+  // and they are given up without a call.
+  void DropKeptStatements(bool forget);
+  void DropKept(TKeptStatement& kept, bool forget);
+
   TFIBBase FBase{this};
   TSQLLines FSQL{*this};
+  int FKeepLimit = 0;
+  std::vector<TKeptStatement> FKept;
   bool FParamCheck = true;
   bool FGoToFirstRecordOnExecute = true;
   TpFIBQueryOptions FOptions;

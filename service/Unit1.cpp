@@ -59,16 +59,20 @@ TFormDescription DorvanaWebInterfaceForm() {
             c.SetTPBMode(tpbDefault);
           },
           [](TpFIBTransaction& c, M& m) { c.SetDefaultDatabase(m.Database); }),
-      FormComponent<M, TpFIBQuery>("Query", &M::Query, {},
-                                   [](TpFIBQuery& c, M& m) {
-                                     c.SetDatabase(m.Database);
-                                     c.SetTransaction(m.TransactionRead);
-                                   }),
-      FormComponent<M, TpFIBQuery>("QueryOrder", &M::QueryOrder, {},
-                                   [](TpFIBQuery& c, M& m) {
-                                     c.SetDatabase(m.Database);
-                                     c.SetTransaction(m.TransactionRW);
-                                   }),
+      // Each keeps the statements of the commands prepared while the connection
+      // is kept: the three lists and the duplicate check; the order's three.
+      FormComponent<M, TpFIBQuery>(
+          "Query", &M::Query, [](TpFIBQuery& c) { c.SetKeptStatements(4); },
+          [](TpFIBQuery& c, M& m) {
+            c.SetDatabase(m.Database);
+            c.SetTransaction(m.TransactionRead);
+          }),
+      FormComponent<M, TpFIBQuery>(
+          "QueryOrder", &M::QueryOrder, [](TpFIBQuery& c) { c.SetKeptStatements(4); },
+          [](TpFIBQuery& c, M& m) {
+            c.SetDatabase(m.Database);
+            c.SetTransaction(m.TransactionRW);
+          }),
       FormComponent<M, THTTPSoapDispatcher>(
           "HTTPSoapDispatcher1", &M::HTTPSoapDispatcher1,
           [](THTTPSoapDispatcher& c) { c.WebDispatch().SetPathInfo("soap*"); },

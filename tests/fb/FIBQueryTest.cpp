@@ -872,3 +872,53 @@ TEST_F(FIBQueryDb, ConnectQueriesTheServerClock) {
   FDb->SetConnected(true);
   EXPECT_EQ(prepares + 1, Calls(TIBEntry::isc_dsql_prepare));
 }
+
+// Statements kept across changes of text: a text that comes back runs on its
+// handle with the parameters given now, under a later transaction too; the
+// oldest goes past the limit; a closed connection takes every kept handle.
+TEST_F(FIBQueryDb, KeptStatementsRunAgainWithoutPreparing) {
+  FQuery->SetKeptStatements(3);
+  auto idOf = [&](int id) {
+    SetSQL({"select ID from T where ID = :ID"});
+    FQuery->ParamNamed("ID").SetAsInt32(id);
+    FQuery->ExecQuery();
+    const std::string text = FQuery->AtEnd() ? "none" : FQuery->ColumnNamed("ID").AsText();
+    FQuery->CloseResult();
+    return text;
+  };
+  auto count = [&](std::initializer_list<const char*> sql) {
+    SetSQL(sql);
+    FQuery->ExecQuery();
+    const std::string text = FQuery->ColumnArea()[0].AsText();
+    FQuery->CloseResult();
+    return text;
+  };
+  ASSERT_EQ("1", idOf(1));
+  const uint64_t prepares = Calls(TIBEntry::isc_dsql_prepare);
+  const std::string all = count({"select count(*) from T"});
+  const std::string some = count({"select count(*) from T", "where ID > 1"});
+  EXPECT_EQ(prepares + 2, Calls(TIBEntry::isc_dsql_prepare));
+  FTr->Commit();
+  FTr->StartTransaction();
+  EXPECT_EQ("2", idOf(2));
+  EXPECT_EQ("none", idOf(-5));
+  EXPECT_EQ(all, count({"select count(*) from T"}));
+  EXPECT_EQ(prepares + 2, Calls(TIBEntry::isc_dsql_prepare));
+  // Three texts, three kept: each comes back.
+  EXPECT_EQ(some, count({"select count(*) from T", "where ID > 1"}));
+  EXPECT_EQ("1", idOf(1));
+  EXPECT_EQ(prepares + 2, Calls(TIBEntry::isc_dsql_prepare));
+  // Two kept for three texts: the one wanted next has gone each time.
+  FQuery->SetKeptStatements(2);
+  EXPECT_EQ(all, count({"select count(*) from T"}));
+  EXPECT_EQ(some, count({"select count(*) from T", "where ID > 1"}));
+  EXPECT_EQ(prepares + 4, Calls(TIBEntry::isc_dsql_prepare));
+
+  FDb->SetConnected(false);
+  FDb->SetConnected(true);
+  FTr->StartTransaction();
+  const uint64_t reconnected = Calls(TIBEntry::isc_dsql_prepare);
+  EXPECT_EQ("1", idOf(1));
+  EXPECT_EQ(some, count({"select count(*) from T", "where ID > 1"}));
+  EXPECT_EQ(reconnected + 2, Calls(TIBEntry::isc_dsql_prepare));
+}

@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "cgi/CGIApp.h"
+#include "fb/IB_CallCounter.h"
 #include "fb/pFIBDatabase.h"
 #include "service/Unit1.h"
 #include "tests/cgi/FakeChannel.h"
@@ -511,4 +512,60 @@ TEST_F(Module, RequestsThroughAKeptModuleOweNothingToEachOther) {
     }
   }
   EXPECT_EQ(1, app.InactiveCount());
+}
+
+// A kept module prepares each statement once per connection: a request that runs
+// the texts its statements already hold prepares nothing and answers the same
+// bytes; a new connection (other settings) prepares again, and answers the same.
+TEST_F(Module, AKeptModulePreparesOncePerConnection) {
+  Settings(GoodSettings());
+  const std::string order = Order("kept-prepared", "5", Row(301));
+  TFakeChannel channel;
+  TCGIApplication app(channel);
+  app.RegisterModuleClass(WebModuleClass<TDorvanaWebInterface>("TDorvanaWebInterface"));
+  auto serve = [&](const std::string& query, const std::string& body = "") {
+    channel = TFakeChannel();
+    channel.ReadLimit = 1 << 20;
+    channel.Env = {{"SERVER_PROTOCOL", "HTTP/1.1"},
+                   {"REQUEST_METHOD", body.empty() ? "GET" : "POST"},
+                   {"QUERY_STRING", query}};
+    channel.Input = body;
+    if (!body.empty()) channel.Env["CONTENT_LENGTH"] = std::to_string(body.size());
+    app.Run();
+    return channel.Output;
+  };
+  const std::string stewards = serve("q=getsprstewards");
+  ASSERT_NE(std::string::npos, stewards.find("<steward>")) << stewards;
+  TIBCallCounter counter(*AcquireClientLibrary("fbclient.dll"));
+  EXPECT_EQ(stewards, serve("q=getsprstewards"));
+  EXPECT_EQ(0u, counter.Count(TIBEntry::isc_dsql_prepare));
+
+  // The order is imported, then found by its identifier with the check prepared.
+  ASSERT_EQ("ok", Body(serve("q=addorder", order)));
+  const std::string again = serve("q=addorder", order);
+  counter.Reset();
+  EXPECT_EQ(again, serve("q=addorder", order));
+  EXPECT_EQ("ok", Body(again));
+  EXPECT_EQ(0u, counter.Count(TIBEntry::isc_dsql_prepare));
+
+  // The texts of other commands in between take nothing away: the list and a
+  // new order run prepared, and both answer as a new module does.
+  counter.Reset();
+  EXPECT_EQ(stewards, serve("q=getsprstewards"));
+  const std::string other = Order("kept-prepared-2", "6", Row(301) + Row(1401, "Yes"));
+  EXPECT_EQ("ok", Body(serve("q=addorder", other)));
+  EXPECT_EQ(0u, counter.Count(TIBEntry::isc_dsql_prepare));
+  EXPECT_EQ(Body(Serve("q=addorder", Order("kept-prepared-3", "6", Row(9999)))),
+            Body(serve("q=addorder", Order("kept-prepared-4", "6", Row(9999)))));
+
+  // A new connection: no handle of the old one is used; the list prepares anew.
+  Settings(GoodSettings() + "CONNECT TIMEOUT=7\r\n");
+  counter.Reset();
+  EXPECT_EQ(stewards, serve("q=getsprstewards"));
+  // The connect's reading of the server's clock, and the list.
+  EXPECT_EQ(2u, counter.Count(TIBEntry::isc_dsql_prepare));
+  EXPECT_EQ(1u, counter.Count(TIBEntry::isc_detach_database));
+  counter.Reset();
+  EXPECT_EQ(stewards, serve("q=getsprstewards"));
+  EXPECT_EQ(0u, counter.Count(TIBEntry::isc_dsql_prepare));
 }
