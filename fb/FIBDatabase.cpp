@@ -469,3 +469,26 @@ void TFIBDatabase::CloseConnectionBase(bool force) {
   NotifyStatements(fnDatabaseDisconnected, !force);
   if (AfterDisconnect) AfterDisconnect(*this);
 }
+
+std::string TFIBDatabase::ClientLibraryVersion() const {
+  IIBClientLibrary* library = ClientLibrary();
+  if (!library) return "";
+  std::string version =
+      Format("%d.%d", {library->ClientMajorVersion(), library->ClientMinorVersion()});
+  try {
+    char text[256] = {};
+    library->isc_get_client_version(text);
+    if (text[0]) version = text;
+  } catch (const Exception&) {
+  }
+  return version;
+}
+
+std::string TryLoadClientLibrary(const std::string& name) {
+  try {
+    AcquireClientLibrary(name);
+    return "";
+  } catch (const ELibraryLoadError& e) {
+    return e.Reason();
+  }
+}

@@ -181,6 +181,9 @@ class TFIBDatabase : public TComponent {
 
   // The client library; null until the first connect acquired it.
   IIBClientLibrary* ClientLibrary() const { return FClientLibrary.get(); }
+  // The client library's version for an operator: its own version text where it
+  // has one, else "major.minor"; empty until the first connect acquired it.
+  std::string ClientLibraryVersion() const;
   TFBHandleValue* Handle() { return FHandle.Ref(); }
   TFIBTransaction* InternalTransaction() const { return FInternalTransaction.get(); }
 
@@ -364,3 +367,8 @@ class TFIBTransaction : public TComponent {
   bool FTPBStale = true;
   int FTransactionState = tsInactive;
 };
+
+// Loads the client library NAME for this process, as a connection would: empty
+// when it loads, else the loader's reason (a missing file, a library built for
+// another machine).
+std::string TryLoadClientLibrary(const std::string& name);

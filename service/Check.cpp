@@ -1,7 +1,6 @@
 // dorvana --check: an installation looked at the way a request would meet it.
 #include <exception>
 
-#include "fb/IB_Intf.h"
 #include "fb/pFIBDatabase.h"
 #include "fb/pFIBQuery.h"
 #include "platform/Platform.h"
@@ -90,19 +89,10 @@ std::string QueryText(TDorvanaWebInterface& module, const std::string& sql) {
 
 void ReportDatabase(TDorvanaWebInterface& module, TFindings& findings) {
   TpFIBDatabase& db = *module.Database;
-  if (IIBClientLibrary* library = db.ClientLibrary()) {
-    // The library's own version text where it has one, else its version numbers.
-    std::string version =
-        Format("%d.%d", {library->ClientMajorVersion(), library->ClientMinorVersion()});
-    try {
-      char text[256] = {};
-      library->isc_get_client_version(text);
-      if (text[0]) version = text;
-    } catch (const Exception&) {
-    }
+  const std::string version = db.ClientLibraryVersion();
+  if (!version.empty())
     findings.Info("client library: " + platform::MapLibraryName(db.LibraryName()) + ", version " +
                   OneLine(version));
-  }
   findings.Info("database: " + db.DBName());
   TpFIBTransaction& read = *module.TransactionRead;
   try {
@@ -205,12 +195,10 @@ int RunCheck(TDorvanaWebInterface& module, const TToolOutput& out) {
   // The terminal's text for a library that cannot be loaded names only the
   // configured name: the file and the loader's reason come first.
   const std::string library = module.Database->LibraryName();
-  try {
-    AcquireClientLibrary(library);
-  } catch (const ELibraryLoadError& e) {
+  const std::string reason = TryLoadClientLibrary(library);
+  if (!reason.empty())
     findings.Info("client library: " + platform::MapLibraryName(library) +
-                  " cannot be loaded: " + OneLine(e.Reason()));
-  }
+                  " cannot be loaded: " + OneLine(reason));
   const std::string failure = ConnectAsRequest(module);
   if (!failure.empty())
     findings.Problem("connect: " + failure);
