@@ -10,6 +10,18 @@
 
 namespace {
 
+// Sets (value) or removes (null) a variable of this process's environment.
+void SetVariable(const char* name, const char* value) {
+#ifdef _WIN32
+  _putenv_s(name, value ? value : "");
+#else
+  if (value)
+    setenv(name, value, 1);
+  else
+    unsetenv(name);
+#endif
+}
+
 // Runs the tool with args and keeps its lines.
 struct TRun {
   std::vector<std::string> out, err;
@@ -41,10 +53,10 @@ TEST(OperatorTools, OnlyAnOptionWithoutCgiVariablesMakesATool) {
       {{"dorvana", "--replay", "--all-missing"}, "GATEWAY_INTERFACE", false},
   };
   for (const auto& c : kCases) {
-    if (c.cgiVariable) setenv(c.cgiVariable, "GET", 1);
+    if (c.cgiVariable) SetVariable(c.cgiVariable, "GET");
     EXPECT_EQ(c.tool, service::IsOperatorCommand(static_cast<int>(c.argv.size()), c.argv.data()))
         << c.argv.size() << " " << c.argv.back() << " " << (c.cgiVariable ? c.cgiVariable : "");
-    if (c.cgiVariable) unsetenv(c.cgiVariable);
+    if (c.cgiVariable) SetVariable(c.cgiVariable, nullptr);
   }
 }
 
