@@ -9,7 +9,7 @@
 #    runs them on Linux. Left out, with the reason:
 #      FIBQueryDb.*, EmbeddedSessionTest.*,
 #      ClientLibrary.RealLibraryBindsEverythingItExports,
-#      ClientLibrary.ForwardingCountsCallsAndClearsTheFlag
+#      ClientLibrary.CounterCountsForwardedCallsAndPutsTheEntriesBack
 #                                            need a Firebird client for Windows
 #      Archive.CreatesTheFolderAndKeepsTheBytes, Archive.ATakenNameDrawsAgain,
 #      Archive.GivesUpWhenEveryDrawIsTaken,
