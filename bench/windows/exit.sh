@@ -19,16 +19,11 @@ RUNS=${1:-40}
 OUT=$ROOT/build-win
 export WINEPREFIX=${WINEPREFIX:-$OUT/wineprefix}
 export WINEDEBUG=-all
-SERVER_PID=
+# shellcheck source=../../tests/windows/wineserver.sh
+source "$ROOT/tests/windows/wineserver.sh"
 WORK=$(mktemp -d /tmp/dorvana-bench-exit.XXXXXX)
 cleanup() {
-  # The server ends by itself a few seconds after the last program, and with it
-  # wine's own service processes, which a killed server would leave behind
-  # (holding this script's output open). Killed only when that fails.
-  if [ -n "$SERVER_PID" ]; then
-    timeout 60 wineserver -w 2>/dev/null || kill "$SERVER_PID" 2>/dev/null || true
-    wait "$SERVER_PID" 2>/dev/null || true
-  fi
+  wine_server_stop
   rm -rf "$WORK"
 }
 trap cleanup EXIT
@@ -49,10 +44,7 @@ printf '%s\n' "on CAST('NOW'" 'column CAST timestamp' 'row 60018 0' 'on RESTAURA
   'column CODE varchar 20' 'column NAME varchar 60' 'row 1005|Volkova' 'row 7|Kim' \
   >"$SITE/scripted_client.txt"
 
-if [ ! -f "$WINEPREFIX/system.reg" ]; then wine wineboot -i >/dev/null 2>&1 || true; fi
-wineserver -w
-wineserver -f -p5 >/dev/null 2>&1 &
-SERVER_PID=$!
+wine_server_start
 sleep 1
 
 Q="env REQUEST_METHOD=GET SERVER_PROTOCOL=HTTP/1.1 QUERY_STRING=q=test&a=1"

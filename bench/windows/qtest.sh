@@ -13,24 +13,16 @@ ROOT=$(cd "$(dirname "${BASH_SOURCE[0]}")/../.." && pwd)
 RUNS=${1:-50}
 export WINEPREFIX=${WINEPREFIX:-$ROOT/build-win/wineprefix}
 export WINEDEBUG=-all
-SERVER_PID=
+# shellcheck source=../../tests/windows/wineserver.sh
+source "$ROOT/tests/windows/wineserver.sh"
 WORK=$(mktemp -d /tmp/dorvana-bench-win.XXXXXX)
 cleanup() {
-  # The server ends by itself a few seconds after the last program, and with it
-  # wine's own service processes, which a killed server would leave behind
-  # (holding this script's output open). Killed only when that fails.
-  if [ -n "$SERVER_PID" ]; then
-    timeout 60 wineserver -w 2>/dev/null || kill "$SERVER_PID" 2>/dev/null || true
-    wait "$SERVER_PID" 2>/dev/null || true
-  fi
+  wine_server_stop
   rm -rf "$WORK"
 }
 trap cleanup EXIT
 
-if [ ! -f "$WINEPREFIX/system.reg" ]; then wine wineboot -i >/dev/null 2>&1 || true; fi
-wineserver -w
-wineserver -f -p5 >/dev/null 2>&1 &
-SERVER_PID=$!
+wine_server_start
 sleep 1
 
 cd "$WORK"

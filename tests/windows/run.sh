@@ -40,15 +40,10 @@ export WINEPREFIX=${WINEPREFIX:-$OUT/wineprefix}
 export WINEDEBUG=-all
 WINE=$(command -v wine)
 SCRATCH=$(mktemp -d /tmp/dorvana-win.XXXXXX)
-SERVER_PID=
+# shellcheck source=../../tests/windows/wineserver.sh
+source "$ROOT/tests/windows/wineserver.sh"
 cleanup() {
-  # The server ends by itself a few seconds after the last program, and with it
-  # wine's own service processes, which a killed server would leave behind
-  # (holding this script's output open). Killed only when that fails.
-  if [ -n "$SERVER_PID" ]; then
-    timeout 60 wineserver -w 2>/dev/null || kill "$SERVER_PID" 2>/dev/null || true
-    wait "$SERVER_PID" 2>/dev/null || true
-  fi
+  wine_server_stop
   rm -rf "$SCRATCH"
 }
 trap cleanup EXIT
@@ -59,14 +54,8 @@ PASSED=0
 ok() { echo "ok   $1"; PASSED=$((PASSED + 1)); }
 fail() { echo "FAIL $1"; FAILED=$((FAILED + 1)); }
 
-# One wine server for the whole pass, kept running (each program then starts in
-# a fraction of a second); the prefix is made first if it does not exist yet.
-if [ ! -f "$WINEPREFIX/system.reg" ]; then
-  "$WINE" wineboot -i >/dev/null 2>&1 || true
-  wineserver -w
-fi
-wineserver -f -p5 >/dev/null 2>&1 &
-SERVER_PID=$!
+# One wine server for the whole pass.
+wine_server_start
 
 # ---- 1. Unit tests ------------------------------------------------------------------
 EXCLUDED=FIBQueryDb.*:EmbeddedSessionTest.*:ClientLibrary.RealLibraryBindsEverythingItExports
