@@ -23,6 +23,9 @@
 # default 2) in DIR, records its pid in DIR/.nginx/dorvana.pid.started and stops
 # it (and its children) with nginx. MODE=cgi (default): fcgiwrap, one process
 # per request.
+#
+# ALLOW="192.168.10.0/24 10.0.5.7": the client networks let in (see weblib.sh;
+# default loopback only); anyone else gets 403 and the program never runs.
 set -euo pipefail
 
 # shellcheck source=weblib.sh
@@ -44,6 +47,9 @@ usage() {
 
 start() {
   local dir port conf nginx fcgiwrap pid user= state out
+  # The client networks let in; a malformed list stops here.
+  local allowed
+  allowed=$(web_allow) || exit 2
   dir=$(mkdir -p "$1" && cd "$1" && pwd)
   port=$2
   nginx=$(web_find nginx nginx)
@@ -64,6 +70,10 @@ start() {
     fcgi_port=$(python3 -c 'import socket; s = socket.socket(); s.bind(("127.0.0.1", 0)); print(s.getsockname()[1])')
     upstream=127.0.0.1:$fcgi_port
   fi
+  # The client networks let in: an allow line each, then deny all.
+  local net allow=
+  for net in $allowed; do allow="$allow
+      allow $net;"; done
   cat >"$conf" <<CONF
 $user
 daemon off;
@@ -86,6 +96,9 @@ http {
     root $state/htdocs;
     # Only the program's own path, matched whole, runs the program.
     location ~ ^/dorvana(/|\$) {
+      # The terminals' networks (ALLOW): anyone else gets 403, and the
+      # program never hears of the request.$allow
+      deny all;
       # SCRIPT_NAME is /dorvana and PATH_INFO the rest (/soap/ISoapTest): the
       # WSDL's address is built from them.
       fastcgi_split_path_info ^(/dorvana)(.*)\$;
