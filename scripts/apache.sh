@@ -92,12 +92,6 @@ AliasMatch \"^/dorvana(/.*)?\$\" \"$dir/dorvana\$1\"
     # The terminals' networks (ALLOW): anyone else gets 403, and the program
     # never hears of the request.
     Require ip $allowed
-    # Over the body limit mod_fcgid would run the program with an empty body
-    # (Apache drops the body and signals 413 only in a way mod_fcgid passes
-    # over): refuse a declared length over it here.
-    <If \"%{HTTP:Content-Length} -gt 16777216\">
-      Redirect 413
-    </If>
   </Files>
 </Directory>"
       ;;
@@ -119,6 +113,13 @@ LoadModule alias_module $MODULES/mod_alias.so
 # Request bodies up to 16 MiB; a request's process may wait long for the
 # database (an order posted twice at once waits for the first).
 LimitRequestBody 16777216
+# A declared length over it is refused before any handler runs: mod_fcgid
+# would otherwise run the program with an empty body (Apache drops the body
+# and signals 413 only in a way mod_fcgid passes over), and mod_cgid starts
+# the program before it answers 413.
+<If "%{HTTP:Content-Length} -gt 16777216">
+  Redirect 413
+</If>
 Timeout 300
 DocumentRoot "$state/htdocs"
 <Directory />
