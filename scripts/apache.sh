@@ -117,7 +117,7 @@ LimitRequestBody 16777216
 # would otherwise run the program with an empty body (Apache drops the body
 # and signals 413 only in a way mod_fcgid passes over), and mod_cgid starts
 # the program before it answers 413.
-<If "%{HTTP:Content-Length} -gt 16777216">
+<If "req_novary('Content-Length') -gt 16777216">
   Redirect 413
 </If>
 Timeout 300
