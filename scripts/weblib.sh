@@ -115,23 +115,27 @@ web_allow() {
   fi
   for entry in "$@"; do
     if ! web_allow_entry "$entry"; then
-      echo "ALLOW: '$entry' is not an IPv4 or IPv6 address or network (ADDRESS or ADDRESS/PREFIX, the bits after the prefix zero, as in 192.168.10.0/24 or fd00:10::/64)" >&2
+      echo "ALLOW: '$entry' is not an IPv4 or IPv6 address or network (ADDRESS or ADDRESS/PREFIX, the prefix 1 or more and the bits after it zero, as in 192.168.10.0/24 or fd00:10::/64; an IPv4 address in its dotted form only)" >&2
       return 1
     fi
   done
   printf '%s\n' "$@"
 }
 
-# web_allow_entry ENTRY: whether ENTRY is an address or a network whose bits
-# past the prefix are zero (192.168.10.5/24 is a mistake for 192.168.10.0/24).
+# web_allow_entry ENTRY: whether ENTRY is an address or a network (prefix 1 or
+# more) whose bits past the prefix are zero (192.168.10.5/24 is a mistake for
+# 192.168.10.0/24).
 web_allow_entry() {
   local address=${1%/*} prefix= groups bits width i start g mask
   if [[ $1 == */* ]]; then
     prefix=${1##*/}
-    [[ $prefix =~ ^(0|[1-9][0-9]{0,2})$ ]] || return 1
+    # At least 1: Apache takes no /0 (and letting everyone in is no list).
+    [[ $prefix =~ ^[1-9][0-9]{0,2}$ ]] || return 1
   fi
   if [[ $address == *:* ]]; then
     groups=$(web_ipv6_groups "$address") || return 1
+    # An IPv4 client is named by its IPv4 address (Apache takes no other form).
+    [[ $groups != "0 0 0 0 0 65535 "* ]] || return 1
     width=128
   else
     bits=$(web_ipv4_number "$address") || return 1
@@ -165,16 +169,11 @@ web_ipv4_number() {
 }
 
 # web_ipv6_groups TEXT: the address's eight 16-bit groups as numbers; fails
-# unless it is a textual IPv6 address (one "::" at most, a dotted IPv4 tail
-# allowed, no zone).
+# unless it is a textual IPv6 address in hexadecimal groups (one "::" at most;
+# no zone, and no dotted IPv4 tail).
 web_ipv6_groups() {
-  local text=$1 tail4 number head rest count=0 g out=() hex='[0-9A-Fa-f]{1,4}'
-  [[ $text =~ ^[0-9A-Fa-f:.]+$ ]] || return 1
-  if [[ $text == *.* ]]; then
-    tail4=${text##*:}
-    number=$(web_ipv4_number "$tail4") || return 1
-    text="${text%:*}:$(printf '%x:%x' $((number >> 16)) $((number & 65535)))"
-  fi
+  local text=$1 head rest count=0 g out=() hex='[0-9A-Fa-f]{1,4}'
+  [[ $text =~ ^[0-9A-Fa-f:]+$ ]] || return 1
   case $text in *::*::* | *:::*) return 1 ;; esac
   if [[ $text == *::* ]]; then
     head=${text%%::*}

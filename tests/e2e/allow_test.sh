@@ -48,7 +48,7 @@ for WEB in lighttpd apache nginx; do
 done
 
 # A malformed entry stops the script before any server starts.
-for bad in 192.168.10.5/24 10.0.0.256 fe80::1%eth0 1::2::3 "*"; do
+for bad in 192.168.10.5/24 10.0.0.256 0.0.0.0/0 fe80::1%eth0 1::2::3 ::ffff:10.0.5.7 "*"; do
   ALLOW="127.0.0.1 $bad" "$E2E_ROOT/scripts/lighttpd.sh" start "$E2E_DIR/bad" 1 2>"$E2E_OUT/err"
   check "ALLOW with $bad: exit code" "$? $(grep -c -F "'$bad'" "$E2E_OUT/err")" "2 1"
 done
