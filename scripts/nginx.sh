@@ -18,14 +18,14 @@
 # process with DIR as its working directory; started as root, nginx's workers
 # and fcgiwrap run as www-data.
 #
+# ALLOW="192.168.10.0/24 10.0.5.7": the client networks let in (see weblib.sh;
+# default loopback only); anyone else gets 403 and the program never runs.
+#
 # MODE=fastcgi: no fcgiwrap; the script starts the program itself as a FastCGI
 # server (dorvana --fastcgi 127.0.0.1:FREE-PORT --processes $FCGI_PROCESSES,
 # default 2) in DIR, records its pid in DIR/.nginx/dorvana.pid.started and stops
 # it (and its children) with nginx. MODE=cgi (default): fcgiwrap, one process
 # per request.
-#
-# ALLOW="192.168.10.0/24 10.0.5.7": the client networks let in (see weblib.sh;
-# default loopback only); anyone else gets 403 and the program never runs.
 set -euo pipefail
 
 # shellcheck source=weblib.sh
@@ -50,6 +50,10 @@ start() {
   # The client networks let in; a malformed list stops here.
   local allowed
   allowed=$(web_allow) || exit 2
+  # An allow line each, then deny all.
+  local net allow=
+  for net in $allowed; do allow="$allow
+      allow $net;"; done
   dir=$(mkdir -p "$1" && cd "$1" && pwd)
   port=$2
   nginx=$(web_find nginx nginx)
@@ -70,10 +74,6 @@ start() {
     fcgi_port=$(python3 -c 'import socket; s = socket.socket(); s.bind(("127.0.0.1", 0)); print(s.getsockname()[1])')
     upstream=127.0.0.1:$fcgi_port
   fi
-  # The client networks let in: an allow line each, then deny all.
-  local net allow=
-  for net in $allowed; do allow="$allow
-      allow $net;"; done
   cat >"$conf" <<CONF
 $user
 daemon off;
