@@ -18,6 +18,9 @@
 # process with DIR as its working directory; started as root, nginx's workers
 # and fcgiwrap run as www-data.
 #
+# ALLOW="192.168.10.0/24 10.0.5.7": the client networks let in (see weblib.sh;
+# default loopback only); anyone else gets 403 and the program never runs.
+#
 # MODE=fastcgi: no fcgiwrap; the script starts the program itself as a FastCGI
 # server (dorvana --fastcgi 127.0.0.1:FREE-PORT --processes $FCGI_PROCESSES,
 # default 2) in DIR, records its pid in DIR/.nginx/dorvana.pid.started and stops
@@ -44,6 +47,13 @@ usage() {
 
 start() {
   local dir port conf nginx fcgiwrap pid user= state out
+  # The client networks let in; a malformed list stops here.
+  local allowed
+  allowed=$(web_allow) || exit 2
+  # An allow line each, then deny all.
+  local net allow=
+  for net in $allowed; do allow="$allow
+      allow $net;"; done
   dir=$(mkdir -p "$1" && cd "$1" && pwd)
   port=$2
   nginx=$(web_find nginx nginx)
@@ -86,6 +96,9 @@ http {
     root $state/htdocs;
     # Only the program's own path, matched whole, runs the program.
     location ~ ^/dorvana(/|\$) {
+      # The terminals' networks (ALLOW): anyone else gets 403, and the
+      # program never hears of the request.$allow
+      deny all;
       # SCRIPT_NAME is /dorvana and PATH_INFO the rest (/soap/ISoapTest): the
       # WSDL's address is built from them.
       fastcgi_split_path_info ^(/dorvana)(.*)\$;
