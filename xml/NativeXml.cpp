@@ -1,5 +1,6 @@
 #include "xml/NativeXml.h"
 
+#include <algorithm>
 #include <cstring>
 #include <stdexcept>
 
@@ -111,7 +112,8 @@ class TXmlReader {
   void SetFixedName(uint32_t node, TNativeXml::TFixedName name) {
     Node(node).FName = FDocument->FFixedNames[name];
   }
-  void SetName(uint32_t node, std::string_view name);
+  // A name in the store, or last when that holds the same name.
+  uint32_t StoreName(std::string_view name, uint32_t& last);
   void SetValue(uint32_t node, std::string_view value) {
     Node(node).FValue = FDocument->StoreText(value);
   }
@@ -137,8 +139,10 @@ class TXmlReader {
   TNativeXml* FDocument;
   std::string_view FText;
   size_t FPos = 0;
-  // The store's text of the last element name: repeated names are stored once.
+  // The store's texts of the last element name and the last attribute name:
+  // repeated names are stored once.
   uint32_t FLastName = 0;
+  uint32_t FLastAttributeName = 0;
 };
 
 bool TXmlReader::ReadUpTo(std::string_view marker, bool quotesCount, std::string_view& result) {
@@ -166,11 +170,17 @@ uint32_t TXmlReader::NewNode(TXmlNodeKind kind) {
   const uint32_t number = d.FNextNode;
   const size_t chunk = number / TNativeXml::kChunkSlots;
   if (chunk == d.FChunks.size()) {
-    if (chunk >= UINT32_MAX / TNativeXml::kChunkSlots) throw EFilerError("Too many nodes in xml");
-    // Left unwritten: only the nodes made touch the chunk's pages.
-    d.FChunks.push_back(std::make_unique_for_overwrite<TNativeXml::TNodeChunk>());
-    d.FChunks.back()->Document = FDocument;
-    d.FChunks.back()->Number = static_cast<uint32_t>(chunk);
+    const size_t count = std::clamp<size_t>(chunk, 1, 32);
+    if (chunk + count > UINT32_MAX / TNativeXml::kChunkSlots)
+      throw EFilerError("Too many nodes in xml");
+    // Left unwritten: only the nodes made touch the chunks' pages.
+    d.FSlabs.push_back(std::make_unique_for_overwrite<TNativeXml::TNodeChunk[]>(count));
+    for (size_t i = 0; i < count; ++i) {
+      TNativeXml::TNodeChunk& c = d.FSlabs.back()[i];
+      c.Document = FDocument;
+      c.Number = static_cast<uint32_t>(chunk + i);
+      d.FChunks.push_back(&c);
+    }
   }
   d.FNextNode = TNativeXml::After(number);
   TXmlNode& node = Node(number);
@@ -181,15 +191,10 @@ uint32_t TXmlReader::NewNode(TXmlNodeKind kind) {
   return number;
 }
 
-void TXmlReader::SetName(uint32_t node, std::string_view name) {
-  if (name.empty()) {
-    Node(node).FName = 0;
-  } else if (FLastName != 0 && FDocument->StoredText(FLastName) == name) {
-    Node(node).FName = FLastName;
-  } else {
-    FLastName = FDocument->StoreText(name);
-    Node(node).FName = FLastName;
-  }
+uint32_t TXmlReader::StoreName(std::string_view name, uint32_t& last) {
+  if (name.empty()) return 0;
+  if (last == 0 || FDocument->StoredText(last) != name) last = FDocument->StoreText(name);
+  return last;
 }
 
 bool TXmlReader::DropIfEmpty(uint32_t number) {
@@ -266,7 +271,7 @@ bool TXmlReader::ReadTag(uint32_t node) {
   switch (kind) {
     case nkElement:
       if (words.empty()) throw EFilerError("Missing element name");
-      SetName(node, words[0]);
+      Node(node).FName = StoreName(words[0], FLastName);
       first = 1;
       break;
     case nkDeclaration:
@@ -285,12 +290,13 @@ bool TXmlReader::ReadTag(uint32_t node) {
     for (size_t i = first; i < words.size(); ++i) {
       const std::string_view w = words[i];
       const size_t eq = w.find('=');
-      const uint32_t name = FDocument->StoreText(w.substr(0, eq));
+      const uint32_t name = StoreName(w.substr(0, eq), FLastAttributeName);
       const uint32_t value =
           eq == std::string_view::npos ? 0 : FDocument->StoreText(w.substr(eq + 1));
       FDocument->FAttributes.push_back({name, value});
     }
-    extra.AttributeCount = static_cast<uint32_t>(words.size() - first);
+    if (words.size() - first >= (1u << 30)) throw EFilerError("Document too large");
+    extra.AttributeCount = static_cast<uint32_t>(words.size() - first) & 0x3FFFFFFF;
   }
   return hasContent;
 }
@@ -363,7 +369,13 @@ bool TXmlReader::Flush(uint32_t node, std::string_view collected, bool& valueFro
     return true;
   }
   const uint32_t child = NewNode(nkCharData);
-  SetValue(child, collected);
+  if (collected.size() <= sizeof(uint32_t)) {
+    // A short run is kept in the node itself.
+    std::memcpy(&Node(child).FValue, collected.data(), collected.size());
+    Node(child).FName = static_cast<uint32_t>(collected.size());
+  } else {
+    SetValue(child, collected);
+  }
   AddChild(node, last, child);
   return true;
 }

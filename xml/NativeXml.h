@@ -107,8 +107,10 @@ class TXmlNode {
   uint32_t Number() const;
 
   // No initial values: a chunk of nodes is not written before it is used.
-  uint32_t FName;          // a text of the document's store; 0 is the empty text
-  uint32_t FValue;         // the same
+  uint32_t FName;          // a text of the document's store; 0 is the empty text. For
+                           // character data, which has no name: 1 to 4 when FValue
+                           // holds the text itself, that many bytes
+  uint32_t FValue;         // a text of the store
   uint32_t FNext;          // the next sibling's number; 0 for none
   uint32_t FKindAndExtra;  // the kind in the top 4 bits; for an element, the number
                            // of its record of children and attributes, or kNoExtra;
@@ -145,9 +147,9 @@ class TNativeXml {
   struct TExtra {
     uint32_t ChildCount = 0;
     uint32_t AttributeStart = 0;
-    uint32_t AttributeCount = 0;
-    bool TrimText = false;       // the character data loses trailing line breaks and spaces
-    bool ValueFromText = false;  // RawValue is the first character data, trimmed alike
+    uint32_t AttributeCount : 30 = 0;
+    uint32_t TrimText : 1 = 0;       // the character data loses trailing line breaks and spaces
+    uint32_t ValueFromText : 1 = 0;  // RawValue is the first character data, trimmed alike
   };
   struct TAttributeRef {
     uint32_t Name;
@@ -190,7 +192,10 @@ class TNativeXml {
   // The node's record; null when it has none.
   const TExtra* FindExtra(const TXmlNode& node) const;
 
-  std::vector<std::unique_ptr<TNodeChunk>> FChunks;
+  // Chunks come in slabs of 1 to 32 that double as the document grows: an
+  // aligned block costs the allocator some room on either side, paid per slab.
+  std::vector<std::unique_ptr<TNodeChunk[]>> FSlabs;
+  std::vector<TNodeChunk*> FChunks;
   uint32_t FNextNode = 1;  // the number the next node gets
   std::vector<std::unique_ptr<char[]>> FBlocks;
   uint32_t FBlock = 0;    // the block that takes small texts

@@ -35,12 +35,19 @@ uint32_t TXmlNode::Number() const {
          slot;
 }
 
-std::string_view TXmlNode::Name() const { return Document()->StoredText(FName); }
+std::string_view TXmlNode::Name() const {
+  return NodeKind() == nkCharData ? std::string_view() : Document()->StoredText(FName);
+}
 
 std::string_view TXmlNode::RawValue() const {
   const TNativeXml* document = Document();
+  if (NodeKind() == nkCharData) {
+    const std::string_view value =
+        FName ? std::string_view(reinterpret_cast<const char*>(&FValue), FName)
+              : document->StoredText(FValue);
+    return Extra() == kTrimmed ? TrimLayout(value) : value;
+  }
   const std::string_view value = document->StoredText(FValue);
-  if (NodeKind() == nkCharData) return Extra() == kTrimmed ? TrimLayout(value) : value;
   const TNativeXml::TExtra* extra = document->FindExtra(*this);
   return extra && extra->TrimText && extra->ValueFromText ? TrimLayout(value) : value;
 }
@@ -163,6 +170,7 @@ void TNativeXml::Clear() {
   static_assert(sizeof(TNodeChunk) == kChunkBytes);
   static_assert(offsetof(TNodeChunk, Nodes) == sizeof(TXmlNode));
   FChunks.clear();
+  FSlabs.clear();
   FNextNode = 1;
   FExtras.clear();
   FAttributes.clear();

@@ -6,10 +6,11 @@
 #
 #   bench/memory/run.sh [PROGRAM]     default build/dorvana
 #
-# Memory: bodies of 1 MiB and 16 MiB in seven shapes (many "&", many empty
-# elements in an order, many lines, many SOAP array items, empty elements between
-# text runs, processing instructions between text runs, empty elements in a SOAP
-# body; SHAPES="a b" picks some). CPU: hostile bodies of about 1 MiB (CPU=0 skips
+# Memory: bodies of 1 MiB and 16 MiB in ten shapes (many "&", many empty elements
+# in an order, many lines, many SOAP array items, empty elements, processing
+# instructions, "<!>" markup and empty elements with an attribute, each between
+# text runs, empty elements and elements with two attributes in a SOAP body;
+# SHAPES="a b" picks some). CPU: hostile bodies of about 1 MiB (CPU=0 skips
 # them). Prints Markdown tables; starts nothing that outlives it.
 set -euo pipefail
 
@@ -50,6 +51,12 @@ elif shape == 'empty-text':
     body = repeat('<a/>x', '<order>', '</order>')
 elif shape == 'instructions':
     body = repeat('<?a?>x', '<order>', '</order>')
+elif shape == 'markup-text':
+    body = repeat('<!>x', '<order>', '</order>')
+elif shape == 'attribute-text':
+    body = repeat('<a b/>x', '<order>', '</order>')
+elif shape == 'soap-attributes-many':
+    body = repeat('<a b="" c=""/>', env_head, env_tail)
 elif shape == 'soap-empty':
     body = repeat('<a/>', env_head, env_tail)
 elif shape == 'soap-attributes':
@@ -129,7 +136,7 @@ echo
 echo "| Shape | Body bytes | Peak RSS MiB | RSS / body | Archive bytes | CPU s | Status |"
 echo "|---|---|---|---|---|---|---|"
 base=$(measure lines 16 | cut -d' ' -f1)
-for shape in ${SHAPES:-amp elements lines soap-items empty-text instructions soap-empty}; do
+for shape in ${SHAPES:-amp elements lines soap-items empty-text instructions soap-empty markup-text attribute-text soap-attributes-many}; do
   for bytes in $MiB $((16 * MiB)); do
     read -r rss cpu size archive status < <(measure "$shape" "$bytes")
     awk -v s="$shape" -v b="$size" -v r="$rss" -v a="$archive" -v c="$cpu" -v st="$status" -v base="$base" \
