@@ -149,12 +149,12 @@ class TEnvelopeReader {
   TSoapValue::TArray ReadArray(const TElement* n, const TSoapType& itemType,
                                const std::string& what) {
     TSoapValue::TArray items;
-    // Room for the items sent, so that the array is not copied as it grows.
+    // Room for the items sent once the first one is read, so that the array is not
+    // copied as it grows and a body of items that cannot be read costs none.
     size_t children = 0;
     for (const TElement* c = FTree.FirstChild(n); c && children <= kMaxArrayItems;
          c = FTree.Next(c))
       ++children;
-    items.reserve(std::min(children, kMaxArrayItems));
     std::string text;
     bool placed = EncodingAttribute(n, "offset", text);
     size_t next = placed ? ArrayPosition(text, what) : 0;
@@ -168,6 +168,7 @@ class TEnvelopeReader {
       if (items.size() <= next) items.resize(next + 1, EmptyValue(itemType));
       items[next] = Read(c, itemType, what + "[" + IntToStr(static_cast<int64_t>(next)) + "]");
       ++next;
+      if (sent == 0) items.reserve(std::max(items.size(), std::min(children, kMaxArrayItems)));
     }
     size_t declared = 0;
     if (placed && DeclaredLength(n, declared) && declared > items.size()) {

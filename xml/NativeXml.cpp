@@ -170,7 +170,7 @@ uint32_t TXmlReader::NewNode(TXmlNodeKind kind) {
   const uint32_t number = d.FNextNode;
   const size_t chunk = number / TNativeXml::kChunkSlots;
   if (chunk == d.FChunks.size()) {
-    const size_t count = std::clamp<size_t>(chunk, 1, 32);
+    const size_t count = std::clamp<size_t>(chunk, 1, 8);
     if (chunk + count > UINT32_MAX / TNativeXml::kChunkSlots)
       throw EFilerError("Too many nodes in xml");
     // Left unwritten: only the nodes made touch the chunks' pages.

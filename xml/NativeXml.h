@@ -192,7 +192,7 @@ class TNativeXml {
   // The node's record; null when it has none.
   const TExtra* FindExtra(const TXmlNode& node) const;
 
-  // Chunks come in slabs of 1 to 32 that double as the document grows: an
+  // Chunks come in slabs of 1 to 8 that double as the document grows: an
   // aligned block costs the allocator some room on either side, paid per slab.
   std::vector<std::unique_ptr<TNodeChunk[]>> FSlabs;
   std::vector<TNodeChunk*> FChunks;

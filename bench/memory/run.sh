@@ -57,6 +57,10 @@ elif shape == 'attribute-text':
     body = repeat('<a b/>x', '<order>', '</order>')
 elif shape == 'soap-attributes-many':
     body = repeat('<a b="" c=""/>', env_head, env_tail)
+elif shape == 'soap-short-items':
+    body = repeat('<a>1</a>', env_head + '<NS1:echoDoubleArray xmlns:NS1="urn:SoapTestIntf-ISoapTest">'
+                  '<Value SOAP-ENC:arrayType="xsd:double[]">',
+                  '</Value></NS1:echoDoubleArray>' + env_tail)
 elif shape == 'soap-empty':
     body = repeat('<a/>', env_head, env_tail)
 elif shape == 'soap-attributes':
