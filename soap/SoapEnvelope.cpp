@@ -1,24 +1,27 @@
 #include "soap/SoapEnvelope.h"
 
-#include <libxml/parser.h>
-#include <libxml/tree.h>
-
 #include <algorithm>
 #include <charconv>
 #include <cmath>
 #include <cstring>
-#include <deque>
-#include <exception>
 #include <map>
 #include <memory>
 
 #include "runtime/Text.h"
+#include "soap/SoapEnvelopeTree.h"
 
 const char kSoapEnvelopeNS[] = "http://schemas.xmlsoap.org/soap/envelope/";
 const char kSoapEncodingNS[] = "http://schemas.xmlsoap.org/soap/encoding/";
 const char kXmlSchemaNS[] = "http://www.w3.org/2001/XMLSchema";
 
 namespace {
+
+using soap_envelope::CheckAttributeCounts;
+using soap_envelope::Same;
+using soap_envelope::Str;
+using soap_envelope::TElement;
+using soap_envelope::TEnvelopeTree;
+using soap_envelope::XmlTrim;
 
 const char kSchemaInstance2001[] = "http://www.w3.org/2001/XMLSchema-instance";
 const char kSchemaInstance2000[] = "http://www.w3.org/2000/10/XMLSchema-instance";
@@ -85,195 +88,14 @@ TSoapValue EmptyValue(const TSoapType& type) {
   return TSoapValue();
 }
 
-std::string XmlTrim(const std::string& s) {
-  const char* ws = " \t\r\n";
-  size_t b = s.find_first_not_of(ws);
-  if (b == std::string::npos) return "";
-  return s.substr(b, s.find_last_not_of(ws) - b + 1);
-}
-
-struct TDocFree {
-  void operator()(xmlDoc* d) const { xmlFreeDoc(d); }
-};
-struct TCtxtFree {
-  void operator()(xmlParserCtxt* c) const { xmlFreeParserCtxt(c); }
-};
-using TDocPtr = std::unique_ptr<xmlDoc, TDocFree>;
-
-std::string Str(const xmlChar* s) { return s ? reinterpret_cast<const char*>(s) : ""; }
-bool Same(const xmlChar* a, const char* b) {
-  return std::strcmp(a ? reinterpret_cast<const char*>(a) : "", b) == 0;
-}
-
-// One element of a request envelope, as much as the reader needs. Its names are
-// the parser's own interned texts; its text is a range of the tree's text, which
-// holds every character of the document in order, so that the range between an
-// element's start and end is the text of all its descendants.
-struct TElement {
-  const xmlChar* Name = nullptr;  // local name
-  const xmlChar* Href = nullptr;  // namespace URI; null for none
-  TElement* Children = nullptr;   // the first child element
-  TElement* Next = nullptr;       // the next sibling element
-  uint32_t TextStart = 0;
-  uint32_t TextEnd = 0;
-  uint32_t AttributeStart = 0;
-  uint32_t AttributeCount = 0;
-};
-
-struct TAttributeValue {
-  const xmlChar* Name;
-  const xmlChar* Href;
-  uint32_t ValueStart;
-  uint32_t ValueLength;
-};
-
-// The elements of a request, built by the parser's callbacks instead of the
-// parser's own tree, which costs two nodes of over 100 bytes for an item such as
-// <item>1</item>. Keeps the parser context, whose dictionary holds the names.
-class TEnvelopeTree {
- public:
-  TElement* Root() { return FElements.empty() ? nullptr : &FElements.front(); }
-
-  std::string Content(const TElement* n) const {
-    return FText.substr(n->TextStart, n->TextEnd - n->TextStart);
-  }
-
-  // The value of the attribute with that local name and namespace (null: none).
-  bool Attribute(const TElement* n, const char* href, const char* name, std::string& value) const {
-    for (uint32_t i = 0; i < n->AttributeCount; ++i) {
-      const TAttributeValue& a = FAttributes[n->AttributeStart + i];
-      if (!Same(a.Name, name)) continue;
-      if (href ? !Same(a.Href, href) : a.Href != nullptr) continue;
-      value = FAttributeText.substr(a.ValueStart, a.ValueLength);
-      return true;
-    }
-    return false;
-  }
-
-  void Parse(const std::string& text);
-
- private:
-  static TEnvelopeTree& Of(void* ctx) {
-    return *static_cast<TEnvelopeTree*>(static_cast<xmlParserCtxt*>(ctx)->_private);
-  }
-  static void StartElement(void* ctx, const xmlChar* localname, const xmlChar*, const xmlChar* uri,
-                           int, const xmlChar**, int attributeCount, int,
-                           const xmlChar** attributes);
-  static void EndElement(void* ctx, const xmlChar*, const xmlChar*, const xmlChar*);
-  static void Characters(void* ctx, const xmlChar* ch, int len);
-  static void Reference(void*, const xmlChar*) {}
-  // A failure inside a callback stops the parser and is raised once it returns.
-  static void Stop(void* ctx) {
-    Of(ctx).FFailure = std::current_exception();
-    xmlStopParser(static_cast<xmlParserCtxt*>(ctx));
-  }
-
-  std::unique_ptr<xmlParserCtxt, TCtxtFree> FContext;
-  std::deque<TElement> FElements;
-  std::deque<TAttributeValue> FAttributes;
-  std::vector<TElement*> FOpen;  // the open elements, innermost last
-  std::vector<TElement*> FLast;  // the last child of each open element
-  std::string FText;
-  std::string FAttributeText;
-  std::exception_ptr FFailure;
-};
-
-void TEnvelopeTree::StartElement(void* ctx, const xmlChar* localname, const xmlChar*,
-                                 const xmlChar* uri, int, const xmlChar**, int attributeCount, int,
-                                 const xmlChar** attributes) try {
-  TEnvelopeTree& t = Of(ctx);
-  if (t.FFailure) return;
-  if (t.FText.size() > UINT32_MAX / 2 || t.FAttributeText.size() > UINT32_MAX / 2)
-    throw EOutOfMemory("Out of memory");
-  TElement& e = t.FElements.emplace_back();
-  e.Name = localname;
-  e.Href = uri;
-  e.TextStart = static_cast<uint32_t>(t.FText.size());
-  e.AttributeStart = static_cast<uint32_t>(t.FAttributes.size());
-  e.AttributeCount = static_cast<uint32_t>(attributeCount);
-  for (int i = 0; i < attributeCount; ++i) {
-    const xmlChar** a = attributes + 5 * i;  // local name, prefix, URI, value, value end
-    const auto* begin = reinterpret_cast<const char*>(a[3]);
-    const auto* end = reinterpret_cast<const char*>(a[4]);
-    const auto start = static_cast<uint32_t>(t.FAttributeText.size());
-    // Without entity replacement the parser hands over a "&" as "&#38;".
-    for (const char* p = begin; p < end; ++p) {
-      if (*p == '&' && end - p >= 5 && std::memcmp(p, "&#38;", 5) == 0) {
-        t.FAttributeText += '&';
-        p += 4;
-      } else {
-        t.FAttributeText += *p;
-      }
-    }
-    t.FAttributes.push_back(
-        {a[0], a[2], start, static_cast<uint32_t>(t.FAttributeText.size() - start)});
-  }
-  if (!t.FOpen.empty()) {
-    TElement*& last = t.FLast.back();
-    (last ? last->Next : t.FOpen.back()->Children) = &e;
-    last = &e;
-  }
-  t.FOpen.push_back(&e);
-  t.FLast.push_back(nullptr);
-} catch (...) {
-  Stop(ctx);
-}
-
-void TEnvelopeTree::EndElement(void* ctx, const xmlChar*, const xmlChar*, const xmlChar*) {
-  TEnvelopeTree& t = Of(ctx);
-  if (t.FOpen.empty()) return;
-  t.FOpen.back()->TextEnd = static_cast<uint32_t>(t.FText.size());
-  t.FOpen.pop_back();
-  t.FLast.pop_back();
-}
-
-void TEnvelopeTree::Characters(void* ctx, const xmlChar* ch, int len) try {
-  TEnvelopeTree& t = Of(ctx);
-  if (!t.FOpen.empty() && !t.FFailure) t.FText.append(reinterpret_cast<const char*>(ch), len);
-} catch (...) {
-  Stop(ctx);
-}
-
-void TEnvelopeTree::Parse(const std::string& text) {
-  static const bool initialised = (xmlInitParser(), true);
-  (void)initialised;
-  FContext.reset(xmlNewParserCtxt());
-  if (!FContext) throw EOutOfMemory("Out of memory");
-  // The document itself and a document type declaration are still built by the
-  // parser's own callbacks; elements and text come here.
-  xmlSAXHandler* sax = FContext->sax;
-  sax->startElementNs = StartElement;
-  sax->endElementNs = EndElement;
-  sax->characters = Characters;
-  sax->ignorableWhitespace = Characters;
-  sax->cdataBlock = Characters;
-  sax->reference = Reference;
-  sax->comment = nullptr;
-  sax->processingInstruction = nullptr;
-  FContext->_private = this;
-  TDocPtr doc(xmlCtxtReadMemory(FContext.get(), text.data(), static_cast<int>(text.size()), nullptr,
-                                nullptr,
-                                XML_PARSE_NONET | XML_PARSE_NOERROR | XML_PARSE_NOWARNING));
-  if (FFailure) std::rethrow_exception(FFailure);
-  if (!doc) {
-    const xmlError* err = xmlCtxtGetLastError(FContext.get());
-    std::string msg = err && err->message ? XmlTrim(err->message) : "unreadable";
-    throw ESoapReadError("Invalid SOAP envelope: " + msg +
-                         (err ? " (line " + IntToStr(err->line) + ")" : ""));
-  }
-  // A SOAP message carries no document type declaration; refusing one also keeps
-  // entity expansion out of reach.
-  if (doc->intSubset || doc->extSubset)
-    throw ESoapReadError("Invalid SOAP envelope: a document type declaration is not allowed");
-}
-
-bool Is(const TElement* n, const char* ns, const char* local) {
-  return n && Same(n->Name, local) && Same(n->Href, ns);
+bool Is(const TEnvelopeTree& tree, const TElement* n, const char* ns, const char* local) {
+  return n && Same(n->Name, local) && Same(tree.Href(n), ns);
 }
 
 class TEnvelopeReader {
  public:
-  TEnvelopeReader(const TEnvelopeTree& tree, TElement* body, const TSOAPConvertOptions& options)
+  TEnvelopeReader(const TEnvelopeTree& tree, const TElement* body,
+                  const TSOAPConvertOptions& options)
       : FTree(tree), FBody(body) {
     FInstanceNS.push_back(kSchemaInstance2001);
     if (options.count(soTryAllSchema)) {
@@ -283,7 +105,7 @@ class TEnvelopeReader {
     Index(body);
   }
 
-  TSoapValue Read(TElement* n, const TSoapType& type, const std::string& what) {
+  TSoapValue Read(const TElement* n, const TSoapType& type, const std::string& what) {
     n = Resolve(n);
     if (IsNil(n)) {
       switch (type.Kind) {
@@ -313,7 +135,8 @@ class TEnvelopeReader {
       case TSoapTypeKind::tkClass: {
         std::shared_ptr<TRemotable> object = type.Create();
         for (const auto& p : type.Properties)
-          if (TElement* c = Child(n, p.Name)) p.Set(*object, Read(c, *p.Type, what + "." + p.Name));
+          if (const TElement* c = Child(n, p.Name))
+            p.Set(*object, Read(c, *p.Type, what + "." + p.Name));
         return TSoapValue::Object(std::move(object));
       }
     }
@@ -323,17 +146,20 @@ class TEnvelopeReader {
   // The items in order. A partly sent array starts at its SOAP-ENC:offset, an item
   // with a SOAP-ENC:position goes there; when either is used the array has its
   // declared length, and items not sent keep their empty value.
-  TSoapValue::TArray ReadArray(TElement* n, const TSoapType& itemType, const std::string& what) {
+  TSoapValue::TArray ReadArray(const TElement* n, const TSoapType& itemType,
+                               const std::string& what) {
     TSoapValue::TArray items;
-    // Room for the items sent, so that the array is not copied as it grows.
+    // Room for the items sent once the first one is read, so that the array is not
+    // copied as it grows and a body of items that cannot be read costs none.
     size_t children = 0;
-    for (TElement* c = n->Children; c && children <= kMaxArrayItems; c = c->Next) ++children;
-    items.reserve(std::min(children, kMaxArrayItems));
+    for (const TElement* c = FTree.FirstChild(n); c && children <= kMaxArrayItems;
+         c = FTree.Next(c))
+      ++children;
     std::string text;
     bool placed = EncodingAttribute(n, "offset", text);
     size_t next = placed ? ArrayPosition(text, what) : 0;
     int sent = 0;
-    for (TElement* c = n->Children; c; c = c->Next, ++sent) {
+    for (const TElement* c = FTree.FirstChild(n); c; c = FTree.Next(c), ++sent) {
       if (EncodingAttribute(c, "position", text)) {
         next = ArrayPosition(text, what + "[" + IntToStr(sent) + "]");
         placed = true;
@@ -342,6 +168,7 @@ class TEnvelopeReader {
       if (items.size() <= next) items.resize(next + 1, EmptyValue(itemType));
       items[next] = Read(c, itemType, what + "[" + IntToStr(static_cast<int64_t>(next)) + "]");
       ++next;
+      if (sent == 0) items.reserve(std::max(items.size(), std::min(children, kMaxArrayItems)));
     }
     size_t declared = 0;
     if (placed && DeclaredLength(n, declared) && declared > items.size()) {
@@ -351,22 +178,22 @@ class TEnvelopeReader {
     return items;
   }
 
-  static TElement* Child(TElement* n, const std::string& name) {
-    for (TElement* c = n->Children; c; c = c->Next)
+  const TElement* Child(const TElement* n, const std::string& name) const {
+    for (const TElement* c = FTree.FirstChild(n); c; c = FTree.Next(c))
       if (Str(c->Name) == name) return c;
     return nullptr;
   }
 
  private:
-  void Index(TElement* n) {
-    for (TElement* c = n->Children; c; c = c->Next) {
+  void Index(const TElement* n) {
+    for (const TElement* c = FTree.FirstChild(n); c; c = FTree.Next(c)) {
       std::string id;
       if (FTree.Attribute(c, nullptr, "id", id)) FIds.emplace(id, c);
       Index(c);
     }
   }
 
-  TElement* Resolve(TElement* n) {
+  const TElement* Resolve(const TElement* n) {
     std::string href;
     for (int hops = 0; FTree.Attribute(n, nullptr, "href", href); ++hops) {
       if (hops == kMaxReferenceHops) throw ESoapReadError("Circular reference '" + href + "'");
@@ -447,72 +274,10 @@ class TEnvelopeReader {
   }
 
   const TEnvelopeTree& FTree;
-  TElement* FBody;
+  const TElement* FBody;
   std::vector<const char*> FInstanceNS;
-  std::map<std::string, TElement*> FIds;
+  std::map<std::string, const TElement*> FIds;
 };
-
-// Refuses, in one pass over the text, a start tag with too many attributes and
-// too many namespace declarations in scope at once. Each "=" outside a quoted
-// value inside a start tag is one attribute; one whose name begins with "xmlns"
-// declares a namespace until the element's end tag. Comments, CDATA sections and
-// processing instructions are stepped over whole.
-void CheckAttributeCounts(const std::string& text) {
-  const size_t n = text.size();
-  std::vector<int> declared;  // per open element
-  int inScope = 0;
-  size_t i = 0;
-  while ((i = text.find('<', i)) != std::string::npos) {
-    ++i;
-    const char* close = text.compare(i, 3, "!--") == 0        ? "-->"
-                        : text.compare(i, 8, "![CDATA[") == 0 ? "]]>"
-                        : text.compare(i, 1, "?") == 0        ? "?>"
-                                                              : nullptr;
-    if (close) {
-      i = text.find(close, i);
-      if (i == std::string::npos) return;  // unterminated: the parser says so
-      continue;
-    }
-    if (i < n && text[i] == '/') {
-      if (!declared.empty()) {
-        inScope -= declared.back();
-        declared.pop_back();
-      }
-      continue;
-    }
-    if (i >= n || text[i] == '!') continue;
-    int count = 0;
-    int namespaces = 0;
-    char quote = 0;
-    for (; i < n; ++i) {
-      const char c = text[i];
-      if (quote) {
-        if (c == quote) quote = 0;
-      } else if (c == '"' || c == '\'') {
-        quote = c;
-      } else if (c == '=') {
-        if (++count > kMaxSoapAttributes)
-          throw ESoapReadError("Invalid SOAP envelope: an element carries more than " +
-                               IntToStr(kMaxSoapAttributes) + " attributes");
-        size_t end = i;
-        while (end > 0 && (text[end - 1] == ' ' || text[end - 1] == '\t' || text[end - 1] == '\r' ||
-                           text[end - 1] == '\n'))
-          --end;
-        size_t start = end;
-        while (start > 0 && !std::strchr(" \t\r\n\"'<", text[start - 1])) --start;
-        if (text.compare(start, 5, "xmlns") == 0) ++namespaces;
-      } else if (c == '>' || c == '<') {
-        break;
-      }
-    }
-    if (i < n && text[i] == '>' && text[i - 1] == '/') continue;  // no content, no scope
-    inScope += namespaces;
-    declared.push_back(namespaces);
-    if (inScope > kMaxSoapNamespaces)
-      throw ESoapReadError("Invalid SOAP envelope: more than " + IntToStr(kMaxSoapNamespaces) +
-                           " namespace declarations are in scope");
-  }
-}
 
 // ---- Writing -----------------------------------------------------------------
 
@@ -638,14 +403,14 @@ TSoapCall ReadSoapRequest(const std::string& envelope, const TSoapInterface& int
   CheckAttributeCounts(envelope);
   TEnvelopeTree tree;
   tree.Parse(envelope);
-  TElement* root = tree.Root();
-  if (!Is(root, kSoapEnvelopeNS, "Envelope"))
+  const TElement* root = tree.Root();
+  if (!Is(tree, root, kSoapEnvelopeNS, "Envelope"))
     throw ESoapReadError("Invalid SOAP envelope: the root element is not a SOAP 1.1 Envelope");
-  TElement* body = root->Children;
-  if (Is(body, kSoapEnvelopeNS, "Header")) body = body->Next;
-  if (!Is(body, kSoapEnvelopeNS, "Body"))
+  const TElement* body = tree.FirstChild(root);
+  if (Is(tree, body, kSoapEnvelopeNS, "Header")) body = tree.Next(body);
+  if (!Is(tree, body, kSoapEnvelopeNS, "Body"))
     throw ESoapReadError("Invalid SOAP envelope: no Body element");
-  TElement* call = body->Children;
+  const TElement* call = tree.FirstChild(body);
   if (!call) throw ESoapReadError("The SOAP body names no method");
 
   TSoapCall result;
@@ -654,7 +419,7 @@ TSoapCall ReadSoapRequest(const std::string& envelope, const TSoapInterface& int
     throw ESoapReadError("Method " + Str(call->Name) + " not found in interface " + intf.Name);
   TEnvelopeReader reader(tree, body, options);
   for (const auto& p : result.Method->Params) {
-    TElement* arg = TEnvelopeReader::Child(call, p.Name);
+    const TElement* arg = reader.Child(call, p.Name);
     result.Args.push_back(arg ? reader.Read(arg, *p.Type, p.Name) : EmptyValue(*p.Type));
   }
   return result;

@@ -69,3 +69,16 @@ void operator delete(void* p) noexcept { Release(p); }
 void operator delete[](void* p) noexcept { Release(p); }
 void operator delete(void* p, size_t) noexcept { Release(p); }
 void operator delete[](void* p, size_t) noexcept { Release(p); }
+
+// Aligned blocks (a type declared with a large alignas) are counted too.
+void* operator new(size_t size, std::align_val_t align) {
+  void* p = nullptr;
+  if (posix_memalign(&p, static_cast<size_t>(align), size ? size : 1) != 0) throw std::bad_alloc();
+  Counted(p);
+  return p;
+}
+void* operator new[](size_t size, std::align_val_t align) { return operator new(size, align); }
+void operator delete(void* p, std::align_val_t) noexcept { Release(p); }
+void operator delete[](void* p, std::align_val_t) noexcept { Release(p); }
+void operator delete(void* p, size_t, std::align_val_t) noexcept { Release(p); }
+void operator delete[](void* p, size_t, std::align_val_t) noexcept { Release(p); }
