@@ -305,7 +305,7 @@ std::string TCookie::HeaderValue() const {
 
 // ---- Request ---------------------------------------------------------------------
 
-TWebRequest::TWebRequest() = default;
+TWebRequest::TWebRequest() : FStartTime(platform::SteadyMilliseconds()) {}
 TWebRequest::~TWebRequest() = default;
 
 void TWebRequest::LogFailure(const std::string& message) {

@@ -156,6 +156,10 @@ class TWebRequest {
   void SetLogCommand(const std::string& command) { FLogCommand = command; }
   void SetLogGuid(const std::string& guid) { FLogGuid = guid; }
   virtual void WriteFailureLine(const std::string& command, const std::string& text);
+  // When the request began (platform::SteadyMilliseconds at construction: the
+  // process start of a CGI process, the accept of a persistent one); its
+  // deadline counts from here.
+  int64_t StartTime() const { return FStartTime; }
 
   TMethodType MethodType() const { return FMethodType; }
   // The fields of QueryString, split at "&" and decoded.
@@ -184,6 +188,7 @@ class TWebRequest {
   TMethodType FMethodType = mtAny;
   std::string FLogCommand;
   std::string FLogGuid;
+  int64_t FStartTime = 0;
   std::unique_ptr<TFieldList> FQueryFields;
   std::unique_ptr<TFieldList> FContentFields;
 };

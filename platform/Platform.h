@@ -5,6 +5,7 @@
 
 #include <cstdint>
 #include <functional>
+#include <memory>
 #include <string>
 #include <string_view>
 #include <utility>
@@ -154,5 +155,33 @@ std::string RegionalLongTimeFormat();
 // Sets the processor's floating-point control to extended precision where the
 // processor has such a setting.
 void SetExtendedFpuPrecision();
+
+// ---- Request deadline ----------------------------------------------------------
+// Milliseconds of a clock that only moves forward (not the time of day).
+int64_t SteadyMilliseconds();
+// Watches one deadline at a time for the request in flight: Arm names a moment of
+// SteadyMilliseconds and an action; the action runs once, on the watchdog's own
+// thread, when that moment passes before Disarm. The thread (the only one the
+// program starts) is started by the first Arm with every signal blocked, waits
+// without polling, and is stopped and joined when the object dies. The action
+// must be quick and safe to run beside the thread that armed it.
+class TWatchdog {
+ public:
+  TWatchdog();
+  ~TWatchdog();
+  TWatchdog(const TWatchdog&) = delete;
+  TWatchdog& operator=(const TWatchdog&) = delete;
+  // Replaces an earlier arming. Raises EOSError when the thread cannot start.
+  void Arm(int64_t deadline, std::function<void()> action);
+  // Ends the watch; once it returns the action neither runs nor will run (an
+  // action running now is waited for). True when the action ran.
+  bool Disarm();
+  // True once the action of the current arming has started.
+  bool Fired() const;
+
+ private:
+  struct TState;
+  std::unique_ptr<TState> FState;
+};
 
 }  // namespace platform
