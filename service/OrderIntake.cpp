@@ -93,15 +93,9 @@ bool OrderExistsAfterCompetingImport(TFIBDatabase& database, const std::string& 
 void service::SetSql(TFIBQuery& query, const TSqlLines& lines) {
   // A module kept between requests runs the same few texts again and again: a
   // statement that already holds these lines, prepared and without an open
-  // result, keeps its handle (and its parameters, which have the same names).
-  if (query.Prepared() && !query.Open() && query.SQL().Count() == static_cast<int>(lines.size())) {
-    bool same = true;
-    for (size_t i = 0; same && i < lines.size(); ++i)
-      same = query.SQL()[static_cast<int>(i)] == lines[i];
-    if (same) return;
-  }
-  query.SQL().Clear();
-  for (const std::string& line : lines) query.SQL().Add(line);
+  // result, keeps its handle, with every parameter unset as after a prepare, so
+  // that nothing of an earlier request's values carries over.
+  query.SQL().Assign(lines);
 }
 
 void TDorvanaWebInterface::AddOrder(TWebRequest* Request, TWebResponse* Response) {
