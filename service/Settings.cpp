@@ -109,6 +109,15 @@ std::string TDorvanaWebInterface::ApplySettingsAndConnect() {
   try {
     Database->SetConnected(true);
   } catch (...) {
+    // A connect can fail after the attach (the server's facts, the clock, the
+    // dialect): no connection whose set-up never finished is left for the next
+    // request to take as kept; it connects anew, as a fresh process would.
+    if (Database->Connected()) {
+      try {
+        Database->CloseConnection(true);
+      } catch (...) {
+      }
+    }
     RaiseIfPastDeadline();
     return ExceptionMessage(std::current_exception());
   }

@@ -153,6 +153,33 @@ TEST_F(Scripted, StewardsComeFromTheRowsFetched) {
       Calls());
 }
 
+// A connect that fails after the attach (the server's date cannot be asked)
+// leaves no connection behind: the next request of the same process attaches
+// anew and is answered as a fresh process would answer it.
+TEST_F(Scripted, AConnectFailingAfterTheAttachLeavesNoConnectionForTheNextRequest) {
+  TFakeChannel channel;
+  TCGIApplication app(channel);
+  app.RegisterModuleClass(WebModuleClass<TDorvanaWebInterface>("TDorvanaWebInterface"));
+  const auto serve = [&] {
+    channel.Output.clear();
+    channel.Env = {{"SERVER_PROTOCOL", "HTTP/1.1"},
+                   {"REQUEST_METHOD", "GET"},
+                   {"QUERY_STRING", "q=getsprstewards"}};
+    app.Run();
+    return channel.Output;
+  };
+  std::ofstream("scripted_client.txt", std::ios::binary)
+      << "log " << (FDir / "calls.log").string() << "\n";
+  const std::string failed = serve();
+  EXPECT_NE(std::string::npos, failed.find("Content-Type: text/plain")) << failed;
+  EXPECT_EQ("attach / start nowait / rollback / detach", Calls());
+  fs::remove(FDir / "calls.log");
+  Script("on RESTAURANT_WAITERS\ncolumn CODE varchar 20\ncolumn NAME varchar 60\nrow 7|\n");
+  EXPECT_EQ(std::string(kDecl) + "\r<stewards>\r<steward><pin>7</pin></steward>\r</stewards>",
+            Body(serve()));
+  EXPECT_EQ(0u, Calls().find("attach / start nowait / execute 0 / commit")) << Calls();
+}
+
 // A failing attach is answered with its message, as text.
 TEST_F(Scripted, AFailedAttachIsAnsweredAsText) {
   Script("attach 335544721\nline Unable to complete network request to host \"db\".\n");
