@@ -7,6 +7,7 @@
 #include <sys/statvfs.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstring>
 
 #include "platform/Platform.h"
@@ -49,6 +50,8 @@ std::string ReadFileNoFollow(const std::string& path, size_t maxBytes) {
   } else if (!S_ISREG(st.st_mode)) {
     failure = "not a file";
   } else {
+    // Room for the whole file at once: a copy of megabytes is not grown by doubling.
+    data.reserve(static_cast<size_t>(std::min<uint64_t>(st.st_size, maxBytes)));
     char buf[65536];
     for (;;) {
       const ssize_t n = ::read(fd, buf, sizeof buf);

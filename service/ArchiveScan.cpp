@@ -17,9 +17,17 @@ namespace service {
 
 namespace {
 
+// A field for the listing. A long one is shown from its stored bytes, entity
+// references undecoded, rather than decoded into a second copy of megabytes.
+std::string FieldOf(const TXmlNode& node) {
+  constexpr size_t kDecodedUpTo = 4096;
+  const std::string_view raw = node.RawValue();
+  return raw.size() <= kDecodedUpTo ? ListingField(node.TextValue()) : ListingField(raw);
+}
+
 std::string ChildField(const TXmlNode& parent, const char* name) {
   const TXmlNode* node = parent.FindChild(name);
-  return node ? ListingField(node->TextValue()) : std::string();
+  return node ? FieldOf(*node) : std::string();
 }
 
 // The first child of that name; a missing one fails as the import fails on it.
@@ -29,21 +37,74 @@ const TXmlNode& Child(const TXmlNode& parent, const char* name) {
   return *node;
 }
 
+// An integer as the import reads it (IntegerValue: StrToInt of the stored value),
+// failing with the import's message already cut for a listing, so that a value
+// of megabytes is never copied into a message whole.
+void ReadInteger(const TXmlNode& node) {
+  const std::string_view raw = node.RawValue();
+  int32_t value = 0;
+  if (TryStrToInt(raw, value)) return;
+  const std::string_view tail = "' is not a valid integer value";
+  const size_t whole = raw.size() + tail.size() + 1;
+  const std::string head = "'" + std::string(raw.substr(0, kListingFieldWidth)) + std::string(tail);
+  std::string message = ListingField(std::string_view(head).substr(0, kListingFieldWidth));
+  if (whole > kListingFieldWidth)
+    message += "...[" + IntToStr(static_cast<int64_t>(whole)) + " bytes]";
+  throw Exception(message);
+}
+
 // Every value the import reads from the order, read the same way and in the same
 // order, so that the first failure is the one the import would meet (only the
-// database's own rules are left for it).
+// database's own rules are left for it). Messages come out ready for a listing.
 void ReadAsTheImport(const TXmlNode& root) {
-  Child(root, "DEVICEID").TextValue();
-  Child(root, "PIN").TextValue();
-  Child(root, "TABLE").IntegerValue();
+  Child(root, "DEVICEID");
+  Child(root, "PIN");
+  ReadInteger(Child(root, "TABLE"));
   const TXmlNode& foods = Child(root, "FOODS");
   for (int i = 0; i < foods.ChildCount(); ++i) {
     const TXmlNode& row = *foods.ChildAt(i);
-    row.IntegerValue();
-    Child(row, "count").IntegerValue();
-    Child(row, "weight").IntegerValue();
+    ReadInteger(row);
+    ReadInteger(Child(row, "count"));
+    ReadInteger(Child(row, "weight"));
     Child(row, "isModificator").BooleanValue();
   }
+}
+
+// The error column is wider than a field: its text is the program's own words,
+// with at most a cut field in them.
+constexpr size_t kErrorWidth = 256;
+
+// The facts of a parsed copy.
+TOrderFacts FactsOf(const TNativeXml& document) {
+  TOrderFacts facts;
+  const TXmlNode* root = document.FirstElement();
+  const TXmlNode* guid = root ? root->FindChild("GUID") : nullptr;
+  if (!guid) {
+    facts.Error = kNoGuidMessage;
+    return facts;
+  }
+  facts.Guid = guid->TextValue();
+  facts.HasGuid = !IsBlankGuid(facts.Guid);
+  facts.DeviceId = ChildField(*root, "DEVICEID");
+  facts.Pin = ChildField(*root, "PIN");
+  facts.Table = ChildField(*root, "TABLE");
+  if (const TXmlNode* foods = root->FindChild("FOODS")) facts.Rows = foods->ChildCount();
+  if (!facts.HasGuid) {
+    facts.Error = kEmptyGuidMessage;
+    return facts;
+  }
+  try {
+    ReadAsTheImport(*root);
+  } catch (const std::exception&) {
+    facts.Error = ListingField(ExceptionMessage(std::current_exception()), kErrorWidth);
+  }
+  return facts;
+}
+
+TOrderFacts ReaderFailure() {
+  TOrderFacts facts;
+  facts.Error = ListingField(ExceptionMessage(std::current_exception()), kErrorWidth);
+  return facts;
 }
 
 // The copies of one folder, links and other folders left out.
@@ -64,36 +125,13 @@ bool SortByPath(const TArchivedCopy& a, const TArchivedCopy& b) { return a.Path 
 }  // namespace
 
 TOrderFacts ReadOrderFacts(std::string_view text) {
-  TOrderFacts facts;
   TNativeXml document;
   try {
     document.LoadFromText(text);
   } catch (const std::exception&) {
-    facts.Error = ListingField(ExceptionMessage(std::current_exception()));
-    return facts;
+    return ReaderFailure();
   }
-  const TXmlNode* root = document.FirstElement();
-  const TXmlNode* guid = root ? root->FindChild("GUID") : nullptr;
-  if (!guid) {
-    facts.Error = kNoGuidMessage;
-    return facts;
-  }
-  facts.Guid = guid->TextValue();
-  facts.HasGuid = !IsBlankGuid(facts.Guid);
-  facts.DeviceId = ChildField(*root, "DEVICEID");
-  facts.Pin = ChildField(*root, "PIN");
-  facts.Table = ChildField(*root, "TABLE");
-  if (const TXmlNode* foods = root->FindChild("FOODS")) facts.Rows = foods->ChildCount();
-  if (!facts.HasGuid) {
-    facts.Error = kEmptyGuidMessage;
-    return facts;
-  }
-  try {
-    ReadAsTheImport(*root);
-  } catch (const std::exception&) {
-    facts.Error = ListingField(ExceptionMessage(std::current_exception()));
-  }
-  return facts;
+  return FactsOf(document);
 }
 
 std::vector<TArchivedCopy> ListArchive(std::optional<int64_t> since, bool datedFolders) {
@@ -125,15 +163,15 @@ std::vector<TArchivedCopy> ListRefusedCopies() {
 }
 
 TOrderFacts ReadCopy(const TArchivedCopy& copy) {
-  std::string text;
+  TNativeXml document;
   try {
-    text = platform::ReadFileNoFollow(copy.Path, kLargestCopy);
-  } catch (const EOSError& e) {
-    TOrderFacts facts;
-    facts.Error = ListingField(e.Message());
-    return facts;
+    std::string text = platform::ReadFileNoFollow(copy.Path, kLargestCopy);
+    document.LoadFromText(text);
+    // The document holds what it needs: the text goes before the facts are read.
+  } catch (const std::exception&) {
+    return ReaderFailure();
   }
-  return ReadOrderFacts(text);
+  return FactsOf(document);
 }
 
 std::string DateFolderName(int64_t unixSeconds) { return FormatUtcTime(unixSeconds).substr(0, 10); }

@@ -237,7 +237,7 @@ TCopyState TCopyClassifier::StateOf(TOrderFacts& facts) {
     }
     // The database will not even look this GUID up (one longer than its column,
     // say): the import's own check fails the same way.
-    if (facts.Error.empty()) facts.Error = ListingField(e.Message());
+    if (facts.Error.empty()) facts.Error = ListingField(e.Message(), 256);
     return TCopyState::Missing;
   }
   return facts.Error.empty() ? TCopyState::Missing : TCopyState::Refused;

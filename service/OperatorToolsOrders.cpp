@@ -75,8 +75,7 @@ int RunOrders(TDorvanaWebInterface& module, const std::vector<std::string>& args
                 if (state == TCopyState::Missing) missingOrders.insert(GuidKey(f.Guid));
                 out.Out(std::string(StateName(state)) + "\t" + EscapeControls(copy.Path) + "\t" +
                         ListingField(f.Guid) + "\t" + f.DeviceId + "\t" + f.Pin + "\t" + f.Table +
-                        "\t" + IntToStr(f.Rows) + "\t" + FormatUtcTime(copy.Time) + "\t" +
-                        f.Error);
+                        "\t" + IntToStr(f.Rows) + "\t" + FormatUtcTime(copy.Time) + "\t" + f.Error);
               });
   std::string summary =
       Format("%d copies: %d imported, %d missing (%d orders), %d refused",
@@ -100,8 +99,9 @@ int RunReplay(TDorvanaWebInterface& module, const std::vector<std::string>& args
       allMissing = true;
     } else if (args[i] == "--missing-days") {
       if (i + 1 >= args.size() || !ParseCount(args[i + 1], kMaxDays, missingDays)) {
-        out.Err(Format("dorvana --replay: expected --missing-days DAYS (0 to %d); nothing was imported",
-                       {kMaxDays}));
+        out.Err(
+            Format("dorvana --replay: expected --missing-days DAYS (0 to %d); nothing was imported",
+                   {kMaxDays}));
         return kToolUsage;
       }
       ++i;
@@ -161,7 +161,8 @@ int RunReplay(TDorvanaWebInterface& module, const std::vector<std::string>& args
         chosen.push_back({key, static_cast<size_t>(found), ListingField(guid)});
         continue;
       }
-      out.Out(ListingField(guid) + "\t-\tnot in the archive (no copy that may be imported holds it)");
+      out.Out(ListingField(guid) +
+              "\t-\tnot in the archive (no copy that may be imported holds it)");
       ++failed;
     }
   }

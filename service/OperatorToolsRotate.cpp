@@ -62,10 +62,10 @@ int CapRefusedCopies(int64_t limitMiB, const TToolOutput& out) {
     }
     total -= c.Size;
     ++deleted;
-    out.Err(Format("dorvana --rotate: deleted %s (%d bytes, written %s): the refused copies "
-                   "held more than %d MiB",
-                   {EscapeControls(c.Path), static_cast<int64_t>(c.Size), FormatUtcTime(c.Time),
-                    limitMiB}));
+    out.Err(Format(
+        "dorvana --rotate: deleted %s (%d bytes, written %s): the refused copies "
+        "held more than %d MiB",
+        {EscapeControls(c.Path), static_cast<int64_t>(c.Size), FormatUtcTime(c.Time), limitMiB}));
   }
   return deleted;
 }
@@ -76,16 +76,16 @@ int RunRotate(TDorvanaWebInterface& module, const std::vector<std::string>& args
               const TToolOutput& out) {
   TRotateOptions options;
   for (size_t i = 1; i < args.size(); ++i) {
-    int64_t* value = args[i] == "--older-than"       ? &options.Days
-                     : args[i] == "--missing-days"   ? &options.MissingDays
+    int64_t* value = args[i] == "--older-than"      ? &options.Days
+                     : args[i] == "--missing-days"  ? &options.MissingDays
                      : args[i] == "--refused-limit" ? &options.RefusedMiB
-                                                     : nullptr;
+                                                    : nullptr;
     const int64_t max = value == &options.RefusedMiB ? kMaxRefusedMiB : kMaxDays;
     if (!value || i + 1 >= args.size() || !ParseCount(args[i + 1], max, *value)) {
-      out.Err(Format(
-          "dorvana --rotate: expected --older-than DAYS, --missing-days DAYS (0 to %d) or "
-          "--refused-limit MIB (0 to %d), in decimal digits; got \"%s\"",
-          {kMaxDays, kMaxRefusedMiB, EscapeControls(args[i])}));
+      out.Err(
+          Format("dorvana --rotate: expected --older-than DAYS, --missing-days DAYS (0 to %d) or "
+                 "--refused-limit MIB (0 to %d), in decimal digits; got \"%s\"",
+                 {kMaxDays, kMaxRefusedMiB, EscapeControls(args[i])}));
       return kToolUsage;
     }
     ++i;
@@ -101,15 +101,14 @@ int RunRotate(TDorvanaWebInterface& module, const std::vector<std::string>& args
   uint32_t seed = ClockSeed();
   ForEachCopy(copies, classifier, out, "--rotate",
               [&](size_t, const TArchivedCopy& copy, TOrderFacts&, TCopyState state) {
-                const bool due =
-                    (state == TCopyState::Imported && copy.Time < oldBefore) ||
-                    (state == TCopyState::Refused && copy.Time < oldBefore) ||
-                    (state == TCopyState::Missing && copy.Time < missingBefore);
+                const bool due = (state == TCopyState::Imported && copy.Time < oldBefore) ||
+                                 (state == TCopyState::Refused && copy.Time < oldBefore) ||
+                                 (state == TCopyState::Missing && copy.Time < missingBefore);
                 if (!due) return;
                 const bool isRefused = state == TCopyState::Refused;
-                const std::string folder =
-                    kArchiveFolder + delimiter + (isRefused ? kRefusedFolder + delimiter : "") +
-                    DateFolderName(copy.Time);
+                const std::string folder = kArchiveFolder + delimiter +
+                                           (isRefused ? kRefusedFolder + delimiter : "") +
+                                           DateFolderName(copy.Time);
                 try {
                   PrepareFolder(folder, isRefused);
                   const std::string target = MoveToFreeName(copy.Path, folder, copy.Name, seed++);
@@ -123,9 +122,10 @@ int RunRotate(TDorvanaWebInterface& module, const std::vector<std::string>& args
                 }
               });
   const int deleted = CapRefusedCopies(options.RefusedMiB, out);
-  out.Out(Format("%d copies moved (%d refused, into %s%s%s), %d under a new name because theirs "
-                 "was taken; %d refused copies deleted over the limit",
-                 {moved, refused, kArchiveFolder, delimiter, kRefusedFolder, renamed, deleted}));
+  out.Out(
+      Format("%d copies moved (%d refused, into %s%s%s), %d under a new name because theirs "
+             "was taken; %d refused copies deleted over the limit",
+             {moved, refused, kArchiveFolder, delimiter, kRefusedFolder, renamed, deleted}));
   if (!classifier.DatabaseFailure().empty()) {
     out.Err("dorvana --rotate: copies with a GUID stay, the database could not be asked: " +
             classifier.DatabaseFailure());

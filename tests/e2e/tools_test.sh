@@ -226,4 +226,35 @@ done
 check "blank GUIDs: nothing imported" \
   "$(sql "select count(*) from Restaurant_ImportedOrders where trim(replace(guid, x'A0', '')) = '';")" 0
 
+# ---- hostile copies: 60 copies with 8 MiB fields ------------------------------------------
+# One copy's text at a time and cut fields: --orders stays small in memory and
+# in what it prints. A third of the copies each with an 8 MiB GUID, TABLE or
+# DEVICEID.
+BIG=$WORK/big
+mkdir -p "$BIG/Orders"
+cp "$SITE/dorvana.def" "$BIG/"
+python3 - "$BIG/Orders" <<'PY'
+import sys
+big = b"7" * (8 << 20)
+for i in range(60):
+    guid, table, device = b"big-%d" % i, b"5", b"HALL-1"
+    if i % 3 == 0: guid = big
+    elif i % 3 == 1: table = big
+    else: device = big
+    with open("%s/order %d.xml" % (sys.argv[1], i), "wb") as f:
+        f.write(b"<ORDER><GUID>" + guid + b"</GUID><DEVICEID>" + device + b"</DEVICEID><PIN>1001</PIN><TABLE>"
+                + table + b"</TABLE><FOODS></FOODS></ORDER>")
+PY
+rc=0
+(cd "$BIG" && env -i PATH="$PATH" /usr/bin/time -f '%M' -o "$WORK/big.rss" "$E2E_PROGRAM" --orders \
+  >"$E2E_OUT/big.out" 2>"$E2E_OUT/big.err") || rc=$?
+rss_kib=$(tail -1 "$WORK/big.rss")
+listing=$(wc -c <"$E2E_OUT/big.out")
+echo "  60 copies of 8 MiB fields: --orders peak $rss_kib KiB, listing $listing bytes"
+check "hostile copies: exit code and copies listed" "$rc|$(tail -1 "$E2E_OUT/big.out")" \
+  "0|60 copies: 0 imported, 40 missing (21 orders), 20 refused"
+check "hostile copies: peak memory under 64 MiB" "$((rss_kib < 65536))" 1
+check "hostile copies: listing under 100 KB" "$((listing < 100000))" 1
+rm -rf "$BIG"
+
 finish
