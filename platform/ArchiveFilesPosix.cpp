@@ -25,8 +25,9 @@ std::vector<TFolderEntry> ListEntriesNoFollow(const std::string& dir) {
     if (std::strcmp(e->d_name, ".") == 0 || std::strcmp(e->d_name, "..") == 0) continue;
     if (::lstat((folder + "/" + e->d_name).c_str(), &st) != 0) continue;
     if (!S_ISREG(st.st_mode) && !S_ISDIR(st.st_mode)) continue;
-    entries.push_back({e->d_name, S_ISDIR(st.st_mode), static_cast<int64_t>(st.st_mtime),
-                       static_cast<uint64_t>(st.st_size)});
+    const auto size = static_cast<uint64_t>(st.st_size);
+    entries.push_back({e->d_name, S_ISDIR(st.st_mode), static_cast<int64_t>(st.st_mtime), size,
+                       std::max(size, static_cast<uint64_t>(st.st_blocks) * 512)});
   }
   ::closedir(listing);
   return entries;

@@ -38,9 +38,12 @@ std::vector<TFolderEntry> ListEntriesNoFollow(const std::string& dir) {
   do {
     if (std::strcmp(fd.cFileName, ".") == 0 || std::strcmp(fd.cFileName, "..") == 0) continue;
     if (fd.dwFileAttributes & (FILE_ATTRIBUTE_REPARSE_POINT | FILE_ATTRIBUTE_DEVICE)) continue;
+    const uint64_t size = (static_cast<uint64_t>(fd.nFileSizeHigh) << 32) | fd.nFileSizeLow;
+    // NTFS keeps a file in clusters of 4 KiB as a rule.
+    constexpr uint64_t kCluster = 4096;
     entries.push_back({fd.cFileName, (fd.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0,
-                       UnixSecondsOf(fd.ftLastWriteTime),
-                       (static_cast<uint64_t>(fd.nFileSizeHigh) << 32) | fd.nFileSizeLow});
+                       UnixSecondsOf(fd.ftLastWriteTime), size,
+                       (size + kCluster - 1) / kCluster * kCluster});
   } while (FindNextFileA(find, &fd));
   FindClose(find);
   return entries;

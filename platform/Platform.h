@@ -128,6 +128,7 @@ struct TFolderEntry {
   bool IsFolder = false;  // else a regular file
   int64_t Time = 0;       // last written, seconds since 1970 UTC; negative before
   uint64_t Size = 0;
+  uint64_t DiskBytes = 0;  // the room it takes on its disk (whole blocks), at least Size
 };
 // The regular files and the folders in dir (not "." and ".."), links and other
 // kinds left out; in directory order. Empty when dir cannot be listed.

@@ -116,7 +116,8 @@ void AddCopies(std::vector<TArchivedCopy>& copies, const std::string& sub,
     if (e.IsFolder || e.Name.size() < 4 || e.Name.compare(e.Name.size() - 4, 4, ".xml") != 0)
       continue;
     if (since && e.Time < *since) continue;
-    copies.push_back({dir + delimiter + e.Name, std::move(e.Name), sub, e.Time, e.Size});
+    copies.push_back(
+        {dir + delimiter + e.Name, std::move(e.Name), sub, e.Time, e.Size, e.DiskBytes});
   }
 }
 
@@ -156,7 +157,7 @@ std::vector<TArchivedCopy> ListRefusedCopies() {
          platform::ListEntriesNoFollow(kArchiveFolder + delimiter + sub))
       if (!e.IsFolder)
         copies.push_back({kArchiveFolder + delimiter + sub + delimiter + e.Name, std::move(e.Name),
-                          sub, e.Time, e.Size});
+                          sub, e.Time, e.Size, e.DiskBytes});
   }
   std::sort(copies.begin(), copies.end(), SortByPath);
   return copies;

@@ -36,6 +36,7 @@ struct TArchivedCopy {
   std::string Path, Name, Subfolder;
   int64_t Time = 0;  // last written, seconds since 1970 UTC (negative before)
   uint64_t Size = 0;
+  uint64_t DiskBytes = 0;  // the room it takes on disk
 };
 
 // The archive folder of the working folder, and its folder of refused copies.

@@ -216,7 +216,8 @@ void ReportArchive(TDorvanaWebInterface& module, TFindings& findings, const TToo
   // rotation.
   TCopyClassifier classifier(module);
   size_t counts[4] = {0, 0, 0, 0};
-  ForEachCopy(ListArchive(std::nullopt, false), classifier, out, "--check",
+  const TToolOutput quiet{out.Out, [](const std::string&) {}};  // no progress lines
+  ForEachCopy(ListArchive(std::nullopt, false), classifier, quiet, "--check",
               [&](size_t, const TArchivedCopy&, TOrderFacts&, TCopyState state) {
                 ++counts[static_cast<int>(state)];
               });

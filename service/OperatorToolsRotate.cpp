@@ -47,7 +47,8 @@ void PrepareFolder(const std::string& folder, bool refused) {
 int CapRefusedCopies(int64_t limitMiB, const TToolOutput& out) {
   std::vector<TArchivedCopy> copies = ListRefusedCopies();
   uint64_t total = 0;
-  for (const TArchivedCopy& c : copies) total += c.Size;
+  // What the copies take on disk: a flood of small copies takes a block each.
+  for (const TArchivedCopy& c : copies) total += c.DiskBytes;
   const uint64_t limit = static_cast<uint64_t>(limitMiB) * kMiB;
   if (total <= limit) return 0;
   std::sort(copies.begin(), copies.end(), [](const TArchivedCopy& a, const TArchivedCopy& b) {
@@ -60,7 +61,7 @@ int CapRefusedCopies(int64_t limitMiB, const TToolOutput& out) {
       out.Err("dorvana --rotate: cannot delete " + EscapeControls(c.Path));
       continue;
     }
-    total -= c.Size;
+    total -= c.DiskBytes;
     ++deleted;
     out.Err(Format(
         "dorvana --rotate: deleted %s (%d bytes, written %s): the refused copies "
