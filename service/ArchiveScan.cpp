@@ -211,7 +211,8 @@ std::string GuidKey(std::string_view guid) {
   uint64_t hash = 14695981039346656037ull;
   for (const char c : guid) hash = (hash ^ static_cast<unsigned char>(c)) * 1099511628211ull;
   char head[48];
-  std::snprintf(head, sizeof head, "\x01%zu:%016llx:", guid.size(),
+  std::snprintf(head, sizeof head,
+                "\x01%llu:%016llx:", static_cast<unsigned long long>(guid.size()),
                 static_cast<unsigned long long>(hash));
   return head + std::string(guid.substr(0, kGuidKeyBytes));
 }

@@ -97,7 +97,7 @@ struct TTool {
 int RunCheckWithArgs(TDorvanaWebInterface& module, const std::vector<std::string>& args,
                      const TToolOutput& out) {
   if (args.size() > 1) {
-    out.Err("dorvana --check: unexpected argument \"" + args[1] + "\"");
+    out.Err("dorvana --check: unexpected argument \"" + EscapeControls(args[1]) + "\"");
     return kToolUsage;
   }
   return RunCheck(module, out);
@@ -155,7 +155,8 @@ int RunOperatorCommand(const std::vector<std::string>& args, const TToolOutput& 
       return kToolFailed;
     }
   }
-  out.Err("dorvana: unknown option \"" + args[0] + "\"; dorvana --help lists the options");
+  out.Err("dorvana: unknown option \"" + EscapeControls(args[0]) +
+          "\"; dorvana --help lists the options");
   return kToolUsage;
 }
 
@@ -194,9 +195,14 @@ TCopyClassifier::TCopyClassifier(TDorvanaWebInterface& module) : FModule(module)
 
 TCopyClassifier::~TCopyClassifier() {
   try {
-    if (FModule.TransactionRead->Active()) FModule.TransactionRead->Rollback();
+    End();
   } catch (...) {
   }
+}
+
+void TCopyClassifier::End() {
+  FStarted = false;
+  if (FModule.TransactionRead->Active()) FModule.TransactionRead->Rollback();
 }
 
 bool TCopyClassifier::Imported(const std::string& guid) {

@@ -73,6 +73,8 @@ class TCopyClassifier {
   // A failed lookup of one GUID (not a lost connection) makes it Missing, the
   // database's message put in facts.Error when it holds none.
   TCopyState StateOf(TOrderFacts& facts);
+  // Ends the read transaction, before the module imports; no state is told after.
+  void End();
   // Why the database could not be asked (the connect, or a lost connection);
   // empty while it can.
   const std::string& DatabaseFailure() const { return FFailure; }

@@ -144,6 +144,7 @@ int RunReplay(TDorvanaWebInterface& module, const std::vector<std::string>& args
     out.Err("dorvana --replay: nothing was imported: " + classifier.DatabaseFailure());
     return kToolFailed;
   }
+  classifier.End();
   struct TChosen {
     std::string Key;
     size_t Index;
