@@ -160,7 +160,8 @@ void ReportDatabase(TDorvanaWebInterface& module, TFindings& findings) {
 // when it is faulty.
 constexpr size_t kRefusedWarnCopies = 100;
 
-void ReportArchive(TDorvanaWebInterface& module, TFindings& findings, const TToolOutput& out) {
+void ReportArchive(TDorvanaWebInterface& module, bool connected, TFindings& findings,
+                   const TToolOutput& out) {
   const std::string folder = platform::CurrentDir() + platform::PathDelimiter() + kArchiveFolder;
   if (!platform::DirectoryExists(kArchiveFolder)) {
     findings.Info("archive folder: " + folder + " does not exist yet (the first order makes it)");
@@ -214,7 +215,8 @@ void ReportArchive(TDorvanaWebInterface& module, TFindings& findings, const TToo
 
   // The copies of the folder itself by state: those waiting for replay or
   // rotation.
-  TCopyClassifier classifier(module);
+  // A connect that failed above is not tried again (it may have waited long).
+  TCopyClassifier classifier(module, connected);
   size_t counts[4] = {0, 0, 0, 0};
   const TToolOutput quiet{out.Out, [](const std::string&) {}};  // no progress lines
   ForEachCopy(ListArchive(std::nullopt, false), classifier, quiet, "--check",
@@ -249,7 +251,7 @@ int RunCheck(TDorvanaWebInterface& module, const TToolOutput& out) {
     findings.Problem("connect: " + failure);
   else
     ReportDatabase(module, findings);
-  ReportArchive(module, findings, out);
+  ReportArchive(module, failure.empty(), findings, out);
   if (findings.ExitCode() == kToolOk)
     findings.Info("all is well");
   else if (findings.ExitCode() == kToolWarnings)

@@ -181,8 +181,8 @@ const char* StateName(TCopyState state) {
   return "unknown";
 }
 
-TCopyClassifier::TCopyClassifier(TDorvanaWebInterface& module) : FModule(module) {
-  FFailure = ConnectAsRequest(module);
+TCopyClassifier::TCopyClassifier(TDorvanaWebInterface& module, bool connect) : FModule(module) {
+  FFailure = connect ? ConnectAsRequest(module) : "not asked";
   if (!FFailure.empty()) return;
   try {
     FModule.TransactionRead->StartTransaction();

@@ -5,7 +5,6 @@
 #include <cstdint>
 #include <functional>
 #include <map>
-#include <memory>
 #include <string>
 #include <vector>
 
@@ -66,7 +65,8 @@ const char* StateName(TCopyState state);
 // are remembered; long ones are asked again, so that memory stays small.
 class TCopyClassifier {
  public:
-  explicit TCopyClassifier(TDorvanaWebInterface& module);
+  // Without connect the database is not asked: copies with a GUID are Unknown.
+  explicit TCopyClassifier(TDorvanaWebInterface& module, bool connect = true);
   ~TCopyClassifier();
   TCopyClassifier(const TCopyClassifier&) = delete;
   TCopyClassifier& operator=(const TCopyClassifier&) = delete;
