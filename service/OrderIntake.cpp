@@ -146,7 +146,7 @@ std::string TDorvanaWebInterface::ImportConnectedOrder(TNativeXml& Document) {
   const std::string guid = guidNode->TextValue();
   // A blank identifier would make every blank order a duplicate of the first:
   // answered "ok" and lost.
-  if (TrimView(guid).empty()) throw Exception(service::kEmptyGuidMessage);
+  if (service::IsBlankGuid(guid)) throw Exception(service::kEmptyGuidMessage);
 
   if (OrderExists(*TransactionRead, *Query, guid)) return "ok";
 
