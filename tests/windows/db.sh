@@ -197,7 +197,10 @@ set term ;^
 commit;
 EOF
   new_sites closed "$(settings_for "$TRIGGER_DB" "$DB_USER" "$DB_PASSWORD")"
-  get_both closed connect_trigger "$WINEPREFIX" 'q=getsprstewards' "At trigger 'REFUSE_ALL'"
+  # The menu's failure text is UTF-8, the waiters' one Windows-1251.
+  get_both closed connect_trigger "$WINEPREFIX" 'q=getsprfood&user=1001&device=HALL-1' \
+    'Касса закрыта на учёт'
+  get_both closed connect_trigger_1251 "$WINEPREFIX" 'q=getsprstewards' "At trigger 'REFUSE_ALL'"
 
   # ---- the operators' tools ------------------------------------------------------------
   # The same archive copies in both folders: the Windows program's ones. The
