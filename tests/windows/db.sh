@@ -1,3 +1,4 @@
+# shellcheck shell=bash
 # The database cases of the Windows pass, sourced by tests/windows/run.sh (which
 # gives OUT, WINE, WINEPREFIX, REGIONAL_PREFIX, SCRATCH, ok and fail).
 #
@@ -144,6 +145,7 @@ EOF
   get_both good menu "$WINEPREFIX" 'q=getsprfood&user=1002&device=HALL-1' 'Борщ с пампушками'
   get_both good groups "$WINEPREFIX" 'q=getsprfoodgroup&user=1001&device=CHECK' '<ID></ID>'
   get_both good stewards "$REGIONAL_PREFIX" 'q=getsprstewards' '<pin>1002</pin>Ким &amp; &lt;Ли&gt;</steward>'
+  WINEPREFIX=$REGIONAL_PREFIX wineserver -w 2>/dev/null || true
 
   # ---- orders: each program posts its own, then the same once more --------------------
   # Both programs post one file: the Linux run repeats the Windows run's order,
