@@ -1,7 +1,7 @@
 // The elements of a SOAP request as the envelope reader sees them, built by the
 // XML parser's callbacks instead of the parser's own tree, which costs two nodes
-// of over 100 bytes for an item such as <item>1</item>. Used by SoapEnvelope.cpp
-// only.
+// of over 100 bytes for an item such as <item>1</item>. Used by the envelope
+// reader only.
 #pragma once
 
 #include <libxml/parser.h>
@@ -100,10 +100,5 @@ class TEnvelopeTree {
   std::string FAttributeText;
   std::exception_ptr FFailure;
 };
-
-// Refuses, in one pass over the text, a start tag with more than
-// kMaxSoapAttributes attributes and more than kMaxSoapNamespaces namespace
-// declarations in scope at once.
-void CheckAttributeCounts(const std::string& text);
 
 }  // namespace soap_envelope
