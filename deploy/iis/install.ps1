@@ -116,6 +116,11 @@ if (-not $SkipFeatures) {
   }
 }
 
+# Without its module IIS ignores ipSecurity and lets every client in.
+if (-not (Test-AppCmdObject module IpRestrictionModule)) {
+  throw 'IIS has no IpRestrictionModule: add the role service "IP and Domain Restrictions" first.'
+}
+
 $hostConfig = Read-Xml (Join-Path $PSScriptRoot 'applicationHost.xml')
 $webConfig = Read-Xml (Join-Path (Join-Path $PSScriptRoot $Mode.ToLowerInvariant()) 'web.config')
 $poolEntry = $hostConfig.SelectSingleNode('/configuration/system.applicationHost/applicationPools/add')
