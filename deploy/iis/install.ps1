@@ -67,7 +67,7 @@ function Test-AppCmdObject([string]$kind, [string]$id) {
 }
 
 function Get-Section([string]$section) {
-  [xml](Invoke-AppCmd list config "-section:$section" | Out-String)
+  [xml](Invoke-AppCmd list config "/section:$section" | Out-String)
 }
 
 function Read-Xml([string]$path) {
@@ -176,12 +176,12 @@ $fastCgiEntry = $hostConfig.SelectSingleNode('/configuration/system.webServer/fa
 $fastCgiEntry.SetAttribute('fullPath', $exe)
 $cgiEntry = $hostConfig.SelectSingleNode('/configuration/system.webServer/security/isapiCgiRestriction/add')
 $cgiEntry.SetAttribute('path', $exe)
-Invoke-AppCmdAnyway set config -section:system.webServer/fastCgi "/-[fullPath='$exe']" /commit:apphost
-Invoke-AppCmdAnyway set config -section:system.webServer/security/isapiCgiRestriction "/-[path='$exe']" /commit:apphost
+Invoke-AppCmdAnyway set config /section:system.webServer/fastCgi "/-[fullPath='$exe']" /commit:apphost
+Invoke-AppCmdAnyway set config /section:system.webServer/security/isapiCgiRestriction "/-[path='$exe']" /commit:apphost
 if ($Mode -eq 'FastCgi') {
-  Invoke-AppCmd set config -section:system.webServer/fastCgi "/+$(Format-Entry $fastCgiEntry)" /commit:apphost | Out-Null
+  Invoke-AppCmd set config /section:system.webServer/fastCgi "/+$(Format-Entry $fastCgiEntry)" /commit:apphost | Out-Null
 } else {
-  Invoke-AppCmd set config -section:system.webServer/security/isapiCgiRestriction "/+$(Format-Entry $cgiEntry)" `
+  Invoke-AppCmd set config /section:system.webServer/security/isapiCgiRestriction "/+$(Format-Entry $cgiEntry)" `
     /commit:apphost | Out-Null
 }
 
@@ -192,11 +192,11 @@ foreach ($section in $webServer.ChildNodes) {
   if ($section.Name -eq 'security') {
     foreach ($inner in $section.ChildNodes) {
       if ($inner -is [System.Xml.XmlElement]) {
-        Invoke-AppCmd unlock config $location "-section:system.webServer/security/$($inner.Name)" | Out-Null
+        Invoke-AppCmd unlock config $location "/section:system.webServer/security/$($inner.Name)" | Out-Null
       }
     }
   } else {
-    Invoke-AppCmd unlock config $location "-section:system.webServer/$($section.Name)" | Out-Null
+    Invoke-AppCmd unlock config $location "/section:system.webServer/$($section.Name)" | Out-Null
   }
 }
 
@@ -206,7 +206,7 @@ $present = (Get-Section system.webServer/httpCompression).SelectNodes('//dynamic
 foreach ($type in $hostConfig.SelectNodes('/configuration/system.webServer/httpCompression/dynamicTypes/add')) {
   if ($present -contains $type.GetAttribute('mimeType')) { continue }
   $entry = (Format-Entry $type) -replace '^\[', '[@start,'
-  Invoke-AppCmd set config -section:system.webServer/httpCompression "/+dynamicTypes.$entry" /commit:apphost | Out-Null
+  Invoke-AppCmd set config /section:system.webServer/httpCompression "/+dynamicTypes.$entry" /commit:apphost | Out-Null
 }
 
 # ---- Rights ---------------------------------------------------------------------------
