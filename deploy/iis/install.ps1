@@ -108,11 +108,12 @@ foreach ($line in Get-Content -LiteralPath $sums) {
 if (-not $SkipFeatures) {
   if (Get-Command Install-WindowsFeature -ErrorAction SilentlyContinue) {
     # Windows Server
-    Install-WindowsFeature -Name Web-Server, Web-CGI, Web-Filtering, Web-IP-Security, Web-Dyn-Compression | Out-Null
+    Install-WindowsFeature -Name 'Web-Server', 'Web-CGI', 'Web-Filtering', 'Web-IP-Security', 'Web-Dyn-Compression' |
+      Out-Null
   } else {
     # Windows client editions
-    Enable-WindowsOptionalFeature -Online -All -NoRestart -FeatureName IIS-WebServerRole, IIS-WebServer, `
-      IIS-CGI, IIS-RequestFiltering, IIS-IPSecurity, IIS-HttpCompressionDynamic | Out-Null
+    Enable-WindowsOptionalFeature -Online -All -NoRestart -FeatureName 'IIS-WebServerRole', 'IIS-WebServer', `
+      'IIS-CGI', 'IIS-RequestFiltering', 'IIS-IPSecurity', 'IIS-HttpCompressionDynamic' | Out-Null
   }
 }
 
