@@ -55,7 +55,7 @@ package_group() {
       package_group windows ;;
     windows)
       printf '%s\n' cmake make mingw-w64 gcc-mingw-w64-x86-64-posix g++-mingw-w64-x86-64-posix wine wine64 \
-        dpkg-dev xz-utils googletest firebird-dev
+        dpkg-dev xz-utils googletest firebird-dev zip
       # the forwarding client library of the database cases (tests/windows/fbforward)
       printf '%s\n' wine64-tools gcc python3 ;;
     bench)

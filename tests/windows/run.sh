@@ -35,6 +35,7 @@
 #    when none runs): the lists, orders, connect failures and the operators'
 #    tools, the same bytes as the Linux program build/dorvana gives
 #    (tests/windows/db.sh).
+# 6. The package dorvana-VERSION-win64.zip made from the built program.
 #
 # The Wine prefix lives in BUILD-WIN-DIR/wineprefix (made on first use, ~10 s).
 set -euo pipefail
@@ -350,6 +351,28 @@ else
   cat "$SCRATCH/fwd.log"
 fi
 echo "database cases: $((SECONDS - DB_START)) s"
+
+# ---- 6. The package -------------------------------------------------------------------
+# deploy/windows/package.sh (what scripts/build-windows --package runs) from the
+# built program: exactly the files an administrator installs, sums that verify,
+# the program as built, and a settings file without a real password.
+if zip=$("$ROOT/deploy/windows/package.sh" "$OUT/dorvana.exe" "$SCRATCH/dist" 2>&1); then
+  name=$(basename "$zip" .zip)
+  listed=$(python3 -c 'import sys, zipfile; print("\n".join(sorted(n for n in zipfile.ZipFile(sys.argv[1]).namelist() if not n.endswith("/"))))' "$zip")
+  wanted=$(printf "$name/%s\n" INSTALL.txt SHA256SUMS dorvana.def.sample dorvana.exe iis/applicationHost.xml \
+    iis/cgi/web.config iis/fastcgi/web.config iis/install.ps1)
+  [ "$listed" = "$wanted" ] && ok "package $name.zip: its files" || { fail "package: its files"; echo "$listed"; }
+  python3 -m zipfile -e "$zip" "$SCRATCH/unpacked"
+  if (cd "$SCRATCH/unpacked/$name" && sha256sum --quiet -c SHA256SUMS) && cmp -s "$OUT/dorvana.exe" "$SCRATCH/unpacked/$name/dorvana.exe" &&
+    grep -q $'^PASSWORD=change-me\r$' "$SCRATCH/unpacked/$name/dorvana.def.sample"; then
+    ok "package: the sums verify, the program as built, the sample's placeholder password"
+  else
+    fail "package: the sums verify, the program as built, the sample's placeholder password"
+  fi
+else
+  fail "package: not made"
+  echo "$zip"
+fi
 
 echo "Windows pass: $PASSED passed, $FAILED failed in $((SECONDS - START)) s"
 [ "$FAILED" = 0 ]
