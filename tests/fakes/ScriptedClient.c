@@ -95,8 +95,8 @@ typedef struct {
   int entry;    /* described by this script entry, -1 for none */
   int executed; /* the entry the last execution used */
   int next_row;
-} handle_t;
-static handle_t g_handles[64];
+} statement_slot_t;
+static statement_slot_t g_handles[64];
 
 /* ---- the log ------------------------------------------------------------------ */
 
@@ -391,7 +391,7 @@ EXPORT ISC_STATUS isc_rollback_retaining(ISC_STATUS* status, isc_tr_handle* hand
 
 /* ---- statements ---------------------------------------------------------------- */
 
-static handle_t* handle_of(const isc_stmt_handle* handle) {
+static statement_slot_t* handle_of(const isc_stmt_handle* handle) {
   const unsigned index = (unsigned)*handle;
   if (index == 0 || index > sizeof g_handles / sizeof g_handles[0] || !g_handles[index - 1].open)
     return NULL;
@@ -415,7 +415,7 @@ EXPORT ISC_STATUS isc_dsql_alloc_statement2(ISC_STATUS* status, isc_db_handle* d
 
 EXPORT ISC_STATUS isc_dsql_free_statement(ISC_STATUS* status, isc_stmt_handle* handle,
                                           unsigned short option) {
-  handle_t* h = handle_of(handle);
+  statement_slot_t* h = handle_of(handle);
   if (!h) return fail(status, isc_bad_stmt_handle);
   if (option == DSQL_drop) {
     h->open = 0;
@@ -449,7 +449,7 @@ static void describe(XSQLDA* area, const field_t* fields, int count) {
 EXPORT ISC_STATUS isc_dsql_prepare(ISC_STATUS* status, isc_tr_handle* tr, isc_stmt_handle* handle,
                                    unsigned short length, const ISC_SCHAR* text,
                                    unsigned short dialect, XSQLDA* columns) {
-  handle_t* h = handle_of(handle);
+  statement_slot_t* h = handle_of(handle);
   (void)tr;
   (void)length;
   (void)dialect;
@@ -466,7 +466,7 @@ EXPORT ISC_STATUS isc_dsql_prepare(ISC_STATUS* status, isc_tr_handle* tr, isc_st
 EXPORT ISC_STATUS isc_dsql_sql_info(ISC_STATUS* status, isc_stmt_handle* handle, short item_length,
                                     const ISC_SCHAR* items, short buffer_length,
                                     ISC_SCHAR* buffer) {
-  handle_t* h = handle_of(handle);
+  statement_slot_t* h = handle_of(handle);
   (void)item_length;
   if (!h || h->entry < 0) return fail(status, isc_bad_stmt_handle);
   memset(buffer, 0, (size_t)buffer_length);
@@ -480,7 +480,7 @@ EXPORT ISC_STATUS isc_dsql_sql_info(ISC_STATUS* status, isc_stmt_handle* handle,
 
 EXPORT ISC_STATUS isc_dsql_describe_bind(ISC_STATUS* status, isc_stmt_handle* handle,
                                          unsigned short dialect, XSQLDA* params) {
-  handle_t* h = handle_of(handle);
+  statement_slot_t* h = handle_of(handle);
   (void)dialect;
   if (!h || h->entry < 0) return fail(status, isc_bad_stmt_handle);
   describe(params, g_statements[h->entry].params, g_statements[h->entry].param_count);
@@ -489,7 +489,7 @@ EXPORT ISC_STATUS isc_dsql_describe_bind(ISC_STATUS* status, isc_stmt_handle* ha
 
 EXPORT ISC_STATUS isc_dsql_describe(ISC_STATUS* status, isc_stmt_handle* handle,
                                     unsigned short dialect, XSQLDA* columns) {
-  handle_t* h = handle_of(handle);
+  statement_slot_t* h = handle_of(handle);
   (void)dialect;
   if (!h || h->entry < 0) return fail(status, isc_bad_stmt_handle);
   describe(columns, g_statements[h->entry].columns, g_statements[h->entry].column_count);
@@ -497,7 +497,7 @@ EXPORT ISC_STATUS isc_dsql_describe(ISC_STATUS* status, isc_stmt_handle* handle,
 }
 
 static ISC_STATUS execute(ISC_STATUS* status, isc_stmt_handle* handle) {
-  handle_t* h = handle_of(handle);
+  statement_slot_t* h = handle_of(handle);
   int entry;
   if (!h || h->entry < 0) return fail(status, isc_bad_stmt_handle);
   entry = find_entry(g_statements[h->entry].text);
@@ -588,7 +588,7 @@ static void put_value(XSQLVAR* v, const char* text, size_t length) {
 
 EXPORT ISC_STATUS isc_dsql_fetch(ISC_STATUS* status, isc_stmt_handle* handle,
                                  unsigned short dialect, const XSQLDA* columns) {
-  handle_t* h = handle_of(handle);
+  statement_slot_t* h = handle_of(handle);
   const statement_t* s;
   const char* field;
   int i;
