@@ -140,6 +140,9 @@ std::string TCGIRequest::ReadContent(int32_t count) {
   std::string result;
   if (count <= 0 || !FRefusedContentLength.empty()) return result;
   size_t remaining = static_cast<size_t>(count);
+  // Sized once (the count is within the body limit): a string grown chunk by chunk
+  // would double its room and copy the body as it went.
+  result.reserve(remaining);
   while (remaining > 0) {
     const size_t chunk = std::min(remaining, static_cast<size_t>(kReadChunk));
     const size_t old = result.size();

@@ -334,6 +334,10 @@ void TFIBDatabase::OpenConnectionBase(bool raiseOnError) {
     if (raiseOnError) RaiseServerError(*FClientLibrary, this);
     return;
   }
+  FAbortLibrary = FClientLibrary.get();
+  FAbortHandle = FHandle.Value();
+  // An abort asked for while the attach ran found no handle: it applies now.
+  if (FAbortRequested) AbortConnection();
   FInternalTransaction->SetTimeout(1000);
   FAttachmentID = DatabaseInfoInt(isc_info_attachment_id);
   FClockOffset = 0;
@@ -459,6 +463,7 @@ void TFIBDatabase::CloseConnectionBase(bool force) {
     }
   }
   NotifyStatements(fnDatabaseDisconnecting, !force);
+  FAbortHandle = TFBHandleValue{};
   // Forced, the handle is given up whatever the server answers.
   const TFBStatus status = FHandle.End(
       [&](TFBHandleValue* handle) {
@@ -468,6 +473,30 @@ void TFIBDatabase::CloseConnectionBase(bool force) {
   if (!force) CheckStatus(status, true);
   NotifyStatements(fnDatabaseDisconnected, !force);
   if (AfterDisconnect) AfterDisconnect(*this);
+}
+
+// Tried against a server stopped after the connect (its relay sent SIGSTOP), with
+// the Firebird 3 client: the abort returns at once; a call blocked in a read
+// (a transaction start, an execute, a fetch) returns isc_net_read_err ("Error
+// reading data from the connection.") within milliseconds; the rollback of a
+// transaction still open and the detach then succeed at once, locally, without
+// waiting for the peer. A cancel that asks the server (fb_cancel_raise) would
+// have to travel over the silent connection and never arrives.
+bool TFIBDatabase::AbortConnection() noexcept {
+  // Set before the handle is read, as the connect stores the handle before it
+  // reads the flag: one of the two sides sees the other.
+  FAbortRequested = true;
+  IIBClientLibrary* library = FAbortLibrary;
+  TFBHandleValue handle = FAbortHandle;
+  if (!library) return true;  // no connect has loaded a library yet
+  const auto cancel = library->Entries().fb_cancel_operation;
+  if (!cancel) return false;
+  if (handle == TFBHandleValue{}) return true;
+  // A failure means the handle is gone already (detached meanwhile): nothing
+  // is left to cut off.
+  ISC_STATUS status[kStatusVectorLength] = {};
+  cancel(status, &handle, fb_cancel_abort);
+  return true;
 }
 
 std::string TFIBDatabase::ClientLibraryVersion() const {

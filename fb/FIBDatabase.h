@@ -11,6 +11,7 @@
 // of the client library (IB_Intf.h). Destructors never raise.
 #pragma once
 
+#include <atomic>
 #include <cstdint>
 #include <functional>
 #include <memory>
@@ -169,6 +170,15 @@ class TFIBDatabase : public TComponent {
 
   virtual void CloseConnection(bool force);
   virtual void OpenConnection(bool raiseOnError);
+  // Cuts the connection off at once, from any thread, while a call on it may be
+  // blocked on a server that went silent: the client library closes its socket
+  // without sending anything, the blocked call and every later one fail at once
+  // with a network error, and CloseConnection(true) then ends the connection
+  // without a round trip. A connection opened later is cut off as soon as its
+  // attach returns, until ClearAbort. False only when the client library in use
+  // cannot do this (older libraries lack the call). Never raises.
+  bool AbortConnection() noexcept;
+  void ClearAbort() noexcept { FAbortRequested = false; }
 
   // Raises client message 12 with FullName when not connected (AutoReconnect
   // connects instead).
@@ -269,6 +279,11 @@ class TFIBDatabase : public TComponent {
 
   IIBClientLibraryRef FClientLibrary;
   TFBDatabaseHandle FHandle;
+  // The open handle and its library as AbortConnection reads them from another
+  // thread: set once the attach succeeded, cleared before the detach.
+  std::atomic<TFBHandleValue> FAbortHandle{};
+  std::atomic<IIBClientLibrary*> FAbortLibrary{nullptr};
+  std::atomic<bool> FAbortRequested{false};
   std::string FDPB;
   TServerClockQuery FServerClockQuery;
   std::optional<TFIBFormatSettings> FFormatSettings;

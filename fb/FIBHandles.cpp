@@ -8,37 +8,56 @@
 
 static_assert(std::is_same_v<TFBHandleValue, isc_db_handle> &&
               std::is_same_v<TFBHandleValue, isc_tr_handle> &&
-              std::is_same_v<TFBHandleValue, isc_stmt_handle>);
+              std::is_same_v<TFBHandleValue, isc_stmt_handle> &&
+              std::is_same_v<TFBHandleValue, isc_blob_handle>);
 static_assert(std::is_same_v<TFBStatus, ISC_STATUS>);
 
 namespace {
-// Runs call with a status vector of its own: a handle ended on the way out must
-// not overwrite what the thread's vector holds for an error being raised.
-template <class Call>
-void Quietly(IIBClientLibrary* library, Call call) noexcept {
-  if (!library) return;
-  ISC_STATUS status[kStatusVectorLength] = {};
-  try {
-    call(*library, status);
-  } catch (...) {
-  }
+// The one call that gives each kind of handle up.
+template <TFBHandleKind K>
+ISC_STATUS ReleaseCall(IIBClientLibrary& library, ISC_STATUS* status, TFBHandleValue* handle);
+template <>
+ISC_STATUS ReleaseCall<TFBHandleKind::Database>(IIBClientLibrary& l, ISC_STATUS* s,
+                                                TFBHandleValue* h) {
+  return l.isc_detach_database(s, h);
+}
+template <>
+ISC_STATUS ReleaseCall<TFBHandleKind::Transaction>(IIBClientLibrary& l, ISC_STATUS* s,
+                                                   TFBHandleValue* h) {
+  return l.isc_rollback_transaction(s, h);
+}
+template <>
+ISC_STATUS ReleaseCall<TFBHandleKind::Statement>(IIBClientLibrary& l, ISC_STATUS* s,
+                                                 TFBHandleValue* h) {
+  return l.isc_dsql_free_statement(s, h, DSQL_drop);
+}
+template <>
+ISC_STATUS ReleaseCall<TFBHandleKind::Blob>(IIBClientLibrary& l, ISC_STATUS* s, TFBHandleValue* h) {
+  return l.isc_close_blob(s, h);
 }
 }  // namespace
 
-template <>
-void TFBDatabaseHandle::EndQuietly() noexcept {
-  Quietly(FLibrary, [&](IIBClientLibrary& l, ISC_STATUS* s) { l.isc_detach_database(s, &FValue); });
+template <TFBHandleKind K>
+TFBStatus TFBHandle<K>::Release(TFBStatus* status) {
+  if (!FValue) return 0;
+  const TFBStatus result = FLibrary ? ReleaseCall<K>(*FLibrary, status, &FValue) : 0;
+  FValue = TFBHandleValue{};
+  return result;
 }
 
-template <>
-void TFBTransactionHandle::EndQuietly() noexcept {
-  Quietly(FLibrary,
-          [&](IIBClientLibrary& l, ISC_STATUS* s) { l.isc_rollback_transaction(s, &FValue); });
+// Released with a status vector of its own: a handle ended on the way out must
+// not overwrite what the thread's vector holds for an error being raised.
+template <TFBHandleKind K>
+void TFBHandle<K>::EndQuietly() noexcept {
+  ISC_STATUS status[kStatusVectorLength] = {};
+  try {
+    Release(status);
+  } catch (...) {
+    FValue = TFBHandleValue{};
+  }
 }
 
-template <>
-void TFBStatementHandle::EndQuietly() noexcept {
-  Quietly(FLibrary, [&](IIBClientLibrary& l, ISC_STATUS* s) {
-    l.isc_dsql_free_statement(s, &FValue, DSQL_drop);
-  });
-}
+template class TFBHandle<TFBHandleKind::Database>;
+template class TFBHandle<TFBHandleKind::Transaction>;
+template class TFBHandle<TFBHandleKind::Statement>;
+template class TFBHandle<TFBHandleKind::Blob>;

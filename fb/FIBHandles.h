@@ -6,8 +6,8 @@
 #include <cstdint>
 #include <utility>
 
-// A handle value of the client library: an attachment, a transaction or a
-// statement. Zero is no handle.
+// A handle value of the client library: an attachment, a transaction, a
+// statement or a blob. Zero is no handle.
 #if defined(_LP64) || defined(__LP64__) || defined(__arch64__) || defined(_WIN64)
 using TFBHandleValue = unsigned int;
 #else
@@ -18,12 +18,13 @@ using TFBStatus = intptr_t;
 
 class IIBClientLibrary;
 
-enum class TFBHandleKind { Database, Transaction, Statement };
+enum class TFBHandleKind { Database, Transaction, Statement, Blob };
 
 // One handle of the client library with the library that made it. It moves and
-// never copies. Open and End run the client call that opens or ends it; a handle
-// the owner still holds when it dies is ended then, the result ignored (detached,
-// rolled back or dropped).
+// never copies. Open and End run the client call that opens or ends it; Release
+// runs the one call that gives this kind of handle up (detach, roll back, drop,
+// close). A handle the owner still holds when it dies is released then through a
+// status vector of its own, the result ignored.
 template <TFBHandleKind K>
 class TFBHandle {
  public:
@@ -62,6 +63,10 @@ class TFBHandle {
     if (always) FValue = TFBHandleValue{};
     return status;
   }
+  // Runs the call that gives this kind of handle up, with status (a vector of
+  // kStatusVectorLength); the handle is given up whatever the call answers.
+  // Returns the call's status; 0 when no handle is held.
+  TFBStatus Release(TFBStatus* status);
   // The server has ended the handle itself (its attachment is gone): given up
   // without a call.
   void Forget() { FValue = TFBHandleValue{}; }
@@ -76,10 +81,10 @@ class TFBHandle {
 using TFBDatabaseHandle = TFBHandle<TFBHandleKind::Database>;
 using TFBTransactionHandle = TFBHandle<TFBHandleKind::Transaction>;
 using TFBStatementHandle = TFBHandle<TFBHandleKind::Statement>;
+using TFBBlobHandle = TFBHandle<TFBHandleKind::Blob>;
 
-template <>
-void TFBDatabaseHandle::EndQuietly() noexcept;
-template <>
-void TFBTransactionHandle::EndQuietly() noexcept;
-template <>
-void TFBStatementHandle::EndQuietly() noexcept;
+// Release and the release on the way out are written once, in FIBHandles.cpp.
+extern template class TFBHandle<TFBHandleKind::Database>;
+extern template class TFBHandle<TFBHandleKind::Transaction>;
+extern template class TFBHandle<TFBHandleKind::Statement>;
+extern template class TFBHandle<TFBHandleKind::Blob>;

@@ -69,32 +69,3 @@ inline void EraseOne(std::vector<T*>& list, T* item) {
   auto it = std::find(list.begin(), list.end(), item);
   if (it != list.end()) list.erase(it);
 }
-
-// An open blob of one client library; closed, the result ignored, when this
-// object dies.
-class TBlobHandle {
- public:
-  explicit TBlobHandle(IIBClientLibrary& library) : FLibrary(&library) {}
-  ~TBlobHandle() {
-    if (FHandle) FLibrary->isc_close_blob(StatusVector(), &FHandle);
-  }
-  TBlobHandle(TBlobHandle&& o) noexcept
-      : FLibrary(o.FLibrary), FHandle(std::exchange(o.FHandle, 0)) {}
-  TBlobHandle& operator=(TBlobHandle o) noexcept {  // the old blob closes with o
-    std::swap(FLibrary, o.FLibrary);
-    std::swap(FHandle, o.FHandle);
-    return *this;
-  }
-  // For the call that opens or creates the blob.
-  isc_blob_handle* Ref() { return &FHandle; }
-  // Closes now and returns the status; the handle is given up either way.
-  ISC_STATUS Close(ISC_STATUS* status) {
-    const ISC_STATUS result = FLibrary->isc_close_blob(status, &FHandle);
-    FHandle = 0;
-    return result;
-  }
-
- private:
-  IIBClientLibrary* FLibrary;
-  isc_blob_handle FHandle = 0;
-};

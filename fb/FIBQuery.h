@@ -133,6 +133,12 @@ class TFIBXSQLVAR {
   void CopyValueFrom(const TFIBXSQLVAR& other);
   // Takes the described fields from the slot and sizes a zeroed buffer for them.
   void SetupFromSlot();
+  // NULL, with the type, scale, subtype and length described for the server's
+  // entry and a zeroed buffer of that length.
+  void SetNullAsDescribed(const TFIBXSQLVAR& described);
+  // Unset as after a new preparation: NULL as described, or, without a
+  // description, NULL with no type.
+  void Unset(const TFIBXSQLVAR* described);
   std::string TextOfChars() const;
   std::string BlobText() const;
   bool TrimChars() const;
@@ -146,7 +152,6 @@ class TFIBXSQLVAR {
   std::vector<char> FData;
   short FIndicator = 0;
   bool FModified = false;
-  mutable bool FSetUp = false;
   mutable int FDescType = 0;
   mutable int FDescSubtype = 0;
   mutable short FDescLength = 0;
@@ -217,17 +222,26 @@ class TFIBQuery : public TComponent {
     int Count() const { return FLines.Count(); }
     const std::string& operator[](int index) const { return FLines[index]; }
     // Every line followed by CR LF.
-    std::string Text() const { return FLines.Text(); }
+    const std::string& Text() const { return FText; }
     void Clear();
     void Add(const std::string& line);
     // Replaces all lines by those of text.
     void SetText(const std::string& text);
+    // Sets the lines to these, cleared and added one by one. A statement that
+    // holds these very lines, prepared and with no result open, is taken up again
+    // as it stands instead: no new preparation, every parameter unset (NULL), as
+    // a statement taken from the kept ones.
+    void Assign(const std::vector<std::string>& lines);
 
    private:
     friend class TFIBQuery;
     explicit TSQLLines(TFIBQuery& query) : FQuery(query) {}
+    template <class Change>
+    void Changed(Change change);
     TFIBQuery& FQuery;
     TStringList FLines;
+    std::string FText;      // the joined lines, made once per change
+    uint64_t FChanges = 0;  // changes so far
   };
 
   explicit TFIBQuery(TComponent* owner = nullptr);
@@ -260,7 +274,7 @@ class TFIBQuery : public TComponent {
   // GoToFirstRecordOnExecute, fetches the first row.
   virtual void ExecQuery();
   // No current row: the end is reached or no result is open.
-  bool AtEnd() const { return FEOF || !FOpen; }
+  bool AtEnd() const { return FResult.EndReached || !FResult.Open; }
   // The column of the current row with that name; client message 41 when none.
   TFIBXSQLVAR& ColumnNamed(const std::string& name);
   // Fetches the next row; returns the columns, or null at the end.
@@ -271,24 +285,26 @@ class TFIBQuery : public TComponent {
 
   // How many prepared statements of earlier texts are kept, the oldest going
   // first (0, the default: none); a statement changing among n texts needs n. A
-  // statement kept is taken up again, with its parameters as last set, when its
-  // text comes back; the kept handles go when the connection closes.
+  // statement kept is taken up again when its text comes back, on its handle,
+  // with every parameter unset (NULL) as after a new preparation; the kept
+  // handles go when the connection closes.
   int KeptStatements() const { return FKeepLimit; }
   void SetKeptStatements(int count);
 
-  bool Prepared() const { return FPrepared; }
-  bool Open() const { return FOpen; }
-  TFIBSQLTypes SQLType() const { return FSQLType; }
-  TStatementKind StatementKind() const { return FKind; }
+  // A handle is held only for a prepared text.
+  bool Prepared() const { return static_cast<bool>(FStatement.Handle); }
+  bool Open() const { return FResult.Open; }
+  TFIBSQLTypes SQLType() const { return FStatement.SQLType; }
+  TStatementKind StatementKind() const { return FStatement.Kind; }
   // Rows fetched since the last execution.
-  int FetchedRows() const { return FRecordCount; }
-  bool ProcedureExecuted() const { return FProcExecuted; }
-  const std::string& ServerText() const { return FServerText; }
-  TFBHandleValue Handle() const { return FHandle.Value(); }
+  int FetchedRows() const { return FResult.FetchedRows; }
+  bool ProcedureExecuted() const { return FResult.ProcedureExecuted; }
+  const std::string& ServerText() const { return FStatement.ServerText; }
+  TFBHandleValue Handle() const { return FStatement.Handle.Value(); }
 
-  TFIBXSQLDA& ParamArea() { return *FParams; }
-  TFIBXSQLDA& ServerParamArea() { return *FServerParams; }
-  TFIBXSQLDA& ColumnArea() { return *FColumns; }
+  TFIBXSQLDA& ParamArea() { return *FStatement.Params; }
+  TFIBXSQLDA& ServerParamArea() { return *FStatement.ServerParams; }
+  TFIBXSQLDA& ColumnArea() { return *FStatement.Columns; }
 
  protected:
   // Runs after every client call: lets the transaction look at the status, then
@@ -301,62 +317,74 @@ class TFIBQuery : public TComponent {
   friend class TFIBXSQLVAR;
   friend class TFIBXSQLDA;
 
+  // One statement text as scanned and, while its handle is held, prepared: what
+  // the statement works with and what its kept list holds, moved whole between
+  // them, never copied.
+  struct TPrepared {
+    explicit TPrepared(TFIBQuery* query);
+    // The joined lines the parameter areas were scanned for, and the change of
+    // the lines that brought them (a scan that failed brings none).
+    std::string Text;
+    uint64_t LinesChange = 0;
+    TStatementKind Kind = skOther;
+    bool ParamCheck = true;  // ParamCheck as it was when the text was set
+    std::string ServerText;
+    TFBStatementHandle Handle;
+    TFIBSQLTypes SQLType = SQLUnknown;
+    std::string CursorName;
+    std::unique_ptr<TFIBXSQLDA> Params;
+    std::unique_ptr<TFIBXSQLDA> ServerParams;
+    std::unique_ptr<TFIBXSQLDA> Columns;
+  };
+  // What the last execution left.
+  struct TResult {
+    bool Open = false;        // a select's result is open
+    bool EndReached = false;  // no further row (also once the handle is dropped)
+    int FetchedRows = 0;      // since the last execution
+    bool ProcedureExecuted = false;
+  };
+
   void BeforeSQLChange();
   void AfterSQLChange();
   void OnNotice(TFIBNotice notice);
+  // The parameter area matches the current lines.
+  bool ParamsScanned() const { return FStatement.LinesChange == FSQL.FChanges; }
   // Builds a new parameter area from a scan; values of names still present move
   // over from the old one.
   std::unique_ptr<TFIBXSQLDA> BuildParamArea(const TScanResult& scan, const TFIBXSQLDA& old);
   void ScanCallerParams();
   void DoPrepare();
   void ReconcileParams();
+  // Every parameter unset, typed as the server described it.
+  void ResetParams();
   void ResetColumns();
   void WriteBlobParams();
+  bool HasBlobParams() const;
   void StartTransactionIfAsked();
   void ExecuteImmediate();
+  // The one way this statement gives a handle up: dropped on the server with the
+  // thread's status vector while the connection has its library, forgotten
+  // otherwise. Returns the drop's status.
+  TFBStatus ReleaseHandle(TFBStatementHandle& handle);
+  // The attachment is gone and every handle of this statement with it: given up
+  // without a call.
+  void ForgetHandles();
 
-  // A prepared text set aside by a change of text.
-  struct TKeptStatement {
-    std::string Text;
-    TStatementKind Kind = skOther;
-    std::string ServerText;
-    TFBStatementHandle Handle;
-    TFIBSQLTypes SQLType = SQLUnknown;
-    bool ParamCheckInForce = true;
-    std::string CursorName;
-    std::unique_ptr<TFIBXSQLDA> Params;
-    std::unique_ptr<TFIBXSQLDA> ServerParams;
-    std::unique_ptr<TFIBXSQLDA> Columns;
-  };
   void KeepStatement();
-  bool TakeKeptStatement();
+  bool TakeKeptStatement(const std::string& text);
   // Drops the kept handles on the server; with forget, the attachment is gone
   // and they are given up without a call.
   void DropKeptStatements(bool forget);
-  void DropKept(TKeptStatement& kept, bool forget);
+  void DropOldestKept();
 
   TFIBBase FBase{this};
   TSQLLines FSQL{*this};
   int FKeepLimit = 0;
-  std::vector<TKeptStatement> FKept;
+  std::vector<TPrepared> FKept;
   bool FParamCheck = true;
   bool FGoToFirstRecordOnExecute = true;
   TpFIBQueryOptions FOptions;
 
-  TStatementKind FKind = skOther;
-  std::string FServerText;
-  TFBStatementHandle FHandle;
-  bool FPrepared = false;
-  TFIBSQLTypes FSQLType = SQLUnknown;
-  bool FOpen = false;
-  bool FEOF = false;
-  int FRecordCount = 0;
-  bool FProcExecuted = false;
-  bool FParamsScanned = false;
-  bool FParamCheckInForce = true;
-  bool FHasBlobParams = false;
-  std::string FCursorName;
-  std::unique_ptr<TFIBXSQLDA> FParams;
-  std::unique_ptr<TFIBXSQLDA> FServerParams;
-  std::unique_ptr<TFIBXSQLDA> FColumns;
+  TPrepared FStatement{this};
+  TResult FResult;
 };

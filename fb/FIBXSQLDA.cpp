@@ -62,7 +62,7 @@ TFIBXSQLVAR* TFIBXSQLDA::ByName(const std::string& name) const {
     FCachedNames.emplace_back(name, v);
     return v;
   }
-  if (FQuery && this == FQuery->FParams.get()) return FQuery->FServerParams->FindOwnName(key);
+  if (FQuery && this == &FQuery->ParamArea()) return FQuery->ServerParamArea().FindOwnName(key);
   return nullptr;
 }
 

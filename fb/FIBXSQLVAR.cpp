@@ -84,8 +84,8 @@ void TFIBXSQLVAR::FreeIndicator() { Data()->sqlind = nullptr; }
 void TFIBXSQLVAR::LookupDescription() const {
   if (FDescType != 0 || !FArea->IsParams()) return;
   TFIBQuery* q = Query();
-  if (!q || !q->Prepared() || FArea != q->FParams.get()) return;
-  if (const TFIBXSQLVAR* s = q->FServerParams->FindOwnName(UpperCase(FName))) {
+  if (!q || !q->Prepared() || FArea != &q->ParamArea()) return;
+  if (const TFIBXSQLVAR* s = q->ServerParamArea().FindOwnName(UpperCase(FName))) {
     FDescType = s->FDescType;
     FDescSubtype = s->FDescSubtype;
     FDescLength = s->FDescLength;
@@ -149,7 +149,6 @@ void TFIBXSQLVAR::StoreOne(int type, int length, const void* bytes) {
   if (length > 0) std::memcpy(FData.data(), bytes, static_cast<size_t>(length));
   FBlobContent.reset();
   FModified = true;
-  FSetUp = true;
 }
 
 void TFIBXSQLVAR::Store(int type, int length, const void* bytes) {
@@ -176,7 +175,6 @@ void TFIBXSQLVAR::SetAsText(const std::string& value) {
       v.Data()->sqlscale = FDescScale;
       v.FBlobContent = value;
     }
-    if (TFIBQuery* q = Query()) q->FHasBlobParams = true;
     return;
   }
   if (value.empty()) {
@@ -218,34 +216,6 @@ std::string TFIBXSQLVAR::TextOfChars() const {
   return TrimChars() ? TrimTrailing(std::move(s)) : s;
 }
 
-std::string TFIBXSQLVAR::BlobText() const {
-  static const std::string kBlob = "(BLOB)";
-  TFIBQuery* q = Query();
-  if (!q || !q->Database() || !q->Database()->ClientLibrary() || !q->Transaction()) return kBlob;
-  IIBClientLibrary& lib = *q->Database()->ClientLibrary();
-  ISC_STATUS* status = StatusVector();
-  TBlobHandle blob(lib);
-  ISC_QUAD id = FIBRead<ISC_QUAD>(Data()->sqldata);
-  if (lib.isc_open_blob2(status, q->Database()->Handle(), q->Transaction()->Handle(), blob.Ref(),
-                         &id, 0, nullptr) != 0)
-    return kBlob;
-  std::string out;
-  char buffer[16384];
-  for (;;) {
-    unsigned short got = 0;
-    const ISC_STATUS st = lib.isc_get_segment(status, blob.Ref(), &got, sizeof buffer, buffer);
-    if (st == 0 || st == isc_segment) {
-      out.append(buffer, got);
-    } else if (st == isc_segstr_eof) {
-      break;
-    } else {
-      return kBlob;
-    }
-  }
-  blob.Close(status);
-  return TrimChars() ? TrimTrailing(std::move(out)) : out;
-}
-
 std::string TFIBXSQLVAR::AsText() const {
   if (FBlobContent) return *FBlobContent;
   if (IsNull()) return "";
@@ -283,7 +253,8 @@ std::string TFIBXSQLVAR::AsText() const {
     case SQL_TYPE_TIME:
       return FIBServerTimeText(FIBRead<ISC_TIME>(p), FormatSettings().LongTimeFormat);
     case SQL_BLOB:
-      return IsColumn() ? BlobText() : "(BLOB)";
+      if (!IsColumn()) return "(BLOB)";
+      return TrimChars() ? TrimTrailing(BlobText()) : BlobText();
     case SQL_ARRAY:
       return "(ARRAY)";
     case SQL_BOOLEAN:
@@ -409,7 +380,6 @@ void TFIBXSQLVAR::CopyValueFrom(const TFIBXSQLVAR& other) {
   }
   FBlobContent = other.FBlobContent;
   FModified = other.FModified;
-  FSetUp = other.FSetUp;
 }
 
 void TFIBXSQLVAR::SetupFromSlot() {
@@ -418,7 +388,6 @@ void TFIBXSQLVAR::SetupFromSlot() {
   FDescSubtype = Data()->sqlsubtype;
   FDescLength = Data()->sqllen;
   FDescScale = Data()->sqlscale;
-  FSetUp = true;
   const size_t size = FIBBufferSize(type, Data()->sqllen);
   FData.assign(size == 0 ? 1 : size, 0);
   Data()->sqldata = FData.data();
@@ -428,4 +397,33 @@ void TFIBXSQLVAR::SetupFromSlot() {
   } else {
     FreeIndicator();
   }
+}
+
+void TFIBXSQLVAR::SetNullAsDescribed(const TFIBXSQLVAR& described) {
+  const XSQLVAR& s = *described.Data();
+  const int type = s.sqltype & ~1;
+  XSQLVAR& slot = *Data();
+  slot.sqltype = static_cast<ISC_SHORT>(type | 1);
+  slot.sqlscale = s.sqlscale;
+  slot.sqlsubtype = s.sqlsubtype;
+  slot.sqllen = s.sqllen;
+  const size_t size = FIBBufferSize(type, s.sqllen);
+  FData.assign(size == 0 ? 1 : size, 0);
+  slot.sqldata = FData.data();
+  AllocateIndicator();
+  FIndicator = -1;
+}
+
+void TFIBXSQLVAR::Unset(const TFIBXSQLVAR* described) {
+  FBlobContent.reset();
+  FModified = false;
+  FDescType = FDescSubtype = 0;
+  FDescLength = FDescScale = 0;
+  if (described) return SetNullAsDescribed(*described);
+  XSQLVAR& slot = *Data();
+  slot.sqltype = slot.sqlscale = slot.sqlsubtype = slot.sqllen = 0;
+  FData.clear();
+  slot.sqldata = nullptr;
+  FreeIndicator();
+  FIndicator = 0;
 }

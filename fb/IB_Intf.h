@@ -19,7 +19,8 @@
 #include "runtime/Exception.h"
 
 // Entry points of newer client libraries that the installed C header may not
-// declare. Optional: they are bound when present and never called by the system.
+// declare. Optional: they are bound when present and never called by the system
+// (fb_cancel_operation, also optional, ends a request that ran past its deadline).
 extern "C" {
 typedef ISC_STATUS (*TIscDsqlBatchExecuteImmed)(ISC_STATUS*, isc_db_handle*, isc_tr_handle*,
                                                 unsigned short, long, const char**, long*);

@@ -5,6 +5,7 @@
 
 #include <cstdint>
 #include <functional>
+#include <memory>
 #include <string>
 #include <string_view>
 #include <utility>
@@ -154,6 +155,30 @@ class TFileHandle {
 // taken. Raises EOSError for other failures.
 TFileHandle CreateFileExclusive(const std::string& path, bool& exists);
 
+// ---- The archive's files, never through a symbolic link ------------------------
+// An entry of a folder as it is itself: a symbolic link (or a Windows reparse
+// point) is neither a file nor a folder here, whatever it points to.
+struct TFolderEntry {
+  std::string Name;
+  bool IsFolder = false;  // else a regular file
+  int64_t Time = 0;       // last written, seconds since 1970 UTC; negative before
+  uint64_t Size = 0;
+  uint64_t DiskBytes = 0;  // the room it takes on its disk (whole blocks), at least Size
+};
+// The regular files and the folders in dir (not "." and ".."), links and other
+// kinds left out; in directory order. Empty when dir cannot be listed.
+std::vector<TFolderEntry> ListEntriesNoFollow(const std::string& dir);
+// True when path is a folder itself, not a link to one.
+bool IsFolderNoFollow(const std::string& path);
+// A regular file's bytes, opened without following a link in its last part; raises
+// EOSError when it cannot be read, is a link or no regular file, or holds more
+// than maxBytes.
+std::string ReadFileNoFollow(const std::string& path, size_t maxBytes);
+// The bytes this process may still write on the file system that holds path, and
+// whether a new file can be made there (a file system may run out of file entries
+// before bytes); false when the system cannot say.
+bool FreeSpace(const std::string& path, uint64_t& bytes, bool& canCreateFile);
+
 // ---- Shared libraries ----------------------------------------------------------
 // The file the system loads for a configured client library name: the Windows
 // name "fbclient.dll" maps to this platform's client library; other names are
@@ -188,5 +213,33 @@ std::string RegionalLongTimeFormat();
 // Sets the processor's floating-point control to extended precision where the
 // processor has such a setting.
 void SetExtendedFpuPrecision();
+
+// ---- Request deadline ----------------------------------------------------------
+// Milliseconds of a clock that only moves forward (not the time of day).
+int64_t SteadyMilliseconds();
+// Watches one deadline at a time for the request in flight: Arm names a moment of
+// SteadyMilliseconds and an action; the action runs once, on the watchdog's own
+// thread, when that moment passes before Disarm. The thread (the only one the
+// program starts) is started by the first Arm with every signal blocked, waits
+// without polling, and is stopped and joined when the object dies. The action
+// must be quick and safe to run beside the thread that armed it.
+class TWatchdog {
+ public:
+  TWatchdog();
+  ~TWatchdog();
+  TWatchdog(const TWatchdog&) = delete;
+  TWatchdog& operator=(const TWatchdog&) = delete;
+  // Replaces an earlier arming. Raises EOSError when the thread cannot start.
+  void Arm(int64_t deadline, std::function<void()> action);
+  // Ends the watch; once it returns the action neither runs nor will run (an
+  // action running now is waited for). True when the action ran.
+  bool Disarm();
+  // True once the action of the current arming has started.
+  bool Fired() const;
+
+ private:
+  struct TState;
+  std::unique_ptr<TState> FState;
+};
 
 }  // namespace platform

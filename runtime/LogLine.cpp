@@ -3,10 +3,9 @@
 #include <cstdio>
 
 #include "runtime/Dates.h"
+#include "runtime/Text.h"
 
-namespace {
-
-void AppendOneLine(std::string& out, std::string_view text) {
+void AppendEscapedControls(std::string& out, std::string_view text) {
   for (const char c : text) {
     const auto u = static_cast<unsigned char>(c);
     if (u < 0x20 || u == 0x7F) {
@@ -19,7 +18,20 @@ void AppendOneLine(std::string& out, std::string_view text) {
   }
 }
 
-}  // namespace
+std::string EscapeControls(std::string_view text) {
+  std::string out;
+  AppendEscapedControls(out, text);
+  return out;
+}
+
+std::string ListingField(std::string_view cp1251, size_t width) {
+  // The code page has one byte a character: a cut never splits one.
+  std::string out;
+  AppendEscapedControls(out, Cp1251ToUtf8(cp1251.substr(0, width)));
+  if (cp1251.size() > width)
+    out += "...[" + IntToStr(static_cast<int64_t>(cp1251.size())) + " bytes]";
+  return out;
+}
 
 std::string FormatUtcTime(int64_t unixSeconds) {
   int64_t days = unixSeconds / kSecondsPerDay;
@@ -43,9 +55,9 @@ std::string FormatLogLine(int64_t unixSeconds, std::string_view command, std::st
   if (command.empty())
     line += '-';
   else
-    AppendOneLine(line, command);
+    AppendEscapedControls(line, command);
   line += ": ";
-  AppendOneLine(line, text);
+  AppendEscapedControls(line, text);
   line += '\n';
   return line;
 }

@@ -9,6 +9,7 @@
 // can neither break the line nor forge another.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <string>
 #include <string_view>
@@ -17,3 +18,15 @@
 std::string FormatUtcTime(int64_t unixSeconds);
 // The whole line, ending in LF.
 std::string FormatLogLine(int64_t unixSeconds, std::string_view command, std::string_view text);
+
+// Appends text with every control byte (below 0x20, and 0x7F) as "\xHH", as a
+// log line carries it.
+void AppendEscapedControls(std::string& out, std::string_view text);
+std::string EscapeControls(std::string_view text);
+
+// The widest field of the operator's listings, in bytes of the stored text.
+inline constexpr size_t kListingFieldWidth = 64;
+// A stored Windows-1251 text as one field of a listing: at most width bytes of
+// it, in UTF-8 with control bytes escaped; a longer text is cut and followed by
+// "...[N bytes]", its whole length.
+std::string ListingField(std::string_view cp1251, size_t width = kListingFieldWidth);

@@ -20,6 +20,9 @@
 # listening socket as its standard input, up to $FCGI_PROCESSES processes
 # (default 4), each serving request after request; stopping httpd stops them.
 # MODE=cgi (default): mod_cgid, one process per request.
+#
+# ALLOW="192.168.10.0/24 10.0.5.7": the client networks let in (see weblib.sh;
+# default loopback only); anyone else gets 403 and the program never runs.
 set -euo pipefail
 
 # shellcheck source=weblib.sh
@@ -34,6 +37,9 @@ usage() {
 
 start() {
   local dir port conf httpd pid user= state out
+  # The client networks let in; a malformed list stops here.
+  local allowed
+  allowed=$(web_allow) || exit 2
   dir=$(mkdir -p "$1" && cd "$1" && pwd)
   port=$2
   httpd=$(web_find apache2 apache2)
@@ -46,6 +52,8 @@ start() {
 Group $WEB_USER"
   fi
   conf=$state/httpd.conf
+  # One line: the only grant of the program's path.
+  allowed=${allowed//$'\n'/ }
   local handler
   case ${MODE:-cgi} in
     cgi)
@@ -56,7 +64,9 @@ CGIDScriptTimeout 300
 # the URL becomes its path info.
 ScriptAliasMatch \"^/dorvana(/.*)?\$\" \"$dir/dorvana\$1\"
 <Directory \"$dir\">
-  Require all granted
+  # The terminals' networks (ALLOW): anyone else gets 403, and the program
+  # never hears of the request.
+  Require ip $allowed
 </Directory>"
       ;;
     fastcgi)
@@ -79,7 +89,9 @@ AliasMatch \"^/dorvana(/.*)?\$\" \"$dir/dorvana\$1\"
     SetHandler fcgid-script
     Options +ExecCGI
     AcceptPathInfo On
-    Require all granted
+    # The terminals' networks (ALLOW): anyone else gets 403, and the program
+    # never hears of the request.
+    Require ip $allowed
   </Files>
 </Directory>"
       ;;
@@ -96,10 +108,18 @@ ServerName 127.0.0.1
 $user
 LoadModule mpm_event_module $MODULES/mod_mpm_event.so
 LoadModule authz_core_module $MODULES/mod_authz_core.so
+LoadModule authz_host_module $MODULES/mod_authz_host.so
 LoadModule alias_module $MODULES/mod_alias.so
 # Request bodies up to 16 MiB; a request's process may wait long for the
 # database (an order posted twice at once waits for the first).
 LimitRequestBody 16777216
+# A declared length over it is refused before any handler runs: mod_fcgid
+# would otherwise run the program with an empty body (Apache drops the body
+# and signals 413 only in a way mod_fcgid passes over), and mod_cgid starts
+# the program before it answers 413.
+<If "req_novary('Content-Length') -gt 16777216">
+  Redirect 413
+</If>
 Timeout 300
 DocumentRoot "$state/htdocs"
 <Directory />

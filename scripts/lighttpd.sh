@@ -23,6 +23,9 @@
 # $FCGI_PROCESSES processes (default 2), each serving request after request with
 # a kept database connection; stopping lighttpd stops them. MODE=cgi (default):
 # one process per request.
+#
+# ALLOW="192.168.10.0/24 10.0.5.7": the client networks let in (see weblib.sh;
+# default loopback only); anyone else gets 403 and the program never runs.
 set -euo pipefail
 
 # shellcheck source=weblib.sh
@@ -35,6 +38,9 @@ usage() {
 
 start() {
   local dir port conf lighttpd pid user=
+  # The client networks let in; a malformed list stops here.
+  local allowed
+  allowed=$(web_allow) || exit 2
   dir=$(mkdir -p "$1" && cd "$1" && pwd)
   port=$2
   lighttpd=$(web_find lighttpd lighttpd)
@@ -50,6 +56,15 @@ start() {
 server.groupname = \"$WEB_USER\""
   fi
   conf=$dir/.lighttpd/lighttpd.conf
+  # Denied unless the client is in one of the networks: one condition nested
+  # in the other, for each network.
+  local net deny="url.access-deny = (\"\")" close=
+  for net in $allowed; do
+    deny="\$HTTP[\"remoteip\"] != \"$net\" {
+$deny"
+    close="$close
+}"
+  done
   local handler
   case ${MODE:-cgi} in
     cgi)
@@ -94,6 +109,9 @@ $handler
 } else {
   url.access-deny = ("")
 }
+# The terminals' networks (ALLOW): a client outside them is refused with 403
+# before the program is started or asked.
+$deny$close
 CONF
   "$lighttpd" -tt -f "$conf" >/dev/null
   # Kept in the foreground as a child of this script, so its pid is known from

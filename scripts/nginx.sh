@@ -18,6 +18,9 @@
 # process with DIR as its working directory; started as root, nginx's workers
 # and fcgiwrap run as www-data.
 #
+# ALLOW="192.168.10.0/24 10.0.5.7": the client networks let in (see weblib.sh;
+# default loopback only); anyone else gets 403 and the program never runs.
+#
 # MODE=fastcgi: no fcgiwrap; the script starts the program itself as a FastCGI
 # server on a Unix socket (dorvana --fastcgi DIR/.nginx/run/dorvana.sock
 # --processes $FCGI_PROCESSES, default 2; mode 0660, the web server's group) in
@@ -45,6 +48,13 @@ usage() {
 
 start() {
   local dir port conf nginx fcgiwrap pid user= state out
+  # The client networks let in; a malformed list stops here.
+  local allowed
+  allowed=$(web_allow) || exit 2
+  # An allow line each, then deny all.
+  local net allow=
+  for net in $allowed; do allow="$allow
+      allow $net;"; done
   dir=$(mkdir -p "$1" && cd "$1" && pwd)
   port=$2
   nginx=$(web_find nginx nginx)
@@ -84,6 +94,9 @@ http {
     root $state/htdocs;
     # Only the program's own path, matched whole, runs the program.
     location ~ ^/dorvana(/|\$) {
+      # The terminals' networks (ALLOW): anyone else gets 403, and the
+      # program never hears of the request.$allow
+      deny all;
       # SCRIPT_NAME is /dorvana and PATH_INFO the rest (/soap/ISoapTest): the
       # WSDL's address is built from them.
       fastcgi_split_path_info ^(/dorvana)(.*)\$;

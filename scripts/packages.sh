@@ -21,7 +21,9 @@
 #              the windows group
 #   windows    the Windows build and its tests under wine (scripts/build-windows,
 #              scripts/test-windows): mingw-w64, wine, the tools to fetch and
-#              unpack Debian's libxml2 source package
+#              unpack Debian's libxml2 source package, the client library's
+#              header, and winegcc with gcc and python3 for the forwarding
+#              client library (the database cases also need the run group)
 #   bench      the benchmarks (bench/run)
 #   all        everything above
 #
@@ -52,8 +54,10 @@ package_group() {
         python3 iproute2 socat libxml2-utils php8.2-cli php8.2-soap
       package_group windows ;;
     windows)
-      printf '%s\n' mingw-w64 gcc-mingw-w64-x86-64-posix g++-mingw-w64-x86-64-posix wine wine64 \
-        dpkg-dev xz-utils googletest ;;
+      printf '%s\n' cmake make mingw-w64 gcc-mingw-w64-x86-64-posix g++-mingw-w64-x86-64-posix wine wine64 \
+        dpkg-dev xz-utils googletest firebird-dev
+      # the forwarding client library of the database cases (tests/windows/fbforward)
+      printf '%s\n' wine64-tools gcc python3 ;;
     bench)
       package_group build
       package_group run

@@ -94,3 +94,103 @@ web_stop_pid() {
   fi
   rm -f "$pidfile"
 }
+
+# The client networks a server lets in: $ALLOW, addresses and CIDR networks
+# (IPv4 or IPv6) separated by blanks, loopback only (127.0.0.0/8 ::1) when
+# unset. Every configuration the scripts write lets a client outside all of
+# them reach nothing: 403 from the web server, and the program never hears of
+# the request. Set it to the terminals' network, e.g.
+# ALLOW="192.168.10.0/24 10.0.5.7".
+#
+#   web_allow    prints the entries one a line; fails naming the first
+#                malformed one (or an empty list)
+web_allow() {
+  local entries entry
+  # Split on blanks, without expanding patterns.
+  read -r -a entries <<<"${ALLOW-127.0.0.0/8 ::1}"
+  set -- "${entries[@]}"
+  if [ $# = 0 ]; then
+    echo "ALLOW is empty: name the terminals' addresses or networks, e.g. ALLOW=\"192.168.10.0/24\"" >&2
+    return 1
+  fi
+  for entry in "$@"; do
+    if ! web_allow_entry "$entry"; then
+      echo "ALLOW: '$entry' is not an IPv4 or IPv6 address or network (ADDRESS or ADDRESS/PREFIX, the prefix 1 or more and the bits after it zero, as in 192.168.10.0/24 or fd00:10::/64; an IPv4 address in its dotted form only)" >&2
+      return 1
+    fi
+  done
+  printf '%s\n' "$@"
+}
+
+# web_allow_entry ENTRY: whether ENTRY is an address or a network (prefix 1 or
+# more) whose bits past the prefix are zero (192.168.10.5/24 is a mistake for
+# 192.168.10.0/24).
+web_allow_entry() {
+  local address=${1%/*} prefix= groups bits width i start g mask
+  if [[ $1 == */* ]]; then
+    prefix=${1##*/}
+    # At least 1: Apache takes no /0 (and letting everyone in is no list).
+    [[ $prefix =~ ^[1-9][0-9]{0,2}$ ]] || return 1
+  fi
+  if [[ $address == *:* ]]; then
+    groups=$(web_ipv6_groups "$address") || return 1
+    # An IPv4 client is named by its IPv4 address (Apache takes no other form).
+    [[ $groups != "0 0 0 0 0 65535 "* ]] || return 1
+    width=128
+  else
+    bits=$(web_ipv4_number "$address") || return 1
+    # As two 16-bit groups, so that one check serves both families.
+    groups="$((bits >> 16)) $((bits & 65535))"
+    width=32
+  fi
+  [ -n "$prefix" ] || return 0
+  [ "$prefix" -le "$width" ] || return 1
+  i=0
+  for g in $groups; do
+    start=$((i * 16))
+    i=$((i + 1))
+    if [ "$prefix" -ge $((start + 16)) ]; then continue; fi
+    mask=65535
+    if [ "$prefix" -gt "$start" ]; then mask=$(((1 << (16 - (prefix - start))) - 1)); fi
+    [ $((g & mask)) = 0 ] || return 1
+  done
+}
+
+# web_ipv4_number TEXT: the dotted address as one number; fails unless it is
+# four decimal parts 0..255 without leading zeros (which some read as octal).
+web_ipv4_number() {
+  local part number=0
+  [[ $1 =~ ^[0-9]{1,3}(\.[0-9]{1,3}){3}$ ]] || return 1
+  for part in ${1//./ }; do
+    [[ $part =~ ^(0|[1-9][0-9]*)$ ]] && [ "$part" -le 255 ] || return 1
+    number=$((number * 256 + part))
+  done
+  echo "$number"
+}
+
+# web_ipv6_groups TEXT: the address's eight 16-bit groups as numbers; fails
+# unless it is a textual IPv6 address in hexadecimal groups (one "::" at most;
+# no zone, and no dotted IPv4 tail).
+web_ipv6_groups() {
+  local text=$1 head rest count=0 g out=() hex='[0-9A-Fa-f]{1,4}'
+  [[ $text =~ ^[0-9A-Fa-f:]+$ ]] || return 1
+  case $text in *::*::* | *:::*) return 1 ;; esac
+  if [[ $text == *::* ]]; then
+    head=${text%%::*}
+    rest=${text#*::}
+    [[ $head =~ ^($hex(:$hex)*)?$ && $rest =~ ^($hex(:$hex)*)?$ ]] || return 1
+  else
+    head=$text
+    rest=
+    [[ $head =~ ^$hex(:$hex){7}$ ]] || return 1
+  fi
+  for g in ${rest//:/ }; do count=$((count + 1)); done
+  for g in ${head//:/ }; do out+=($((16#$g))); done
+  # "::" stands for at least one group of zeros.
+  if [[ $text == *::* ]]; then
+    [ $((${#out[@]} + count)) -le 7 ] || return 1
+    while [ $((${#out[@]} + count)) -lt 8 ]; do out+=(0); done
+  fi
+  for g in ${rest//:/ }; do out+=($((16#$g))); done
+  echo "${out[*]}"
+}

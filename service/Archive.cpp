@@ -38,7 +38,8 @@ std::string ArchiveOrder(const std::string& text, uint32_t seed) {
     }
   }
   for (int draw = 0; draw < kMaxArchiveDraws; ++draw) {
-    const std::string name = "order " + IntToStr(numbers.Next()) + ".xml";
+    const uint32_t number = draw < kNarrowDraws ? numbers.Next() : numbers.NextWide();
+    const std::string name = "order " + IntToStr(number) + ".xml";
     const std::string path = folder + delimiter + name;
     bool exists = false;
     platform::TFileHandle file;
@@ -62,13 +63,43 @@ std::string ArchiveOrder(const std::string& text, uint32_t seed) {
                    "Every name drawn is taken: the archive folder needs rotating.");
 }
 
-uint32_t TArchiveNumbers::Next() {
+uint32_t TArchiveNumbers::Draw(uint32_t range) {
   // A linear congruential generator modulo 2^32; the number is the top 32 bits of
   // the seed times the range.
   constexpr uint32_t kMultiplier = 134775813u;
   constexpr uint32_t kIncrement = 1u;
   FSeed = FSeed * kMultiplier + kIncrement;
-  return static_cast<uint32_t>((static_cast<uint64_t>(FSeed) * kArchiveNumbers) >> 32);
+  return static_cast<uint32_t>((static_cast<uint64_t>(FSeed) * range) >> 32);
+}
+
+std::optional<uint32_t> ArchiveNameNumber(std::string_view name) {
+  constexpr std::string_view kPrefix = "order ", kSuffix = ".xml";
+  if (name.size() <= kPrefix.size() + kSuffix.size() || name.substr(0, kPrefix.size()) != kPrefix ||
+      name.substr(name.size() - kSuffix.size()) != kSuffix)
+    return std::nullopt;
+  const std::string_view digits =
+      name.substr(kPrefix.size(), name.size() - kPrefix.size() - kSuffix.size());
+  if (digits.size() > 8 || (digits.size() > 1 && digits[0] == '0')) return std::nullopt;
+  uint32_t value = 0;
+  for (const char c : digits) {
+    if (c < '0' || c > '9') return std::nullopt;
+    value = value * 10 + static_cast<uint32_t>(c - '0');
+  }
+  return value;
+}
+
+std::string MoveToFreeName(const std::string& from, const std::string& folder,
+                           const std::string& name, uint32_t seed) {
+  const std::string delimiter = platform::PathDelimiter();
+  std::string target = folder + delimiter + name;
+  if (platform::MoveFileNoReplace(from, target)) return target;
+  TArchiveNumbers numbers(seed);
+  for (int draw = 0; draw < kMaxArchiveDraws; ++draw) {
+    target = folder + delimiter + "order " + IntToStr(numbers.NextWide()) + ".xml";
+    if (platform::MoveFileNoReplace(from, target)) return target;
+  }
+  throw EOSError("Cannot move file \"" + from + "\": every name drawn in \"" + folder +
+                 "\" is taken");
 }
 
 uint32_t ClockSeed() {

@@ -156,7 +156,12 @@ void ReportDatabase(TDorvanaWebInterface& module, TFindings& findings) {
                        {prepared, static_cast<int>(kCommandStatements.size())}));
 }
 
-void ReportArchive(TFindings& findings) {
+// Refused copies from this many on draw a warning: a terminal sends them only
+// when it is faulty.
+constexpr size_t kRefusedWarnCopies = 100;
+
+void ReportArchive(TDorvanaWebInterface& module, bool connected, TFindings& findings,
+                   const TToolOutput& out) {
   const std::string folder = platform::CurrentDir() + platform::PathDelimiter() + kArchiveFolder;
   if (!platform::DirectoryExists(kArchiveFolder)) {
     findings.Info("archive folder: " + folder + " does not exist yet (the first order makes it)");
@@ -164,7 +169,12 @@ void ReportArchive(TFindings& findings) {
   }
   // The names an order may take are those of the folder itself; dated
   // subfolders hold rotated copies.
-  const size_t copies = platform::ListFiles(kArchiveFolder, "order *.xml").size();
+  size_t copies = 0, wide = 0;
+  for (const platform::TFolderEntry& e : platform::ListEntriesNoFollow(kArchiveFolder)) {
+    if (e.IsFolder) continue;
+    const std::optional<uint32_t> number = ArchiveNameNumber(e.Name);
+    if (number) ++(*number < TArchiveNumbers::kArchiveNumbers ? copies : wide);
+  }
   const std::string probe = std::string(kArchiveFolder) + platform::PathDelimiter() +
                             "dorvana-check-" + IntToStr(ClockSeed()) + ".tmp";
   try {
@@ -177,6 +187,18 @@ void ReportArchive(TFindings& findings) {
   } catch (const EOSError& e) {
     findings.Problem("archive folder " + folder + " is not writable: " + e.Message());
   }
+  uint64_t freeBytes = 0;
+  bool canCreate = true;
+  if (platform::FreeSpace(kArchiveFolder, freeBytes, canCreate)) {
+    if (!canCreate)
+      findings.Problem("archive folder " + folder +
+                       ": its file system can make no more files: every order fails");
+    else if (freeBytes < kLargestCopy)
+      findings.Problem(
+          Format("archive folder %s: %d bytes free on its file system, less than "
+                 "the largest copy (%d bytes): orders fail",
+                 {folder, static_cast<int64_t>(freeBytes), static_cast<int64_t>(kLargestCopy)}));
+  }
   const size_t total = TArchiveNumbers::kArchiveNumbers;
   findings.Info(Format("archive folder: %s, %d copies (%d%% of its %d names)",
                        {folder, copies, copies * 100 / total, total}));
@@ -185,6 +207,31 @@ void ReportArchive(TFindings& findings) {
         Format("the archive folder holds %d copies, %d%% of its %d names: run "
                "dorvana --rotate (daily) before it fills",
                {copies, copies * 100 / total, total}));
+  if (wide > 0)
+    findings.Warning(Format(
+        "the archive folder holds %d copies named from the wider range (%d to %d): its usual "
+        "names were crowded when they were written; run dorvana --rotate",
+        {wide, total, TArchiveNumbers::kWideArchiveNumbers - 1}));
+
+  // The copies of the folder itself by state: those waiting for replay or
+  // rotation.
+  // A connect that failed above is not tried again (it may have waited long).
+  TCopyClassifier classifier(module, connected);
+  size_t counts[4] = {0, 0, 0, 0};
+  const TToolOutput quiet{out.Out, [](const std::string&) {}};  // no progress lines
+  ForEachCopy(ListArchive(std::nullopt, false), classifier, quiet, "--check",
+              [&](size_t, const TArchivedCopy&, TOrderFacts&, TCopyState state) {
+                ++counts[static_cast<int>(state)];
+              });
+  std::string line = Format("archive copies in %s: %d imported, %d missing, %d refused",
+                            {kArchiveFolder, counts[0], counts[1], counts[2]});
+  if (counts[3] > 0) line += Format(", %d unknown (no database)", {counts[3]});
+  findings.Info(line);
+  if (counts[2] >= kRefusedWarnCopies)
+    findings.Warning(Format(
+        "%d refused copies in %s: posts that can never become orders (a faulty terminal, or "
+        "posts from outside the terminals' network); dorvana --rotate moves them into %s%s%s",
+        {counts[2], kArchiveFolder, kArchiveFolder, platform::PathDelimiter(), kRefusedFolder}));
 }
 
 }  // namespace
@@ -204,7 +251,7 @@ int RunCheck(TDorvanaWebInterface& module, const TToolOutput& out) {
     findings.Problem("connect: " + failure);
   else
     ReportDatabase(module, findings);
-  ReportArchive(findings);
+  ReportArchive(module, failure.empty(), findings, out);
   if (findings.ExitCode() == kToolOk)
     findings.Info("all is well");
   else if (findings.ExitCode() == kToolWarnings)

@@ -4,6 +4,7 @@
 #include <map>
 #include <set>
 
+#include "fb/fib.h"
 #include "fb/pFIBDatabase.h"
 #include "fb/pFIBQuery.h"
 #include "platform/Platform.h"
@@ -31,8 +32,8 @@ const char kGeneralHelp[] =
     "  --orders [--since DATE]    list the archived orders and their state\n"
     "  --replay GUID...           import the named archived orders that are missing\n"
     "  --replay --all-missing     import every archived order that is missing\n"
-    "  --rotate [--older-than N]  move old imported and unreadable copies into\n"
-    "                             dated subfolders of the archive\n"
+    "  --rotate [--older-than N]  move old copies into dated subfolders of the\n"
+    "                             archive; refused ones into Orders/refused\n"
     "  --fastcgi HOST:PORT|PATH [--processes N] [--socket-group NAME]\n"
     "            [--request-read-timeout SECONDS]\n"
     "                             serve FastCGI on that address (a PATH, any\n"
@@ -57,36 +58,39 @@ const char kOrdersHelp[] =
     "Lists the copies in the archive folder Orders and its dated subfolders (those\n"
     "written on or after the date, UTC, with --since), one tab-separated line each:\n"
     "state, file, GUID, DEVICEID, PIN, TABLE, rows, file time (UTC), error.\n"
-    "state: imported (the GUID is in the database), missing (not there), unreadable\n"
-    "(the copy cannot be read as an order: the error says why), or unknown (the\n"
-    "database could not be reached). A summary line closes the list; progress goes\n"
+    "state: imported (the GUID is in the database), refused (the copy itself can\n"
+    "never be imported: the error says why), missing (any other copy not in the\n"
+    "database), or unknown (the database could not be reached). Fields are cut to\n"
+    "64 bytes, their whole length noted; control bytes show as \\xHH. Copies in\n"
+    "Orders/refused are not listed. A summary line closes the list; progress goes\n"
     "to standard error. Exit code: 0, or 1 when the database could not be reached.\n";
 
 const char kReplayHelp[] =
-    "Usage: dorvana --replay GUID...  |  dorvana --replay --all-missing\n"
+    "Usage: dorvana --replay GUID...\n"
+    "       dorvana --replay --all-missing [--missing-days DAYS]\n"
     "Imports archived orders that are not in the database: the copy's text as it\n"
     "stands goes through addorder's duplicate check and import, with the same\n"
     "answer. No new archive copy is written. Of several copies of one GUID the\n"
     "newest is used. Safe while terminals post: each order is stored once.\n"
     "Nothing is imported unless named: a waiter may have keyed a lost order again\n"
-    "under a new GUID, so check --orders before using --all-missing.\n"
+    "under a new GUID, so check --orders before using --all-missing, which leaves\n"
+    "out orders whose copies are all older than DAYS (default 30; name them).\n"
     "One line per order: GUID, file, result. Exit code: 0 when every order named\n"
     "is in the database afterwards, else 1.\n";
 
 const char kRotateHelp[] =
-    "Usage: dorvana --rotate [--older-than DAYS]\n"
-    "Moves copies out of the folder Orders into Orders/YYYY-MM-DD/ (the UTC date\n"
-    "of the copy): imported copies older than DAYS (default 7), and unreadable\n"
-    "copies of any age (except those of the last 10 minutes, which a request may\n"
-    "still be writing). Names are kept; a file is never replaced. Missing copies\n"
-    "stay. Run it daily. Exit code: 0, or 1 when a copy could not be moved or the\n"
-    "database could not be reached (unreadable copies are still moved).\n";
-
-constexpr int kDefaultRotateDays = 7;
-constexpr int kMaxRotateDays = 36500;
-// A copy this young may be one a request is writing at this moment: the web
-// servers end a request after 300 s.
-constexpr int64_t kInFlightSeconds = 600;
+    "Usage: dorvana --rotate [--older-than DAYS] [--missing-days DAYS]\n"
+    "                        [--refused-limit MIB]\n"
+    "Moves copies out of the folder Orders (never those of the last 10 minutes,\n"
+    "which a request may still be writing): imported copies older than DAYS\n"
+    "(--older-than, default 7) and missing ones older than --missing-days (default\n"
+    "30) into Orders/YYYY-MM-DD/ (the UTC date of the copy), refused copies older\n"
+    "than DAYS into Orders/refused/YYYY-MM-DD/. A copy keeps its name, or gets a\n"
+    "free one where that is taken; a file is never replaced. Then the oldest\n"
+    "refused copies are deleted while Orders/refused holds more than MIB MiB\n"
+    "(default 1024), one line for each. Numbers are decimal digits. Run it daily.\n"
+    "Exit code: 0, or 1 when a copy could not be moved or the database could not\n"
+    "be reached (copies without a GUID are still moved).\n";
 
 struct TTool {
   const char* Option;
@@ -97,7 +101,7 @@ struct TTool {
 int RunCheckWithArgs(TDorvanaWebInterface& module, const std::vector<std::string>& args,
                      const TToolOutput& out) {
   if (args.size() > 1) {
-    out.Err("dorvana --check: unexpected argument \"" + args[1] + "\"");
+    out.Err("dorvana --check: unexpected argument \"" + EscapeControls(args[1]) + "\"");
     return kToolUsage;
   }
   return RunCheck(module, out);
@@ -115,93 +119,6 @@ void WriteHelp(const std::function<void(const std::string&)>& line, const char* 
     line(std::string(rest.substr(0, end)));
     rest = end == std::string_view::npos ? std::string_view() : rest.substr(end + 1);
   }
-}
-
-// The state of each GUID in the database, read in one read transaction.
-class TImportedLookup {
- public:
-  explicit TImportedLookup(TDorvanaWebInterface& module) : FModule(module) {
-    FModule.TransactionRead->StartTransaction();
-    SetSql(*FModule.Query, kSqlOrderExists);
-  }
-  ~TImportedLookup() {
-    try {
-      if (FModule.TransactionRead->Active()) FModule.TransactionRead->Rollback();
-    } catch (...) {
-    }
-  }
-  bool Imported(const std::string& guid) {
-    auto it = FKnown.find(guid);
-    if (it != FKnown.end()) return it->second;
-    TpFIBQuery& query = *FModule.Query;
-    query.ParamNamed("GUID").SetAsText(guid);
-    query.ExecQuery();
-    const bool imported = query.ColumnNamed("cnt").AsInt32() > 0;
-    query.CloseResult();
-    FKnown.emplace(guid, imported);
-    return imported;
-  }
-
- private:
-  TDorvanaWebInterface& FModule;
-  std::map<std::string, bool> FKnown;
-};
-
-enum class TCopyState { Imported, Missing, Unreadable, Unknown };
-
-const char* StateName(TCopyState state) {
-  switch (state) {
-    case TCopyState::Imported:
-      return "imported";
-    case TCopyState::Missing:
-      return "missing";
-    case TCopyState::Unreadable:
-      return "unreadable";
-    case TCopyState::Unknown:
-      break;
-  }
-  return "unknown";
-}
-
-// The archive read with every copy's state. databaseFailure is set when the
-// database could not be asked; readable copies are then Unknown.
-struct TArchiveState {
-  std::vector<TArchivedCopy> Copies;
-  std::vector<TCopyState> States;
-  std::string DatabaseFailure;
-};
-
-TArchiveState ReadArchiveState(TDorvanaWebInterface& module, int64_t since,
-                               const TToolOutput& out) {
-  TArchiveState result;
-  result.Copies = ScanArchive(since, [&](size_t done, size_t total) {
-    out.Err(Format("dorvana: read %d of %d archived copies", {done, total}));
-  });
-  result.DatabaseFailure = ConnectAsRequest(module);
-  std::unique_ptr<TImportedLookup> lookup;
-  if (result.DatabaseFailure.empty()) {
-    try {
-      lookup = std::make_unique<TImportedLookup>(module);
-    } catch (...) {
-      result.DatabaseFailure = OneLine(ExceptionMessage(std::current_exception()));
-    }
-  }
-  result.States.reserve(result.Copies.size());
-  for (const TArchivedCopy& copy : result.Copies) {
-    TCopyState state = TCopyState::Unknown;
-    if (!copy.Facts.Error.empty()) {
-      state = TCopyState::Unreadable;
-    } else if (lookup) {
-      try {
-        state = lookup->Imported(copy.Facts.Guid) ? TCopyState::Imported : TCopyState::Missing;
-      } catch (...) {
-        result.DatabaseFailure = OneLine(ExceptionMessage(std::current_exception()));
-        lookup.reset();
-      }
-    }
-    result.States.push_back(state);
-  }
-  return result;
 }
 
 }  // namespace
@@ -242,7 +159,8 @@ int RunOperatorCommand(const std::vector<std::string>& args, const TToolOutput& 
       return kToolFailed;
     }
   }
-  out.Err("dorvana: unknown option \"" + args[0] + "\"; dorvana --help lists the options");
+  out.Err("dorvana: unknown option \"" + EscapeControls(args[0]) +
+          "\"; dorvana --help lists the options");
   return kToolUsage;
 }
 
@@ -253,162 +171,109 @@ std::string ConnectAsRequest(TDorvanaWebInterface& module) {
   return OneLine(Cp1251ToUtf8(module.ApplySettingsAndConnect()));
 }
 
-int RunOrders(TDorvanaWebInterface& module, const std::vector<std::string>& args,
-              const TToolOutput& out) {
-  int64_t since = 0;
-  for (size_t i = 1; i < args.size(); ++i) {
-    if (args[i] == "--since" && i + 1 < args.size()) {
-      const std::optional<int64_t> date = ParseDate(args[++i]);
-      if (!date) {
-        out.Err("dorvana --orders: \"" + args[i] + "\" is not a date of the form YYYY-MM-DD");
-        return kToolUsage;
-      }
-      since = *date;
-    } else {
-      out.Err("dorvana --orders: unexpected argument \"" + args[i] + "\"");
-      return kToolUsage;
-    }
+const char* StateName(TCopyState state) {
+  switch (state) {
+    case TCopyState::Imported:
+      return "imported";
+    case TCopyState::Missing:
+      return "missing";
+    case TCopyState::Refused:
+      return "refused";
+    case TCopyState::Unknown:
+      break;
   }
-  const TArchiveState archive = ReadArchiveState(module, since, out);
-  out.Out("STATE\tFILE\tGUID\tDEVICEID\tPIN\tTABLE\tROWS\tTIME\tERROR");
-  size_t counts[4] = {0, 0, 0, 0};
-  std::set<std::string> missingGuids;
-  for (size_t i = 0; i < archive.Copies.size(); ++i) {
-    const TArchivedCopy& copy = archive.Copies[i];
-    const TOrderFacts& f = copy.Facts;
-    const TCopyState state = archive.States[i];
-    ++counts[static_cast<int>(state)];
-    if (state == TCopyState::Missing) missingGuids.insert(f.Guid);
-    out.Out(std::string(StateName(state)) + "\t" + OneLine(copy.Path) + "\t" + OneLine(f.Guid) +
-            "\t" + OneLine(f.DeviceId) + "\t" + OneLine(f.Pin) + "\t" + OneLine(f.Table) + "\t" +
-            IntToStr(f.Rows) + "\t" + FormatUtcTime(copy.Time) + "\t" + OneLine(f.Error));
-  }
-  std::string summary =
-      Format("%d copies: %d imported, %d missing (%d orders), %d unreadable",
-             {archive.Copies.size(), counts[0], counts[1], missingGuids.size(), counts[2]});
-  if (counts[3] > 0) summary += Format(", %d unknown", {counts[3]});
-  out.Out(summary);
-  if (!archive.DatabaseFailure.empty()) {
-    out.Err("dorvana --orders: the database could not be asked: " + archive.DatabaseFailure);
-    return kToolFailed;
-  }
-  return kToolOk;
+  return "unknown";
 }
 
-int RunReplay(TDorvanaWebInterface& module, const std::vector<std::string>& args,
-              const TToolOutput& out) {
-  bool allMissing = false;
-  std::vector<std::string> guids;
-  for (size_t i = 1; i < args.size(); ++i) {
-    if (args[i] == "--all-missing")
-      allMissing = true;
-    else if (StartsText("--", args[i])) {
-      out.Err("dorvana --replay: unknown option \"" + args[i] + "\"; nothing was imported");
-      return kToolUsage;
-    } else
-      guids.push_back(args[i]);
+TCopyClassifier::TCopyClassifier(TDorvanaWebInterface& module, bool connect) : FModule(module) {
+  FFailure = connect ? ConnectAsRequest(module) : "not asked";
+  if (!FFailure.empty()) return;
+  try {
+    FModule.TransactionRead->StartTransaction();
+    SetSql(*FModule.Query, kSqlOrderExists);
+    FStarted = true;
+  } catch (...) {
+    FFailure = OneLine(ExceptionMessage(std::current_exception()));
   }
-  if (allMissing == !guids.empty()) {
-    out.Err(
-        "dorvana --replay: name the orders (GUID...) or give --all-missing, not both; "
-        "nothing was imported");
-    return kToolUsage;
-  }
-  const TArchiveState archive = ReadArchiveState(module, 0, out);
-  if (!archive.DatabaseFailure.empty()) {
-    out.Err("dorvana --replay: nothing was imported: " + archive.DatabaseFailure);
-    return kToolFailed;
-  }
-  std::map<std::string, TCopyState> stateOf;
-  for (size_t i = 0; i < archive.Copies.size(); ++i)
-    if (archive.States[i] != TCopyState::Unreadable)
-      stateOf[archive.Copies[i].Facts.Guid] = archive.States[i];
-  if (allMissing)
-    for (const auto& [guid, state] : stateOf)
-      if (state == TCopyState::Missing) guids.push_back(guid);
+}
 
-  const std::vector<int> newest = NewestCopies(archive.Copies, guids);
-  int failed = 0, imported = 0;
-  for (size_t i = 0; i < guids.size(); ++i) {
-    const std::string& guid = guids[i];
-    if (newest[i] < 0) {
-      out.Out(OneLine(guid) + "\t-\tnot in the archive (no readable copy holds it)");
-      ++failed;
-      continue;
-    }
-    const TArchivedCopy& copy = archive.Copies[newest[i]];
-    if (stateOf[guid] == TCopyState::Imported) {
-      out.Out(OneLine(guid) + "\t" + copy.Path + "\talready imported");
-      continue;
-    }
-    std::string answer;
+TCopyClassifier::~TCopyClassifier() {
+  try {
+    End();
+  } catch (...) {
+  }
+}
+
+void TCopyClassifier::End() {
+  FStarted = false;
+  if (FModule.TransactionRead->Active()) FModule.TransactionRead->Rollback();
+}
+
+bool TCopyClassifier::Imported(const std::string& guid) {
+  // Only short GUIDs are remembered, and only so many: a flood of distinct
+  // orders must not grow the tool without bound.
+  constexpr size_t kMaxRemembered = 200000;
+  const bool remember = guid.size() <= kGuidKeyBytes;
+  if (remember) {
+    auto it = FKnown.find(guid);
+    if (it != FKnown.end()) return it->second;
+  }
+  TpFIBQuery& query = *FModule.Query;
+  query.ParamNamed("GUID").SetAsText(guid);
+  query.ExecQuery();
+  const bool imported = query.ColumnNamed("cnt").AsInt32() > 0;
+  query.CloseResult();
+  if (remember) {
+    if (FKnown.size() >= kMaxRemembered) FKnown.clear();
+    FKnown.emplace(guid, imported);
+  }
+  return imported;
+}
+
+TCopyState TCopyClassifier::StateOf(TOrderFacts& facts) {
+  // A copy without a GUID names no order that could be in the database.
+  if (!facts.HasGuid) return TCopyState::Refused;
+  if (!FStarted || !FFailure.empty()) return TCopyState::Unknown;
+  try {
+    if (Imported(facts.Guid)) return TCopyState::Imported;
+  } catch (const EFIBError& e) {
     try {
-      TNativeXml document;
-      document.LoadFromText(platform::ReadWholeFile(copy.Path));
-      answer = module.ImportConnectedOrder(document);
+      FModule.Query->CloseResult();
     } catch (...) {
-      answer = ExceptionMessage(std::current_exception());
     }
-    out.Out(OneLine(guid) + "\t" + copy.Path + "\t" + OneLine(answer));
-    if (answer == "ok")
-      ++imported;
-    else
-      ++failed;
+    if (IsConnectionLost(e)) {
+      FFailure = OneLine(e.Message());
+      return TCopyState::Unknown;
+    }
+    // The database will not even look this GUID up (one longer than its column,
+    // say): the import's own check fails the same way.
+    if (facts.Error.empty()) facts.Error = ListingField(e.Message(), 256);
+    return TCopyState::Missing;
   }
-  out.Out(Format("%d orders: %d imported now, %d not imported", {guids.size(), imported, failed}));
-  return failed == 0 ? kToolOk : kToolFailed;
+  return facts.Error.empty() ? TCopyState::Missing : TCopyState::Refused;
 }
 
-int RunRotate(TDorvanaWebInterface& module, const std::vector<std::string>& args,
-              const TToolOutput& out) {
-  int days = kDefaultRotateDays;
-  for (size_t i = 1; i < args.size(); ++i) {
-    int32_t value = 0;
-    if (args[i] == "--older-than" && i + 1 < args.size() && TryStrToInt(args[i + 1], value) &&
-        value >= 0 && value <= kMaxRotateDays && !StartsText("+", args[i + 1])) {
-      days = value;
-      ++i;
-    } else {
-      out.Err(Format("dorvana --rotate: expected --older-than DAYS (0 to %d), got \"%s\"",
-                     {kMaxRotateDays, args[i]}));
-      return kToolUsage;
-    }
+void ForEachCopy(
+    const std::vector<TArchivedCopy>& copies, TCopyClassifier& classifier, const TToolOutput& out,
+    const std::string& tool,
+    const std::function<void(size_t, const TArchivedCopy&, TOrderFacts&, TCopyState)>& visit) {
+  for (size_t i = 0; i < copies.size(); ++i) {
+    TOrderFacts facts = ReadCopy(copies[i]);
+    const TCopyState state = classifier.StateOf(facts);
+    visit(i, copies[i], facts, state);
+    if ((i + 1) % kProgressStep == 0)
+      out.Err(Format("dorvana %s: read %d of %d archived copies", {tool, i + 1, copies.size()}));
   }
-  const TArchiveState archive = ReadArchiveState(module, 0, out);
-  const int64_t now = platform::UnixTimeNow();
-  const int64_t importedBefore = now - static_cast<int64_t>(days) * kSecondsPerDay;
-  const std::string delimiter = platform::PathDelimiter();
-  int moved = 0, kept = 0, failed = 0;
-  for (size_t i = 0; i < archive.Copies.size(); ++i) {
-    const TArchivedCopy& copy = archive.Copies[i];
-    if (!copy.Subfolder.empty()) continue;
-    const TCopyState state = archive.States[i];
-    const bool due = (state == TCopyState::Imported && copy.Time < importedBefore) ||
-                     (state == TCopyState::Unreadable && copy.Time < now - kInFlightSeconds);
-    if (!due) continue;
-    const std::string folder = std::string(kArchiveFolder) + delimiter + DateFolderName(copy.Time);
-    const std::string target = folder + delimiter + copy.Name;
-    try {
-      platform::CreateDir(folder);
-      if (platform::MoveFileNoReplace(copy.Path, target)) {
-        ++moved;
-      } else {
-        out.Err("dorvana --rotate: kept " + copy.Path + ": " + target + " already exists");
-        ++kept;
-      }
-    } catch (const EOSError& e) {
-      out.Err("dorvana --rotate: kept " + copy.Path + ": " + OneLine(e.Message()));
-      ++failed;
-    }
+}
+
+bool ParseCount(const std::string& text, int64_t max, int64_t& value) {
+  if (text.empty() || text.size() > 12) return false;
+  value = 0;
+  for (const char c : text) {
+    if (c < '0' || c > '9') return false;
+    value = value * 10 + (c - '0');
   }
-  out.Out(Format("%d copies moved, %d kept because the name is taken in the dated folder",
-                 {moved, kept}));
-  if (!archive.DatabaseFailure.empty()) {
-    out.Err("dorvana --rotate: imported copies stay, the database could not be asked: " +
-            archive.DatabaseFailure);
-    return kToolFailed;
-  }
-  return failed == 0 && kept == 0 ? kToolOk : kToolFailed;
+  return value <= max;
 }
 
 }  // namespace service

@@ -2,11 +2,14 @@
 // never under a web server. "dorvana --help" lists them.
 #pragma once
 
+#include <cstdint>
 #include <functional>
+#include <map>
 #include <string>
 #include <vector>
 
 #include "cgi/CommandLine.h"
+#include "service/ArchiveScan.h"
 
 class TDorvanaWebInterface;
 
@@ -48,5 +51,53 @@ int RunRotate(TDorvanaWebInterface& module, const std::vector<std::string>& args
 // Connects the module as a request does. Empty on success, else the line a
 // terminal would get (or, without a settings file, one that says so).
 std::string ConnectAsRequest(TDorvanaWebInterface& module);
+
+// What became of an archived copy. Imported: its GUID is in the database.
+// Refused: the copy alone shows it can never be imported (ReadOrderFacts gives
+// the reason) and its GUID is not in the database. Missing: any other copy whose
+// GUID is not there (an outage, or the database's own rules). Unknown: the
+// database could not be asked.
+enum class TCopyState { Imported, Missing, Refused, Unknown };
+const char* StateName(TCopyState state);
+
+// Tells the state of copies one at a time, asking the database in one read
+// transaction of the module, which it connects as a request does. Short GUIDs
+// are remembered; long ones are asked again, so that memory stays small.
+class TCopyClassifier {
+ public:
+  // Without connect the database is not asked: copies with a GUID are Unknown.
+  explicit TCopyClassifier(TDorvanaWebInterface& module, bool connect = true);
+  ~TCopyClassifier();
+  TCopyClassifier(const TCopyClassifier&) = delete;
+  TCopyClassifier& operator=(const TCopyClassifier&) = delete;
+  // A failed lookup of one GUID (not a lost connection) makes it Missing, the
+  // database's message put in facts.Error when it holds none.
+  TCopyState StateOf(TOrderFacts& facts);
+  // Ends the read transaction, before the module imports; no state is told after.
+  void End();
+  // Why the database could not be asked (the connect, or a lost connection);
+  // empty while it can.
+  const std::string& DatabaseFailure() const { return FFailure; }
+
+ private:
+  bool Imported(const std::string& guid);
+  TDorvanaWebInterface& FModule;
+  std::string FFailure;
+  bool FStarted = false;
+  std::map<std::string, bool> FKnown;
+};
+
+// Reads the copies one at a time in the order given and hands each to visit
+// with its facts and state; shows progress on Err every kProgressStep copies.
+void ForEachCopy(
+    const std::vector<TArchivedCopy>& copies, TCopyClassifier& classifier, const TToolOutput& out,
+    const std::string& tool,
+    const std::function<void(size_t, const TArchivedCopy&, TOrderFacts&, TCopyState)>& visit);
+
+// A count given on the command line: decimal digits only, at most max.
+bool ParseCount(const std::string& text, int64_t max, int64_t& value);
+// Days an unimported copy that is not refused stays where replay finds it.
+inline constexpr int64_t kDefaultMissingDays = 30;
+inline constexpr int64_t kMaxDays = 36500;
 
 }  // namespace service

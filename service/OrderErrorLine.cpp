@@ -15,3 +15,9 @@ std::string OrderErrorLine(const std::string& message) {
 }
 
 }  // namespace service
+
+bool service::IsBlankGuid(std::string_view guid) {
+  for (const char c : guid)
+    if (static_cast<unsigned char>(c) > 0x20 && static_cast<unsigned char>(c) != 0xA0) return false;
+  return true;
+}

@@ -1,3 +1,4 @@
+#include <algorithm>
 #include <exception>
 
 #include "fb/fib.h"
@@ -15,9 +16,9 @@
 namespace {
 
 // How long, in seconds, an import that collided with a concurrent import of the
-// same order waits for that one to end. An order of 16 MiB (the most a body may
-// hold) took 17 to 21 s to import on two shared cores; 90 s is over four times
-// that, and well below the web servers' 300 s for a CGI process.
+// same order waits for that one to end, at most: no longer than what is left of
+// the request's deadline. An order of 16 MiB (the most a body may hold) took 17
+// to 21 s to import on two shared cores; 90 s is over four times that.
 constexpr int kConflictWaitSeconds = 90;
 
 // The first child of that name (letter case ignored); a missing element fails the
@@ -72,13 +73,14 @@ bool OrderExists(TFIBTransaction& transaction, TFIBQuery& query, const std::stri
 
 // The order once a colliding import of it has ended: a read that, unlike every
 // other in this program, waits for the other transaction (read committed without
-// record versions, in wait mode) up to kConflictWaitSeconds, then sees its
-// outcome. True when it committed the order; false when it rolled back. Raises
-// when the wait runs out or the read fails.
-bool OrderExistsAfterCompetingImport(TFIBDatabase& database, const std::string& guid) {
+// record versions, in wait mode) up to waitSeconds, then sees its outcome. True
+// when it committed the order; false when it rolled back. Raises when the wait
+// runs out or the read fails.
+bool OrderExistsAfterCompetingImport(TFIBDatabase& database, const std::string& guid,
+                                     int waitSeconds) {
   TFIBTransaction transaction;
   transaction.SetTRParams({"read", "wait", "no_rec_version", "read_committed",
-                           "lock_timeout=" + IntToStr(kConflictWaitSeconds)});
+                           "lock_timeout=" + IntToStr(waitSeconds)});
   transaction.SetDefaultDatabase(&database);
   TFIBQuery query;
   query.SetDatabase(&database);
@@ -91,15 +93,9 @@ bool OrderExistsAfterCompetingImport(TFIBDatabase& database, const std::string& 
 void service::SetSql(TFIBQuery& query, const TSqlLines& lines) {
   // A module kept between requests runs the same few texts again and again: a
   // statement that already holds these lines, prepared and without an open
-  // result, keeps its handle (and its parameters, which have the same names).
-  if (query.Prepared() && !query.Open() && query.SQL().Count() == static_cast<int>(lines.size())) {
-    bool same = true;
-    for (size_t i = 0; same && i < lines.size(); ++i)
-      same = query.SQL()[static_cast<int>(i)] == lines[i];
-    if (same) return;
-  }
-  query.SQL().Clear();
-  for (const std::string& line : lines) query.SQL().Add(line);
+  // result, keeps its handle, with every parameter unset as after a prepare, so
+  // that nothing of an earlier request's values carries over.
+  query.SQL().Assign(lines);
 }
 
 void TDorvanaWebInterface::AddOrder(TWebRequest* Request, TWebResponse* Response) {
@@ -130,6 +126,8 @@ std::string TDorvanaWebInterface::ImportOrder(TNativeXml& Document) {
       return ImportOrderOnce(Document);
     } catch (const EFIBError& e) {
       EndTransactions();
+      // Cut off by the deadline: never imported again on a new connection.
+      RaiseIfPastDeadline();
       if (!ForgetLostConnection(e, attempt)) throw;
     }
   }
@@ -148,7 +146,7 @@ std::string TDorvanaWebInterface::ImportConnectedOrder(TNativeXml& Document) {
   const std::string guid = guidNode->TextValue();
   // A blank identifier would make every blank order a duplicate of the first:
   // answered "ok" and lost.
-  if (TrimView(guid).empty()) throw Exception(service::kEmptyGuidMessage);
+  if (service::IsBlankGuid(guid)) throw Exception(service::kEmptyGuidMessage);
 
   if (OrderExists(*TransactionRead, *Query, guid)) return "ok";
 
@@ -193,7 +191,11 @@ std::string TDorvanaWebInterface::ImportConnectedOrder(TNativeXml& Document) {
   } catch (...) {
     if (!importFailure) importFailure = std::current_exception();
   }
+  // A commit that returned is the answer, whenever the deadline comes.
   if (!importFailure) return "ok";
+  // Cut off by the deadline, perhaps during the commit: whether the order is
+  // stored is unknown, and no error line may say that it is not.
+  RaiseIfPastDeadline();
   if (!commitAsked && FConnectionKept && IsConnectionLost(importFailure))
     std::rethrow_exception(importFailure);
 
@@ -205,12 +207,15 @@ std::string TDorvanaWebInterface::ImportConnectedOrder(TNativeXml& Document) {
   // error answered here makes the waiter post again or key the order anew, so it
   // must mean the order is not stored.
   try {
-    if (IsWriteConflict(importFailure) ? OrderExistsAfterCompetingImport(*Database, guid)
-                                       : OrderExists(*TransactionRead, *Query, guid))
+    if (IsWriteConflict(importFailure)
+            ? OrderExistsAfterCompetingImport(*Database, guid,
+                                              std::min(kConflictWaitSeconds, DeadlineSecondsLeft()))
+            : OrderExists(*TransactionRead, *Query, guid))
       return "ok";
   } catch (const EFIBError&) {
     // The re-check failed too (the connection is gone, the wait ran out): the
-    // import's own failure is the answer.
+    // import's own failure is the answer, unless the deadline cut it short.
+    RaiseIfPastDeadline();
   }
   return Cp1251ToUtf8(service::OrderErrorLine(ExceptionMessage(importFailure)));
 }

@@ -9,6 +9,12 @@
 #include "runtime/Text.h"
 #include "service/Unit1.h"
 
+namespace {
+
+const char kConnectTimeoutItem[] = "connect_timeout=";
+
+}  // namespace
+
 // The settings file is the first "*.def" file of the working directory in byte
 // order of the names; installations keep exactly one, and every request that
 // finds more says so on standard error. A folder of that name is no settings file.
@@ -56,6 +62,18 @@ std::string TDorvanaWebInterface::ApplySettingsAndConnect() {
           {settingsFile, *settings.ConnectTimeout});
     connectTimeout = *seconds;
   }
+  int requestTimeout = service::kDefaultRequestTimeout;
+  if (settings.RequestTimeout) {
+    const std::optional<int> seconds = service::RequestTimeoutSeconds(*settings.RequestTimeout);
+    if (!seconds)
+      return Format(
+          "Settings file \"%s\": the line \"REQUEST TIMEOUT=%s\" is not a whole number "
+          "of seconds from 1 to %d. Nothing was sent to the database.",
+          {settingsFile, *settings.RequestTimeout, service::kMaxRequestTimeout});
+    requestTimeout = *seconds;
+  }
+  // From here on the request runs against its deadline.
+  ArmDeadline(requestTimeout);
   // The file applies to the form's settings, never to what an earlier request's
   // file left: a line removed since then gives the form's value back.
   TFIBDatabase wanted;
@@ -72,20 +90,35 @@ std::string TDorvanaWebInterface::ApplySettingsAndConnect() {
   }
   // After the file's own entries: a host that accepts and never answers fails
   // the connect after this many seconds.
-  wanted.AddDBParam("connect_timeout=" + IntToStr(connectTimeout));
+  wanted.AddDBParam(kConnectTimeoutItem + IntToStr(connectTimeout));
 
   // The connection of an earlier request is kept while its parameters stay.
-  const bool same = wanted.DBName() == Database->DBName() &&
-                    wanted.DBParams().Lines() == Database->DBParams().Lines();
+  const bool same =
+      wanted.DBName() == Database->DBName() && wanted.DBParams().Lines() == FConnectedParams;
   FConnectionKept = same && Database->Connected();
   if (FConnectionKept) return "";
   if (Database->Connected()) Database->CloseConnection(true);
+  FConnectedParams = wanted.DBParams().Lines();
+  // The connect may take no more than what is left of the request's deadline.
+  TStringList sent = wanted.DBParams();
+  const int left = DeadlineSecondsLeft();
+  if (left < connectTimeout) sent[sent.Count() - 1] = kConnectTimeoutItem + IntToStr(left);
   Database->SetDBName(wanted.DBName());
-  Database->SetDBParams(wanted.DBParams());
+  Database->SetDBParams(sent);
 
   try {
     Database->SetConnected(true);
   } catch (...) {
+    // A connect can fail after the attach (the server's facts, the clock, the
+    // dialect): no connection whose set-up never finished is left for the next
+    // request to take as kept; it connects anew, as a fresh process would.
+    if (Database->Connected()) {
+      try {
+        Database->CloseConnection(true);
+      } catch (...) {
+      }
+    }
+    RaiseIfPastDeadline();
     return ExceptionMessage(std::current_exception());
   }
   return "";
@@ -105,7 +138,8 @@ TConnectionSettings ParseSettings(std::string_view text) {
                {"USER NAME=", &TConnectionSettings::UserName},
                {"PASSWORD=", &TConnectionSettings::Password},
                {"ROLE NAME=", &TConnectionSettings::RoleName},
-               {"CONNECT TIMEOUT=", &TConnectionSettings::ConnectTimeout}};
+               {"CONNECT TIMEOUT=", &TConnectionSettings::ConnectTimeout},
+               {"REQUEST TIMEOUT=", &TConnectionSettings::RequestTimeout}};
 
   size_t pos = 0;
   while (pos < text.size()) {
@@ -128,18 +162,29 @@ TConnectionSettings ParseSettings(std::string_view text) {
   return result;
 }
 
-std::optional<int> ConnectTimeoutSeconds(std::string_view value) {
+namespace {
+// Decimal digits only, from 1 to max; nullopt for anything else.
+std::optional<int> WholeSeconds(std::string_view value, int max) {
   // Nine digits cannot overflow an int; more are out of range anyway.
   constexpr size_t kMaxDigits = 9;
-  constexpr int kMaxSeconds = 255;  // the attach item holds one byte
   if (value.empty() || value.size() > kMaxDigits) return std::nullopt;
   int seconds = 0;
   for (const char c : value) {
     if (c < '0' || c > '9') return std::nullopt;
     seconds = seconds * 10 + (c - '0');
   }
-  if (seconds < 1 || seconds > kMaxSeconds) return std::nullopt;
+  if (seconds < 1 || seconds > max) return std::nullopt;
   return seconds;
+}
+}  // namespace
+
+std::optional<int> ConnectTimeoutSeconds(std::string_view value) {
+  constexpr int kMaxSeconds = 255;  // the attach item holds one byte
+  return WholeSeconds(value, kMaxSeconds);
+}
+
+std::optional<int> RequestTimeoutSeconds(std::string_view value) {
+  return WholeSeconds(value, kMaxRequestTimeout);
 }
 
 std::vector<std::string> SettingsFileNames() {

@@ -23,6 +23,8 @@ struct TConnectionSettings {
   std::optional<std::string> RoleName;    // "ROLE NAME="
   std::optional<std::string>
       ConnectTimeout;  // "CONNECT TIMEOUT=", checked by ConnectTimeoutSeconds
+  std::optional<std::string>
+      RequestTimeout;  // "REQUEST TIMEOUT=", checked by RequestTimeoutSeconds
   // The "USER NAME=", "PASSWORD=" and "ROLE NAME=" lines in the file's order, as
   // the field each set and its value: applied in this order, they put the
   // connection's entries in the order of the lines.
@@ -36,6 +38,16 @@ inline constexpr int kDefaultConnectTimeout = 15;
 // The seconds of a "CONNECT TIMEOUT=" value: decimal digits only, 1 to 255 (the
 // attach item holds one byte); nullopt for anything else.
 std::optional<int> ConnectTimeoutSeconds(std::string_view value);
+
+// How long, in seconds from its start, a request that uses the database may take
+// when the settings file does not say; and the most it may say. At the deadline
+// the connection is cut off and the request answered with an error: below the
+// web servers' own 300 s, so that the answer still reaches the terminal.
+inline constexpr int kDefaultRequestTimeout = 240;
+inline constexpr int kMaxRequestTimeout = 280;
+// The seconds of a "REQUEST TIMEOUT=" value: decimal digits only, 1 to
+// kMaxRequestTimeout; nullopt for anything else.
+std::optional<int> RequestTimeoutSeconds(std::string_view value);
 
 // The settings file among the working folder's regular files named "*.def": the
 // first in byte order of the names, so the choice never depends on the folder's

@@ -1,8 +1,12 @@
 #include "service/Unit1.h"
 
+#include <algorithm>
+
 #include "fb/fib.h"
 #include "fb/pFIBDatabase.h"
 #include "fb/pFIBQuery.h"
+#include "platform/Platform.h"
+#include "runtime/Format.h"
 #include "runtime/Text.h"
 #include "soap/SoapTestImpl.h"
 #include "soap/WSDLPub.h"
@@ -113,6 +117,8 @@ TDorvanaWebInterface::TDorvanaWebInterface(TComponent* owner) : TWebModule(owner
 }
 
 TDorvanaWebInterface::~TDorvanaWebInterface() {
+  // The watchdog's thread ends before the connection it may cut off goes.
+  FWatchdog.reset();
   // Components go while the module's fields they may point into still exist.
   DestroyComponents();
 }
@@ -122,6 +128,7 @@ void TDorvanaWebInterface::WebModule1DefaultHandlerAction(TComponent*, TWebReque
   // Command names compare case-sensitively; the field name does not.
   const std::string command = Request->QueryFieldList().Values("q");
   FCommand = command;
+  FRequestStart = Request->StartTime();
   Request->SetLogCommand(command);
   if (command == "test") {
     // The reply goes out as text/html: every echoed byte of the request's fields
@@ -146,6 +153,11 @@ void TDorvanaWebInterface::WebModule1DefaultHandlerAction(TComponent*, TWebReque
 
 template <class F>
 void TDorvanaWebInterface::RunWithReconnect(F command, bool mayRunAgain) {
+  // The deadline ends with the command, whichever way it ends.
+  struct TEndDeadline {
+    TDorvanaWebInterface& module;
+    ~TEndDeadline() { module.EndDeadline(); }
+  } endDeadline{*this};
   for (int attempt = 0;; ++attempt) {
     try {
       command();
@@ -153,11 +165,80 @@ void TDorvanaWebInterface::RunWithReconnect(F command, bool mayRunAgain) {
       return;
     } catch (const EFIBError& e) {
       EndTransactions();
+      // A call that failed because the deadline cut the connection off is
+      // never run again: the failure is the deadline's.
+      RaiseIfPastDeadline();
       if (!ForgetLostConnection(e, attempt) || !mayRunAgain) throw;
     } catch (...) {
       EndTransactions();
       throw;
     }
+  }
+}
+
+void TDorvanaWebInterface::ArmDeadline(int seconds) {
+  // Only a request has a deadline (an operator's tool runs as long as it needs),
+  // and a command's second connect keeps the first one's.
+  if (FRequestStart == 0 || FDeadline != 0) return;
+  FDeadline = FRequestStart + int64_t{seconds} * 1000;
+  FDeadlineSeconds = seconds;
+  if (!FWatchdog) FWatchdog = std::make_unique<platform::TWatchdog>();
+  Database->ClearAbort();
+  TpFIBDatabase* database = Database;
+  const std::string command = FCommand;
+  FWatchdog->Arm(FDeadline, [database, command, seconds] {
+    if (database->AbortConnection()) return;
+    // Nothing else can free a call blocked on a silent server: the process
+    // ends, and a persistent one is replaced by its supervisor.
+    platform::WriteLogLine(
+        command, Format("error: the request ran past its deadline of %d seconds and the client "
+                        "library cannot cut its connection off; the process ends",
+                        {seconds}));
+    platform::ExitNow(1);
+  });
+}
+
+int TDorvanaWebInterface::DeadlineSecondsLeft() {
+  if (FDeadline == 0) return INT32_MAX;
+  const int64_t left = FDeadline - platform::SteadyMilliseconds();
+  if (left <= 0) {
+    // Nothing more may start: the watchdog fires about now anyway.
+    if (FWatchdog) FWatchdog->Disarm();
+    Database->AbortConnection();
+    FDeadline = -1;  // past: RaiseIfPastDeadline raises
+    RaiseIfPastDeadline();
+  }
+  return static_cast<int>(std::max<int64_t>(1, left / 1000));
+}
+
+void TDorvanaWebInterface::RaiseIfPastDeadline() {
+  if (FDeadline == 0 || !(FDeadline < 0 || (FWatchdog && FWatchdog->Fired()))) return;
+  FConnectionKept = false;
+  try {
+    if (Database->Connected()) Database->CloseConnection(true);
+  } catch (...) {
+  }
+  std::string message = Format(
+      "The database did not answer within the request's deadline of %d seconds (REQUEST "
+      "TIMEOUT); the request was stopped and its connection closed.",
+      {FDeadlineSeconds});
+  if (FCommand == "addorder")
+    message += " The order may have been stored: send it again, and it is kept once.";
+  throw Exception(message);
+}
+
+void TDorvanaWebInterface::EndDeadline() {
+  if (FDeadline == 0) return;
+  const bool fired = FDeadline < 0 || (FWatchdog && FWatchdog->Disarm());
+  FDeadline = 0;
+  Database->ClearAbort();
+  if (!fired) return;
+  // Cut off, the connection is of no use to the next request (nor its kept
+  // statements): closed here, without a round trip, it is made anew then.
+  FConnectionKept = false;
+  try {
+    if (Database->Connected()) Database->CloseConnection(true);
+  } catch (...) {
   }
 }
 

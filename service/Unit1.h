@@ -2,7 +2,10 @@
 // and the one action handler that runs the command a terminal names in "q".
 #pragma once
 
+#include <cstdint>
+#include <memory>
 #include <string>
+#include <vector>
 
 #include "cgi/HTTPApp.h"
 #include "runtime/StringList.h"
@@ -15,6 +18,9 @@ class TpFIBDatabase;
 class TpFIBTransaction;
 class TpFIBQuery;
 class EFIBError;
+namespace platform {
+class TWatchdog;
+}
 
 // One per process, created by the application from its form and destroyed with
 // it; owns every component on it. The handler's failures other than a failed
@@ -77,6 +83,24 @@ class TDorvanaWebInterface : public TWebModule {
   // error when the loss came before the commit was asked for.
   std::string ImportOrderOnce(TNativeXml& Document);
 
+  // The request's deadline: seconds after its start (FRequestStart). Armed by
+  // the first connect step of a command (again: no change); at the deadline the
+  // watchdog cuts the connection off, so that a call blocked on a silent server
+  // fails at once. A client library that cannot do that leaves only ending the
+  // process (with a line on standard error). Raises EOSError when the watchdog
+  // cannot start.
+  void ArmDeadline(int seconds);
+  // Whole seconds left before the deadline, at least 1 (for the timeouts it
+  // cuts); raises the deadline failure when it has passed.
+  int DeadlineSecondsLeft();
+  // When the watchdog fired: the connection is closed (never used again) and
+  // the deadline failure raised. Its text names the deadline and never claims
+  // that nothing was stored.
+  void RaiseIfPastDeadline();
+  // At the end of a command: stops the watch; a connection that was cut off is
+  // closed, so that the next request connects anew.
+  void EndDeadline();
+
   // The command being served ("q"), named in the lines written to standard error.
   std::string FCommand;
   // The form's connection settings, which a settings file changes per request.
@@ -84,4 +108,14 @@ class TDorvanaWebInterface : public TWebModule {
   TStringList FFormDBParams;
   // The connection was made by an earlier request and kept.
   bool FConnectionKept = false;
+  // The connection parameters the settings gave for the open connection (its
+  // connect timeout as configured, before the deadline cut it).
+  std::vector<std::string> FConnectedParams;
+  // The request's start (platform::SteadyMilliseconds; 0 before the first
+  // request); its deadline, 0 while none is armed; the watchdog, made by the
+  // first deadline.
+  int64_t FRequestStart = 0;
+  int64_t FDeadline = 0;
+  int FDeadlineSeconds = 0;
+  std::unique_ptr<platform::TWatchdog> FWatchdog;
 };

@@ -1,5 +1,6 @@
 // Reading and writing SOAP 1.1 envelopes in the rpc style with SOAP 1.1 encoding.
-// Requests are parsed with libxml2, namespace-aware; answers are written as text.
+// Requests are parsed with libxml2, namespace-aware (SoapEnvelopeReader.cpp);
+// answers are written as text (SoapEnvelopeWriter.cpp).
 #pragma once
 
 #include <set>
@@ -8,6 +9,8 @@
 
 #include "runtime/Exception.h"
 #include "soap/Invokable.h"
+#include "soap/SoapEnvelopeNumbers.h"  // doubles as XML Schema writes them
+#include "soap/SoapEnvelopeText.h"     // text escaped for XML
 
 // Raised for an envelope that can't be read or that does not fit the interface.
 DORVANA_EXCEPTION(ESoapReadError, Exception);
@@ -21,9 +24,10 @@ enum TSOAPConvertOption {
 };
 using TSOAPConvertOptions = std::set<TSOAPConvertOption>;
 
-extern const char kSoapEnvelopeNS[];  // http://schemas.xmlsoap.org/soap/envelope/
-extern const char kSoapEncodingNS[];  // http://schemas.xmlsoap.org/soap/encoding/
-extern const char kXmlSchemaNS[];     // http://www.w3.org/2001/XMLSchema
+extern const char kSoapEnvelopeNS[];       // http://schemas.xmlsoap.org/soap/envelope/
+extern const char kSoapEncodingNS[];       // http://schemas.xmlsoap.org/soap/encoding/
+extern const char kXmlSchemaNS[];          // http://www.w3.org/2001/XMLSchema
+extern const char kXmlSchemaInstanceNS[];  // http://www.w3.org/2001/XMLSchema-instance
 
 struct TSoapCall {
   const TSoapMethod* Method = nullptr;
@@ -59,13 +63,3 @@ enum class TSoapFaultLayout { Invoker, Dispatcher };
 // A fault envelope with faultcode SOAP-ENV:Server and the message as faultstring.
 std::string WriteSoapFault(const std::string& message,
                            TSoapFaultLayout layout = TSoapFaultLayout::Invoker);
-
-// Text made safe for XML content: UTF-8 is kept (other bytes are taken as
-// Windows-1251), "&", "<" and ">" are escaped, and control characters XML does not
-// allow become "?".
-std::string XmlContent(const std::string& text);
-// The same, with double quotes escaped for an attribute value.
-std::string XmlAttribute(const std::string& text);
-// Shortest text that reads back as the same double; INF, -INF and NaN as XML
-// Schema writes them.
-std::string SoapFloatToStr(double value);

@@ -1,5 +1,6 @@
 #include "xml/NativeXml.h"
 
+#include <algorithm>
 #include <cstring>
 #include <stdexcept>
 
@@ -81,7 +82,7 @@ constexpr TMarker kMarkers[] = {
 
 // Reads one text into a document's tree: a byte cursor over the text, moving
 // forward only, except for the step back to the "<" that starts a child node.
-// Nodes are numbered in the order they start; each knows its parent's number.
+// Nodes are numbered in the order they start; each parent links its children.
 class TXmlReader {
  public:
   explicit TXmlReader(TNativeXml* document, std::string_view text)
@@ -89,10 +90,10 @@ class TXmlReader {
 
   bool AtEnd() const { return FPos >= FText.size(); }
 
-  // Reads one node at the cursor as a child of parent. Returns its number, or
-  // TXmlNode::kNone for stray text, which makes no node.
-  uint32_t ReadNode(int depth, uint32_t parent);
-  TXmlNode& Node(uint32_t number) { return FDocument->FNodes[number]; }
+  // Reads one node at the cursor. Returns its number, or 0 for stray text, which
+  // makes no node.
+  uint32_t ReadNode(int depth);
+  TXmlNode& Node(uint32_t number) { return FDocument->Node(number); }
   // Drops the newest node when it came out empty; true when it was dropped.
   bool DropIfEmpty(uint32_t number);
 
@@ -107,13 +108,22 @@ class TXmlReader {
   // ends first; the cursor is then at the end.
   bool ReadUpTo(std::string_view marker, bool quotesCount, std::string_view& result);
 
-  uint32_t NewNode(TXmlNodeKind kind, uint32_t parent);
-  void SetName(uint32_t node, std::string_view name);
+  uint32_t NewNode(TXmlNodeKind kind);
+  void SetFixedName(uint32_t node, TNativeXml::TFixedName name) {
+    Node(node).FName = FDocument->FFixedNames[name];
+  }
+  // A name in the store, or last when that holds the same name.
+  uint32_t StoreName(std::string_view name, uint32_t& last);
   void SetValue(uint32_t node, std::string_view value) {
     Node(node).FValue = FDocument->StoreText(value);
   }
   std::string NameOf(uint32_t node) { return std::string(Node(node).Name()); }
-  void AddChild(uint32_t parent) { ++FDocument->ExtraOf(Node(parent)).ChildCount; }
+  // Appends child to parent's children; last is the one before it, or 0.
+  void AddChild(uint32_t parent, uint32_t& last, uint32_t child) {
+    ++FDocument->ExtraOf(Node(parent)).ChildCount;
+    if (last) Node(last).FNext = child;
+    last = child;
+  }
 
   // Reads a start tag or a declaration; true when an element has content to read.
   bool ReadTag(uint32_t node);
@@ -121,7 +131,7 @@ class TXmlReader {
   void ReadDocType(uint32_t node, int depth);
   void ReadContent(uint32_t node, int depth);
   // Character data collected inside node; false when it is only blanks.
-  bool Flush(uint32_t node, std::string_view collected, bool& valueFromText);
+  bool Flush(uint32_t node, std::string_view collected, bool& valueFromText, uint32_t& last);
   [[noreturn]] static void Fail(const char* format, const std::string& name) {
     throw EFilerError(Format(format, {name}));
   }
@@ -129,8 +139,10 @@ class TXmlReader {
   TNativeXml* FDocument;
   std::string_view FText;
   size_t FPos = 0;
-  // The store's text of the last element name: repeated names are stored once.
+  // The store's texts of the last element name and the last attribute name:
+  // repeated names are stored once.
   uint32_t FLastName = 0;
+  uint32_t FLastAttributeName = 0;
 };
 
 bool TXmlReader::ReadUpTo(std::string_view marker, bool quotesCount, std::string_view& result) {
@@ -153,35 +165,50 @@ bool TXmlReader::ReadUpTo(std::string_view marker, bool quotesCount, std::string
   return false;
 }
 
-uint32_t TXmlReader::NewNode(TXmlNodeKind kind, uint32_t parent) {
-  if (FDocument->FNodes.size() >= TXmlNode::kNone) throw EFilerError("Too many nodes in xml");
-  FDocument->FNodes.emplace_back(FDocument, kind, parent);
-  return static_cast<uint32_t>(FDocument->FNodes.size() - 1);
+uint32_t TXmlReader::NewNode(TXmlNodeKind kind) {
+  TNativeXml& d = *FDocument;
+  const uint32_t number = d.FNextNode;
+  const size_t chunk = number / TNativeXml::kChunkSlots;
+  if (chunk == d.FChunks.size()) {
+    const size_t count = std::clamp<size_t>(chunk, 1, 8);
+    if (chunk + count > UINT32_MAX / TNativeXml::kChunkSlots)
+      throw EFilerError("Too many nodes in xml");
+    // Left unwritten: only the nodes made touch the chunks' pages.
+    d.FSlabs.push_back(std::make_unique_for_overwrite<TNativeXml::TNodeChunk[]>(count));
+    for (size_t i = 0; i < count; ++i) {
+      TNativeXml::TNodeChunk& c = d.FSlabs.back()[i];
+      c.Document = FDocument;
+      c.Number = static_cast<uint32_t>(chunk + i);
+      d.FChunks.push_back(&c);
+    }
+  }
+  d.FNextNode = TNativeXml::After(number);
+  TXmlNode& node = Node(number);
+  node.FName = 0;
+  node.FValue = 0;
+  node.FNext = 0;
+  node.FKindAndExtra = uint32_t{kind} << 28 | TXmlNode::kNoExtra;
+  return number;
 }
 
-void TXmlReader::SetName(uint32_t node, std::string_view name) {
-  if (name.empty()) {
-    Node(node).FName = 0;
-  } else if (FLastName != 0 && FDocument->StoredText(FLastName) == name) {
-    Node(node).FName = FLastName;
-  } else {
-    FLastName = FDocument->StoreText(name);
-    Node(node).FName = FLastName;
-  }
+uint32_t TXmlReader::StoreName(std::string_view name, uint32_t& last) {
+  if (name.empty()) return 0;
+  if (last == 0 || FDocument->StoredText(last) != name) last = FDocument->StoreText(name);
+  return last;
 }
 
 bool TXmlReader::DropIfEmpty(uint32_t number) {
   if (!Node(number).IsEmpty()) return false;
-  FDocument->FNodes.pop_back();  // an empty node has no descendants: it is the newest
+  FDocument->FNextNode = number;  // an empty node has no descendants: it is the newest
   return true;
 }
 
-uint32_t TXmlReader::ReadNode(int depth, uint32_t parent) {
+uint32_t TXmlReader::ReadNode(int depth) {
   SkipWhitespace();
-  if (AtEnd()) return TXmlNode::kNone;
+  if (AtEnd()) return 0;
   if (FText[FPos] != '<') {
     ++FPos;
-    return TXmlNode::kNone;
+    return 0;
   }
   TXmlNodeKind kind = nkElement;
   for (const TMarker& m : kMarkers) {
@@ -191,7 +218,7 @@ uint32_t TXmlReader::ReadNode(int depth, uint32_t parent) {
       break;
     }
   }
-  const uint32_t node = NewNode(kind, parent);
+  const uint32_t node = NewNode(kind);
   std::string_view body;
   switch (kind) {
     case nkElement:
@@ -200,19 +227,19 @@ uint32_t TXmlReader::ReadNode(int depth, uint32_t parent) {
       if (ReadTag(node) && kind == nkElement) ReadContent(node, depth);
       break;
     case nkComment:
-      Node(node).FName = FDocument->StoreText("Comment");
+      SetFixedName(node, TNativeXml::fnComment);
       if (ReadUpTo("-->", false, body)) SetValue(node, body);
       break;
     case nkCData:
-      Node(node).FName = FDocument->StoreText("CData");
+      SetFixedName(node, TNativeXml::fnCData);
       if (ReadUpTo("]]>", false, body)) SetValue(node, body);
       break;
     case nkOtherMarkup:
-      Node(node).FName = FDocument->StoreText("Special");
+      SetFixedName(node, TNativeXml::fnSpecial);
       if (ReadUpTo(">", false, body)) SetValue(node, body);
       break;
     case nkOtherInstruction:
-      Node(node).FName = FDocument->StoreText("Special");
+      SetFixedName(node, TNativeXml::fnSpecial);
       if (ReadUpTo("?>", false, body)) SetValue(node, body);
       break;
     case nkElementDecl:
@@ -244,15 +271,15 @@ bool TXmlReader::ReadTag(uint32_t node) {
   switch (kind) {
     case nkElement:
       if (words.empty()) throw EFilerError("Missing element name");
-      SetName(node, words[0]);
+      Node(node).FName = StoreName(words[0], FLastName);
       first = 1;
       break;
     case nkDeclaration:
-      Node(node).FName = FDocument->StoreText("xml");
+      SetFixedName(node, TNativeXml::fnXml);
       hasContent = false;
       break;
     default:
-      Node(node).FName = FDocument->StoreText("xml-stylesheet");
+      SetFixedName(node, TNativeXml::fnStyleSheet);
       SetValue(node, Trim(tag));
       hasContent = false;
       break;
@@ -263,12 +290,13 @@ bool TXmlReader::ReadTag(uint32_t node) {
     for (size_t i = first; i < words.size(); ++i) {
       const std::string_view w = words[i];
       const size_t eq = w.find('=');
-      const uint32_t name = FDocument->StoreText(w.substr(0, eq));
+      const uint32_t name = StoreName(w.substr(0, eq), FLastAttributeName);
       const uint32_t value =
           eq == std::string_view::npos ? 0 : FDocument->StoreText(w.substr(eq + 1));
       FDocument->FAttributes.push_back({name, value});
     }
-    extra.AttributeCount = static_cast<uint32_t>(words.size() - first);
+    if (words.size() - first >= (1u << 30)) throw EFilerError("Document too large");
+    extra.AttributeCount = static_cast<uint32_t>(words.size() - first) & 0x3FFFFFFF;
   }
   return hasContent;
 }
@@ -296,7 +324,7 @@ void TXmlReader::ReadDeclarationBody(uint32_t node) {
 }
 
 void TXmlReader::ReadDocType(uint32_t node, int depth) {
-  Node(node).FName = FDocument->StoreText("DTD");
+  SetFixedName(node, TNativeXml::fnDTD);
   const size_t start = FPos;
   while (FPos < FText.size() && FText[FPos] != '>' && FText[FPos] != '[') ++FPos;
   const std::vector<std::string> words = SplitWords(FText.substr(start, FPos - start));
@@ -305,6 +333,7 @@ void TXmlReader::ReadDocType(uint32_t node, int depth) {
   if (AtEnd()) return;
   if (FText[FPos++] == '>') return;
   // The internal subset: markup declarations up to "]", then the rest of the tag.
+  uint32_t last = 0;
   for (;;) {
     SkipWhitespace();
     if (AtEnd()) return;
@@ -314,14 +343,15 @@ void TXmlReader::ReadDocType(uint32_t node, int depth) {
     }
     if (depth + 1 > TNativeXml::kMaxDepth)
       Fail("Markup nested deeper than 1000 levels in element %s", NameOf(node));
-    const uint32_t child = ReadNode(depth + 1, node);
-    if (child != TXmlNode::kNone && !DropIfEmpty(child)) AddChild(node);
+    const uint32_t child = ReadNode(depth + 1);
+    if (child != 0 && !DropIfEmpty(child)) AddChild(node, last, child);
   }
   std::string_view rest;
   ReadUpTo(">", false, rest);
 }
 
-bool TXmlReader::Flush(uint32_t node, std::string_view collected, bool& valueFromText) {
+bool TXmlReader::Flush(uint32_t node, std::string_view collected, bool& valueFromText,
+                       uint32_t& last) {
   bool text = false;
   for (char c : collected) {
     if (IsAboveBlank(c)) {
@@ -338,9 +368,15 @@ bool TXmlReader::Flush(uint32_t node, std::string_view collected, bool& valueFro
     valueFromText = true;
     return true;
   }
-  const uint32_t child = NewNode(nkCharData, node);
-  SetValue(child, collected);
-  AddChild(node);
+  const uint32_t child = NewNode(nkCharData);
+  if (collected.size() <= sizeof(uint32_t)) {
+    // A short run is kept in the node itself.
+    std::memcpy(&Node(child).FValue, collected.data(), collected.size());
+    Node(child).FName = static_cast<uint32_t>(collected.size());
+  } else {
+    SetValue(child, collected);
+  }
+  AddChild(node, last, child);
   return true;
 }
 
@@ -351,6 +387,7 @@ void TXmlReader::ReadContent(uint32_t node, int depth) {
   bool valueFromText = false;
   bool childMark = false;
   bool crMark = false;  // a CR after the start of the last child node
+  uint32_t last = 0;    // the last child so far
   for (;;) {
     if (AtEnd()) Fail("Missing close tag in element %s", NameOf(node));
     const char c = FText[FPos++];
@@ -375,215 +412,27 @@ void TXmlReader::ReadContent(uint32_t node, int depth) {
     if (FPos != lt + 1) Fail("Unexpected whitespace after \"<\" in element %s", NameOf(node));
     if (depth + 1 > TNativeXml::kMaxDepth)
       Fail("Elements nested deeper than 1000 levels in element %s", NameOf(node));
-    Flush(node, FText.substr(collectedStart, collectedLength), valueFromText);
+    Flush(node, FText.substr(collectedStart, collectedLength), valueFromText, last);
     childMark = true;
     crMark = false;
     FPos = lt;
-    ReadNode(depth + 1, node);  // never empty: it starts with "<"
-    AddChild(node);
+    const uint32_t child = ReadNode(depth + 1);  // never empty: it starts with "<"
+    AddChild(node, last, child);
     collectedStart = FPos;
     collectedLength = 0;
   }
-  Flush(node, FText.substr(collectedStart, collectedLength), valueFromText);
+  Flush(node, FText.substr(collectedStart, collectedLength), valueFromText, last);
   // A close tag on a line of its own leaves a line break that is layout, not value:
   // the character data is read without its trailing line breaks and spaces.
   if (childMark && crMark) {
     TNativeXml::TExtra& extra = FDocument->ExtraOf(Node(node));
     extra.TrimText = true;
     extra.ValueFromText = valueFromText;
-  }
-}
-
-// ---- Nodes ------------------------------------------------------------------------
-
-namespace {
-
-// Without trailing line feeds, carriage returns and spaces (tabs stay).
-std::string_view TrimLayout(std::string_view v) {
-  while (!v.empty() && (v.back() == '\n' || v.back() == '\r' || v.back() == ' '))
-    v.remove_suffix(1);
-  return v;
-}
-
-}  // namespace
-
-std::string_view TXmlNode::Name() const { return FDocument->StoredText(FName); }
-
-std::string_view TXmlNode::RawValue() const {
-  const std::string_view value = FDocument->StoredText(FValue);
-  if (NodeKind() == nkCharData) {
-    const TNativeXml::TExtra* parent = FDocument->FindExtra(FDocument->FNodes[FParent]);
-    return parent && parent->TrimText ? TrimLayout(value) : value;
-  }
-  const TNativeXml::TExtra* extra = FDocument->FindExtra(*this);
-  return extra && extra->TrimText && extra->ValueFromText ? TrimLayout(value) : value;
-}
-
-bool TXmlNode::IsEmpty() const {
-  return FName == 0 && FValue == 0 && ChildCount() == 0 && AttributeCount() == 0;
-}
-
-int TXmlNode::ChildCount() const {
-  const TNativeXml::TExtra* extra = FDocument->FindExtra(*this);
-  return extra ? static_cast<int>(extra->ChildCount) : 0;
-}
-
-TXmlNode* TXmlNode::ChildAt(int index) const {
-  if (index < 0 || index >= ChildCount()) return nullptr;
-  const TNativeXml::TExtra* extra = FDocument->FindExtra(*this);
-  return &FDocument->FNodes[FDocument->FChildren[extra->ChildStart + index]];
-}
-
-TXmlNode* TXmlNode::FindChild(std::string_view name) const {
-  for (int i = 0; i < ChildCount(); ++i) {
-    TXmlNode* child = ChildAt(i);
-    if (SameText(child->Name(), name)) return child;
-  }
-  return nullptr;
-}
-
-int TXmlNode::AttributeCount() const {
-  const TNativeXml::TExtra* extra = FDocument->FindExtra(*this);
-  return extra ? static_cast<int>(extra->AttributeCount) : 0;
-}
-
-TXmlNode::TAttribute TXmlNode::AttributeAt(int index) const {
-  if (index < 0 || index >= AttributeCount()) throw std::out_of_range("TXmlNode::AttributeAt");
-  const TNativeXml::TAttributeRef& a =
-      FDocument->FAttributes[FDocument->FindExtra(*this)->AttributeStart + index];
-  return {FDocument->StoredText(a.Name), FDocument->StoredText(a.Value)};
-}
-
-std::string TXmlNode::TextValue() const {
-  static constexpr struct {
-    std::string_view Reference;
-    char Byte;
-  } kEntities[] = {{"&amp;", '&'}, {"&lt;", '<'}, {"&gt;", '>'}, {"&apos;", '\''}, {"&quot;", '"'}};
-  const std::string_view raw = RawValue();
-  std::string result;
-  result.reserve(raw.size());
-  size_t i = 0;
-  while (i < raw.size()) {
-    const size_t amp = raw.find('&', i);
-    if (amp == std::string_view::npos) {
-      result += raw.substr(i);
-      break;
+    for (uint32_t c = TNativeXml::After(node); c; c = Node(c).FNext) {
+      TXmlNode& child = Node(c);
+      if (child.NodeKind() == nkCharData)
+        child.FKindAndExtra = uint32_t{nkCharData} << 28 | TXmlNode::kTrimmed;
     }
-    result += raw.substr(i, amp - i);
-    const size_t semi = raw.find(';', amp);
-    if (semi == std::string_view::npos) {
-      result += raw.substr(amp);
-      break;
-    }
-    const std::string_view ref = raw.substr(amp, semi - amp + 1);
-    i = semi + 1;
-    if (ref.starts_with("&#")) {
-      // "x41" reads as hexadecimal through the integer rules, like "$41" would.
-      const std::string_view digits = ref.substr(2, ref.size() - 3);
-      int32_t code = -1;
-      if (!digits.empty() && !TryStrToInt(digits, code)) code = -1;
-      if (code >= 0 && code <= 254) {
-        result += static_cast<char>(code);
-      } else {
-        result += ref;
-      }
-      continue;
-    }
-    bool replaced = false;
-    for (const auto& e : kEntities) {
-      if (ref == e.Reference) {
-        result += e.Byte;
-        replaced = true;
-        break;
-      }
-    }
-    if (!replaced) result += ref;
-  }
-  return result;
-}
-
-int32_t TXmlNode::IntegerValue() const { return StrToInt(RawValue()); }
-
-bool TXmlNode::BooleanValue() const {
-  const std::string_view raw = RawValue();
-  if (!raw.empty()) {
-    switch (raw[0]) {
-      case 'T':
-      case 't':
-      case 'Y':
-      case 'y':
-        return true;
-      case 'F':
-      case 'f':
-      case 'N':
-      case 'n':
-        return false;
-      default:
-        break;
-    }
-  }
-  throw Exception("Cannot convert value to bool");
-}
-
-// ---- Document ---------------------------------------------------------------------
-
-TNativeXml::TNativeXml() { Clear(); }
-TNativeXml::~TNativeXml() = default;
-
-void TNativeXml::Clear() {
-  FNodes.clear();
-  FExtras.clear();
-  FAttributes.clear();
-  FRootNodes.clear();
-  std::vector<uint32_t>().swap(FChildren);
-  std::string().swap(FStore);
-  FStore.assign(4, '\0');  // text 0: the empty text
-}
-
-uint32_t TNativeXml::StoreText(std::string_view text) {
-  if (text.empty()) return 0;
-  if (FStore.size() + 4 + text.size() > UINT32_MAX) throw EFilerError("Document too large");
-  const auto ref = static_cast<uint32_t>(FStore.size());
-  const auto length = static_cast<uint32_t>(text.size());
-  FStore.append(reinterpret_cast<const char*>(&length), 4);
-  FStore.append(text);
-  return ref;
-}
-
-std::string_view TNativeXml::StoredText(uint32_t ref) const {
-  uint32_t length;
-  std::memcpy(&length, FStore.data() + ref, 4);
-  return std::string_view(FStore).substr(ref + 4, length);
-}
-
-TNativeXml::TExtra& TNativeXml::ExtraOf(TXmlNode& node) {
-  if (node.Extra() == TXmlNode::kNoExtra) {
-    if (FExtras.size() >= TXmlNode::kNoExtra) throw EFilerError("Too many nodes in xml");
-    FExtras.emplace_back();
-    node.FKindAndExtra =
-        (node.FKindAndExtra & ~TXmlNode::kNoExtra) | static_cast<uint32_t>(FExtras.size() - 1);
-  }
-  return FExtras[node.Extra()];
-}
-
-const TNativeXml::TExtra* TNativeXml::FindExtra(const TXmlNode& node) const {
-  return node.Extra() == TXmlNode::kNoExtra ? nullptr : &FExtras[node.Extra()];
-}
-
-void TNativeXml::LinkChildren() {
-  // Each record's ChildStart first points past its range; filling the ranges
-  // from the last node back brings it to the range's start, in document order.
-  size_t total = 0;
-  for (TExtra& extra : FExtras) {
-    total += extra.ChildCount;
-    extra.ChildStart = static_cast<uint32_t>(total);
-  }
-  FChildren.assign(total, 0);
-  for (size_t i = FNodes.size(); i-- > 0;) {
-    const TXmlNode& node = FNodes[i];
-    if (node.FParent == TXmlNode::kNone) continue;
-    TExtra& parent = FExtras[FNodes[node.FParent].Extra()];
-    FChildren[--parent.ChildStart] = static_cast<uint32_t>(i);
   }
 }
 
@@ -594,24 +443,12 @@ void TNativeXml::LoadFromText(std::string_view text) {
     // Each round reads one node; stray bytes between nodes make none, and an
     // empty node is dropped.
     do {
-      const uint32_t node = reader.ReadNode(1, TXmlNode::kNone);
-      if (node != TXmlNode::kNone && !reader.DropIfEmpty(node)) FRootNodes.push_back(node);
+      const uint32_t node = reader.ReadNode(1);
+      if (node != 0 && !reader.DropIfEmpty(node)) FRootNodes.push_back(node);
     } while (!reader.AtEnd());
-    LinkChildren();
   } catch (...) {
     Clear();
     throw;
   }
   if (!FirstElement()) throw EFilerError("No root element found in xml");
-}
-
-TXmlNode* TNativeXml::FirstElement() const {
-  for (uint32_t node : FRootNodes)
-    if (FNodes[node].NodeKind() == nkElement) return const_cast<TXmlNode*>(&FNodes[node]);
-  return nullptr;
-}
-
-TXmlNode* TNativeXml::RootNodeAt(int index) const {
-  if (index < 0 || index >= RootNodeCount()) return nullptr;
-  return const_cast<TXmlNode*>(&FNodes[FRootNodes[index]]);
 }

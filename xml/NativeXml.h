@@ -7,13 +7,16 @@
 // of structural errors, each an EFilerError with a fixed message.
 //
 // The tree is stored compactly, so that a document of many small nodes costs a
-// small multiple of its text: the nodes live in the document in the order they
-// start, their names and values in one text store of the document, and the
-// children of every node in one array of node numbers, built when the load ends.
+// small multiple of its text: a node is a 16-byte record in the document's
+// chunks of nodes, numbered in the order the nodes start (so an element's first
+// child is the node after it) and linked to its next sibling; names and values
+// live in the document's text store, a few blocks that are never copied as the
+// document grows.
 #pragma once
 
 #include <cstdint>
 #include <deque>
+#include <memory>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -47,17 +50,13 @@ class TNativeXml;
 // document is not loaded again or freed.
 class TXmlNode {
  public:
-  static constexpr uint32_t kNone = 0xFFFFFFFF;     // no parent: a top-level node
-  static constexpr uint32_t kNoExtra = 0x0FFFFFFF;  // the low 28 bits of FKindAndExtra
-
   struct TAttribute {
     std::string_view Name;
     std::string_view Value;  // as written, quotes included
   };
 
-  // Made only by the document, as it reads a text.
-  TXmlNode(TNativeXml* document, TXmlNodeKind kind, uint32_t parent)
-      : FDocument(document), FParent(parent), FKindAndExtra(uint32_t{kind} << 28 | kNoExtra) {}
+  // Only the document makes nodes, in place in its chunks.
+  TXmlNode() = default;
   TXmlNode(const TXmlNode&) = delete;
   TXmlNode& operator=(const TXmlNode&) = delete;
 
@@ -67,10 +66,11 @@ class TXmlNode {
   // its first child markup; for a comment, CDATA section or instruction, the text
   // between its markers.
   std::string_view RawValue() const;
-  TNativeXml* Document() const { return FDocument; }
+  TNativeXml* Document() const;
 
   int ChildCount() const;
-  // Null when index is negative or not below ChildCount.
+  // Null when index is negative or not below ChildCount. Constant time when the
+  // children are visited in order, as a loop over them does.
   TXmlNode* ChildAt(int index) const;
   // The first direct child whose name equals name, ignoring ASCII letter case;
   // null when there is none.
@@ -99,14 +99,22 @@ class TXmlNode {
   friend class TXmlReader;
   friend class TNativeXml;
 
-  uint32_t Extra() const { return FKindAndExtra & kNoExtra; }
+  static constexpr uint32_t kNoExtra = 0x0FFFFFFF;  // the low 28 bits of FKindAndExtra
+  static constexpr uint32_t kTrimmed = 1;           // character data read without layout
 
-  TNativeXml* FDocument;
-  uint32_t FName = 0;      // a text of the document's store; 0 is the empty text
-  uint32_t FValue = 0;     // the same
-  uint32_t FParent;        // the parent's number, or kNone at the top level
-  uint32_t FKindAndExtra;  // the kind in the top 4 bits; the number of the node's
-                           // record of children and attributes, or kNoExtra
+  uint32_t Extra() const { return FKindAndExtra & kNoExtra; }
+  // The node's number in its document.
+  uint32_t Number() const;
+
+  // No initial values: a chunk of nodes is not written before it is used.
+  uint32_t FName;          // a text of the document's store; 0 is the empty text. For
+                           // character data, which has no name: 1 to 4 when FValue
+                           // holds the text itself, that many bytes
+  uint32_t FValue;         // a text of the store
+  uint32_t FNext;          // the next sibling's number; 0 for none
+  uint32_t FKindAndExtra;  // the kind in the top 4 bits; for an element, the number
+                           // of its record of children and attributes, or kNoExtra;
+                           // for character data, kTrimmed or kNoExtra
 };
 
 // A document: the ordered list of top-level nodes (declaration, comments, elements
@@ -134,37 +142,69 @@ class TNativeXml {
   friend class TXmlNode;
   friend class TXmlReader;
 
-  // Where a node's children and attributes are: ranges of FChildren and
-  // FAttributes. Only nodes that have either get one.
+  // Where a node's children and attributes are. Only elements that have either
+  // get one.
   struct TExtra {
-    uint32_t ChildStart = 0;
     uint32_t ChildCount = 0;
     uint32_t AttributeStart = 0;
-    uint32_t AttributeCount = 0;
-    bool TrimText = false;       // the character data loses trailing line breaks and spaces
-    bool ValueFromText = false;  // RawValue is the first character data, trimmed alike
+    uint32_t AttributeCount : 30 = 0;
+    uint32_t TrimText : 1 = 0;       // the character data loses trailing line breaks and spaces
+    uint32_t ValueFromText : 1 = 0;  // RawValue is the first character data, trimmed alike
   };
   struct TAttributeRef {
     uint32_t Name;
     uint32_t Value;
   };
+  // 4095 nodes after a header that leads a node back to its document. A node's
+  // number is the chunk's number times 4096 plus its slot, 1 to 4095, so that
+  // number 0 is no node.
+  static constexpr size_t kChunkBytes = 65536;
+  static constexpr uint32_t kChunkSlots = 4096;
+  struct alignas(kChunkBytes) TNodeChunk {
+    TNativeXml* Document;
+    uint32_t Number;
+    uint32_t Unused;
+    TXmlNode Nodes[kChunkSlots - 1];
+  };
+  // The last child reached by ChildAt, per parent, for the next one in order.
+  struct TCursor {
+    uint32_t Parent = 0;
+    uint32_t Index = 0;
+    uint32_t Child = 0;
+  };
+  // The names of the kinds other than elements, stored once by Clear.
+  enum TFixedName { fnComment, fnCData, fnSpecial, fnXml, fnStyleSheet, fnDTD, fnCount };
 
   void Clear();
-  // A text in the store: its length (4 bytes) then its bytes.
+  TXmlNode& Node(uint32_t number) const {
+    return FChunks[number / kChunkSlots]->Nodes[number % kChunkSlots - 1];
+  }
+  // The number after number, past the chunk headers.
+  static uint32_t After(uint32_t number) {
+    return (number + 1) % kChunkSlots ? number + 1 : number + 2;
+  }
+  TXmlNode& ChildOf(uint32_t parent, uint32_t index) const;
+  // A text in the store: its length (4 bytes) then its bytes, inside one block; a
+  // reference is the block's number times 2^20 plus the text's offset in it.
   uint32_t StoreText(std::string_view text);
   std::string_view StoredText(uint32_t ref) const;
-  // Shortens a stored text in place.
-  void SetStoredLength(uint32_t ref, size_t length);
   TExtra& ExtraOf(TXmlNode& node);
   // The node's record; null when it has none.
   const TExtra* FindExtra(const TXmlNode& node) const;
-  // Fills FChildren from the nodes' parents, once every node is read.
-  void LinkChildren();
 
-  std::string FStore;
-  std::deque<TXmlNode> FNodes;
+  // Chunks come in slabs of 1 to 8 that double as the document grows: an
+  // aligned block costs the allocator some room on either side, paid per slab.
+  std::vector<std::unique_ptr<TNodeChunk[]>> FSlabs;
+  std::vector<TNodeChunk*> FChunks;
+  uint32_t FNextNode = 1;  // the number the next node gets
+  std::vector<std::unique_ptr<char[]>> FBlocks;
+  uint32_t FBlock = 0;    // the block that takes small texts
+  size_t FBlockUsed = 0;  // its bytes in use
+  size_t FBlockSize = 0;  // and its size
+  uint32_t FFixedNames[fnCount] = {};
   std::deque<TExtra> FExtras;
   std::deque<TAttributeRef> FAttributes;
-  std::vector<uint32_t> FChildren;
   std::vector<uint32_t> FRootNodes;
+  mutable TCursor FCursors[4];
+  mutable uint32_t FNextCursor = 0;
 };

@@ -6,9 +6,12 @@
 #
 #   bench/memory/run.sh [PROGRAM]     default build/dorvana
 #
-# Memory: bodies of 1 MiB and 16 MiB in four shapes (many "&", many empty
-# elements in an order, many lines, many SOAP array items). CPU: hostile bodies of
-# about 1 MiB. Prints Markdown tables; starts nothing that outlives it.
+# Memory: bodies of 1 MiB and 16 MiB in ten shapes (many "&", many empty elements
+# in an order, many lines, many SOAP array items, empty elements, processing
+# instructions, "<!>" markup and empty elements with an attribute, each between
+# text runs, empty elements and elements with two attributes in a SOAP body;
+# SHAPES="a b" picks some). CPU: hostile bodies of about 1 MiB (CPU=0 skips
+# them). Prints Markdown tables; starts nothing that outlives it.
 set -euo pipefail
 
 ROOT=$(cd "$(dirname "${BASH_SOURCE[0]}")/../.." && pwd)
@@ -44,6 +47,22 @@ elif shape == 'soap-items':
                   env_head + '<NS1:echoDoubleArray xmlns:NS1="urn:SoapTestIntf-ISoapTest">'
                   '<Value SOAP-ENC:arrayType="xsd:double[]">',
                   '</Value></NS1:echoDoubleArray>' + env_tail)
+elif shape == 'empty-text':
+    body = repeat('<a/>x', '<order>', '</order>')
+elif shape == 'instructions':
+    body = repeat('<?a?>x', '<order>', '</order>')
+elif shape == 'markup-text':
+    body = repeat('<!>x', '<order>', '</order>')
+elif shape == 'attribute-text':
+    body = repeat('<a b/>x', '<order>', '</order>')
+elif shape == 'soap-attributes-many':
+    body = repeat('<a b="" c=""/>', env_head, env_tail)
+elif shape == 'soap-short-items':
+    body = repeat('<a>1</a>', env_head + '<NS1:echoDoubleArray xmlns:NS1="urn:SoapTestIntf-ISoapTest">'
+                  '<Value SOAP-ENC:arrayType="xsd:double[]">',
+                  '</Value></NS1:echoDoubleArray>' + env_tail)
+elif shape == 'soap-empty':
+    body = repeat('<a/>', env_head, env_tail)
 elif shape == 'soap-attributes':
     n = (size - 400) // 10
     body = (env_head + '<NS1:echoDouble xmlns:NS1="urn:SoapTestIntf-ISoapTest" ' +
@@ -121,7 +140,7 @@ echo
 echo "| Shape | Body bytes | Peak RSS MiB | RSS / body | Archive bytes | CPU s | Status |"
 echo "|---|---|---|---|---|---|---|"
 base=$(measure lines 16 | cut -d' ' -f1)
-for shape in amp elements lines soap-items; do
+for shape in ${SHAPES:-amp elements lines soap-items empty-text instructions soap-empty markup-text attribute-text soap-attributes-many}; do
   for bytes in $MiB $((16 * MiB)); do
     read -r rss cpu size archive status < <(measure "$shape" "$bytes")
     awk -v s="$shape" -v b="$size" -v r="$rss" -v a="$archive" -v c="$cpu" -v st="$status" -v base="$base" \
@@ -130,6 +149,7 @@ for shape in amp elements lines soap-items; do
 done
 echo
 echo "RSS / body is (peak RSS - $base KiB, the RSS of a process with a 16-byte body) / body bytes."
+[ "${CPU:-1}" = 0 ] && exit 0
 echo
 echo "### CPU of hostile bodies of about 1 MiB"
 echo

@@ -1,7 +1,7 @@
 #!/bin/bash
 # dorvana --check against a good installation and broken ones (a wrong password,
 # a database lacking a procedure and the uniqueness rule, no settings file, no
-# client library, a filling archive): each finding one line, with the text a
+# client library, a filling archive, a full disk): each finding one line, with the text a
 # terminal gets, and the exit code. Then a request naming the option, through
 # Apache, which passes a query without "=" as arguments: answered as a request.
 . "$(dirname "$0")/service_env.sh" "$1"
@@ -103,6 +103,30 @@ mkdir -p "$WORK/good/Orders"
 check "archive half full: exit code (warnings only)" "$(tool "$WORK/good" --check)" "2|"
 has "archive half full: warning" \
   "warning: the archive folder holds 50000 copies, 50% of its 100000 names: run dorvana --rotate (daily) before it fills"
+has "archive half full: the copies by state" "archive copies in Orders: 0 imported, 0 missing, 50000 refused"
+has "archive half full: the refused copies named" \
+  "warning: 50000 refused copies in Orders: posts that can never become orders (a faulty terminal, or posts from outside the terminals' network); dorvana --rotate moves them into Orders/refused"
+rm -rf "$WORK/good/Orders"
+mkdir -p "$WORK/good/Orders"
+touch "$WORK/good/Orders/order 12345678.xml"
+check "the wider range in use: exit code (warnings only)" "$(tool "$WORK/good" --check)" "2|"
+has "the wider range in use: warning" \
+  "warning: the archive folder holds 1 copies named from the wider range (100000 to 99999999): its usual names were crowded when they were written; run dorvana --rotate"
+rm -rf "$WORK/good/Orders"
+# A file system with less room than the largest copy: a small one mounted on
+# Orders in a mount namespace of its own.
+mkdir -p "$WORK/good/Orders"
+if [ "$(id -u)" = 0 ] && unshare -m true 2>/dev/null; then
+  rc=0
+  (cd "$WORK/good" && env -i PATH="$PATH" unshare -m sh -c 'mount -t tmpfs -o size=8m tmpfs Orders && exec "$0" --check' \
+    "$E2E_PROGRAM" >"$E2E_OUT/out" 2>&1) || rc=$?
+  check "archive disk full: exit code" "$rc" 1
+  check "archive disk full: one problem line naming the cause" \
+    "$(grep '^problem:' "$E2E_OUT/out" | sed 's/: [0-9]* bytes free/: N bytes free/')" \
+    "problem: archive folder $WORK/good/Orders: N bytes free on its file system, less than the largest copy (33554434 bytes): orders fail"
+else
+  echo "skipped: archive disk full (needs root and mount namespaces)"
+fi
 rm -rf "$WORK/good/Orders"
 
 # ---- the command line ------------------------------------------------------------------------

@@ -45,10 +45,10 @@ STUB(isc_encode_sql_date)
 STUB(isc_encode_sql_time)
 STUB(isc_encode_timestamp)
 STUB(isc_portable_integer)
-STUB(fb_cancel_operation)
 
 /* Answered by the scripted client library (ScriptedClient.c) there. */
 #ifndef FAKE_SCRIPTED_STATEMENTS
+STUB(fb_cancel_operation)
 STUB(isc_dsql_free_statement)
 STUB(isc_dsql_execute2)
 STUB(isc_dsql_execute)

@@ -10,6 +10,9 @@
  *
  *   attach CODE          attach fails with status code CODE
  *   commit CODE          every commit fails with CODE
+ *   delay N MS           the Nth commit (from 1) takes MS milliseconds, then
+ *                        answers as any other (fb_cancel_operation, which logs
+ *                        "cancel N", does not cut it short)
  *   sqlcode N            the SQL code the error routines report (default -901)
  *   line TEXT            one line of the error text (as many as needed)
  *   log FILE             appends every call to FILE, one line each: "attach",
@@ -42,6 +45,11 @@
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
+#ifdef _WIN32
+#include <windows.h>
+#else
+#include <time.h>
+#endif
 
 #include "FakeInfo.h"
 
@@ -75,6 +83,7 @@ typedef struct {
 static statement_t g_statements[kMaxStatements];
 static int g_statement_count;
 static ISC_STATUS g_attach_code, g_commit_code;
+static int g_delay_commit, g_delay_ms, g_commits;
 static int g_sqlcode = -901;
 static char g_lines[kMaxLines][kTextSize];
 static int g_line_count, g_next_line;
@@ -114,6 +123,7 @@ static void forget_script(void) {
   memset(g_statements, 0, sizeof g_statements);
   g_statement_count = 0;
   g_attach_code = g_commit_code = 0;
+  g_delay_commit = g_delay_ms = g_commits = 0;
   g_sqlcode = -901;
   g_line_count = 0;
   g_log[0] = 0;
@@ -178,6 +188,8 @@ static void read_script(void) {
       g_attach_code = atol(arg);
     } else if (strcmp(line, "commit") == 0) {
       g_commit_code = atol(arg);
+    } else if (strcmp(line, "delay") == 0) {
+      sscanf(arg, "%d %d", &g_delay_commit, &g_delay_ms);
     } else if (strcmp(line, "sqlcode") == 0) {
       g_sqlcode = atoi(arg);
     } else if (strcmp(line, "line") == 0 && g_line_count < kMaxLines) {
@@ -332,8 +344,27 @@ EXPORT ISC_STATUS isc_start_multiple(ISC_STATUS* status, isc_tr_handle* handle, 
   return ok(status);
 }
 
+static void sleep_ms(int ms) {
+#ifdef _WIN32
+  Sleep((DWORD)ms);
+#else
+  struct timespec t;
+  t.tv_sec = ms / 1000;
+  t.tv_nsec = (long)(ms % 1000) * 1000000L;
+  nanosleep(&t, NULL);
+#endif
+}
+
+EXPORT ISC_STATUS fb_cancel_operation(ISC_STATUS* status, isc_db_handle* handle,
+                                      unsigned short option) {
+  (void)handle;
+  trace("cancel %d", (int)option);
+  return ok(status);
+}
+
 EXPORT ISC_STATUS isc_commit_transaction(ISC_STATUS* status, isc_tr_handle* handle) {
   trace("commit");
+  if (++g_commits == g_delay_commit) sleep_ms(g_delay_ms);
   if (g_commit_code) return fail(status, g_commit_code);
   *handle = 0;
   return ok(status);

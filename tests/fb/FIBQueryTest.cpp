@@ -922,3 +922,50 @@ TEST_F(FIBQueryDb, KeptStatementsRunAgainWithoutPreparing) {
   EXPECT_EQ(some, count({"select count(*) from T", "where ID > 1"}));
   EXPECT_EQ(reconnected + 2, Calls(TIBEntry::isc_dsql_prepare));
 }
+
+// A statement taken up again, as it stands (the same lines set again) or from the
+// kept ones, runs on its handle with every parameter unset: one that the next use
+// leaves unset is NULL, not the value of the use before.
+TEST_F(FIBQueryDb, StatementTakenUpAgainHasItsParametersUnset) {
+  FQuery->SetKeptStatements(2);
+  const std::vector<std::string> byId = {"select count(*) from T", "where ID = :ID or V = :V"};
+  auto count = [&](const std::vector<std::string>& lines, int id) {
+    FQuery->SQL().Assign(lines);
+    if (id) FQuery->ParamNamed("ID").SetAsInt32(id);
+    if (lines.size() > 1) FQuery->ParamNamed("V").SetAsText("none");
+    FQuery->ExecQuery();
+    const int n = FQuery->ColumnArea()[0].AsInt32();
+    FQuery->CloseResult();
+    return n;
+  };
+  ASSERT_EQ(1, count(byId, 2));
+  const uint64_t prepares = Calls(TIBEntry::isc_dsql_prepare);
+  FQuery->SQL().Assign(byId);
+  EXPECT_TRUE(FQuery->ParamNamed("ID").IsNull());
+  EXPECT_EQ(0, count(byId, 0));
+  EXPECT_EQ(2, count({"select count(*) from T"}, 0));
+  EXPECT_EQ(1, count(byId, 1));
+  EXPECT_EQ(2, count({"select count(*) from T"}, 0));
+  EXPECT_EQ(0, count(byId, 0));
+  EXPECT_EQ(prepares + 1, Calls(TIBEntry::isc_dsql_prepare));
+}
+
+// A blob owner that dies holding its blob closes it with a status vector of its
+// own: the thread's vector keeps the error it holds for an exception being raised.
+TEST_F(FIBQueryDb, BlobOwnerClosesWithoutTouchingTheThreadsStatus) {
+  ISC_STATUS* status = StatusVector();
+  const uint64_t closes = Calls(TIBEntry::isc_close_blob);
+  {
+    TFBBlobHandle blob;
+    ISC_QUAD id{};
+    ASSERT_EQ(0, blob.Open(Lib(), [&](TFBHandleValue* handle) {
+      return Lib().isc_create_blob2(status, FDb->Handle(), FTr->Handle(), handle, &id, 0, nullptr);
+    }));
+    status[0] = isc_arg_gds;
+    status[1] = isc_io_error;
+    status[2] = isc_arg_end;
+  }
+  EXPECT_EQ(closes + 1, Calls(TIBEntry::isc_close_blob));
+  EXPECT_EQ(isc_io_error, status[1]);
+  FTr->Rollback();
+}

@@ -20,7 +20,7 @@ fi
 mkdir -p "$work"
 bin="$work/xml_fuzzer"
 flags="-std=c++20 -g -O1 -fsanitize=fuzzer,address,undefined -fno-sanitize-recover=undefined -I$src"
-if ! $cxx $flags -o "$bin" "$src/tests/fuzz/NativeXmlFuzz.cpp" "$src/xml/NativeXml.cpp" \
+if ! $cxx $flags -o "$bin" "$src/tests/fuzz/NativeXmlFuzz.cpp" "$src/xml/NativeXml.cpp" "$src/xml/NativeXmlNode.cpp" \
     "$src"/runtime/*.cpp 2>"$work/build.log"; then
   if grep -q "fuzzer" "$work/build.log" && grep -qi "no such file\|cannot find\|not found" "$work/build.log"; then
     cat "$work/build.log"

@@ -75,11 +75,28 @@ TEST_F(Archive, ATakenNameDrawsAgain) {
   EXPECT_EQ("new", Read("Orders/order 3137.xml"));
 }
 
+// Eight taken names in a row: the ninth draw comes from the wider range, so a
+// folder flooded with copies still takes orders.
+TEST_F(Archive, ACrowdedRangeDrawsFromTheWiderOne) {
+  std::filesystem::create_directory("Orders");
+  for (const char* n : {"0", "3137", "86104", "20258", "27292", "67165", "31869", "16179"})
+    std::ofstream(std::string("Orders/order ") + n + ".xml") << "kept";
+  EXPECT_EQ("Orders/order 37223835.xml", service::ArchiveOrder("new", 0));
+  EXPECT_EQ("new", Read("Orders/order 37223835.xml"));
+  EXPECT_EQ(37223835u, service::ArchiveNameNumber("order 37223835.xml"));
+  for (const char* name : {"order 00.xml", "order .xml", "order 123456789.xml", "order 1.XML",
+                           "order -1.xml", "order 1.xml.tmp"})
+    EXPECT_FALSE(service::ArchiveNameNumber(name)) << name;
+}
+
 TEST_F(Archive, GivesUpWhenEveryDrawIsTaken) {
   std::filesystem::create_directory("Orders");
   service::TArchiveNumbers numbers(5);
   for (int i = 0; i < service::kMaxArchiveDraws; ++i)
-    std::ofstream("Orders/order " + std::to_string(numbers.Next()) + ".xml") << "kept";
+    std::ofstream("Orders/order " +
+                  std::to_string(i < service::kNarrowDraws ? numbers.Next() : numbers.NextWide()) +
+                  ".xml")
+        << "kept";
   const size_t before = FileCount();
   try {
     service::ArchiveOrder("new", 5);

@@ -74,6 +74,11 @@ TEST(OperatorTools, WrongArgumentsAreRefusedBeforeAnyWork) {
       {"--rotate", "--older-than", "7d"},
       {"--rotate", "--older-than", "+7"},
       {"--rotate", "--older-than", "36501"},
+      {"--rotate", "--older-than", "0x10"},
+      {"--rotate", "--older-than", " 7"},
+      {"--rotate", "--missing-days", "1e3"},
+      {"--rotate", "--refused-limit", ""},
+      {"--replay", "--all-missing", "--missing-days", "-5"},
       {"--rotat"},
   };
   for (const auto& args : kCases) {

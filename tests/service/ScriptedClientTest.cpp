@@ -113,6 +113,25 @@ TEST_F(Scripted, AFailedInsertIsAnsweredByWhatTheDatabaseHolds) {
   }
 }
 
+// The deadline (1 s) passes while the import's commit runs (1.5 s) and the
+// commit then succeeds: the connection is cut off (cancel 4, the abort) and
+// closed, but the answer stays "ok".
+TEST_F(Scripted, ADeadlineDuringACommitThatSucceedsLeavesTheOrderOk) {
+  std::ofstream("dorvana.def", std::ios::binary)
+      << "SERVER NAME=scripted.fdb\r\nUSER NAME=U\r\nREQUEST TIMEOUT=1\r\n";
+  // The commits: the server's date, the duplicate check, the import.
+  Script("delay 3 1500\n" + CountStatement(0) +
+         "on ImportedOrders (id\ntype insert\nparam varchar 100\nparam varchar 100\n"
+         "param varchar 100\nparam int\n"
+         "on ImportedOrderRows\ntype insert\nparam varchar 100\nparam int\nparam int\n"
+         "param int\nparam int\non restaurant_importorders\ntype exec\nparam varchar 100\n");
+  EXPECT_EQ("ok", Body(ServeModule("POST", "q=addorder", kOrder, "", 1 << 20)));
+  EXPECT_EQ(
+      "attach / start nowait / execute 0 / commit / start nowait / execute 1 / commit / "
+      "start nowait / execute 2 / execute 3 / execute 4 / commit / cancel 4 / detach",
+      Calls());
+}
+
 // A list carried through the whole database path: prepare, describe, execute
 // and fetch of the client library, a NULL and text to escape among the values.
 TEST_F(Scripted, StewardsComeFromTheRowsFetched) {
@@ -132,6 +151,33 @@ TEST_F(Scripted, StewardsComeFromTheRowsFetched) {
   EXPECT_EQ(
       "attach / start nowait / execute 0 / commit / start nowait / execute 1 / commit / detach",
       Calls());
+}
+
+// A connect that fails after the attach (the server's date cannot be asked)
+// leaves no connection behind: the next request of the same process attaches
+// anew and is answered as a fresh process would answer it.
+TEST_F(Scripted, AConnectFailingAfterTheAttachLeavesNoConnectionForTheNextRequest) {
+  TFakeChannel channel;
+  TCGIApplication app(channel);
+  app.RegisterModuleClass(WebModuleClass<TDorvanaWebInterface>("TDorvanaWebInterface"));
+  const auto serve = [&] {
+    channel.Output.clear();
+    channel.Env = {{"SERVER_PROTOCOL", "HTTP/1.1"},
+                   {"REQUEST_METHOD", "GET"},
+                   {"QUERY_STRING", "q=getsprstewards"}};
+    app.Run();
+    return channel.Output;
+  };
+  std::ofstream("scripted_client.txt", std::ios::binary)
+      << "log " << (FDir / "calls.log").string() << "\n";
+  const std::string failed = serve();
+  EXPECT_NE(std::string::npos, failed.find("Content-Type: text/plain")) << failed;
+  EXPECT_EQ("attach / start nowait / rollback / detach", Calls());
+  fs::remove(FDir / "calls.log");
+  Script("on RESTAURANT_WAITERS\ncolumn CODE varchar 20\ncolumn NAME varchar 60\nrow 7|\n");
+  EXPECT_EQ(std::string(kDecl) + "\r<stewards>\r<steward><pin>7</pin></steward>\r</stewards>",
+            Body(serve()));
+  EXPECT_EQ(0u, Calls().find("attach / start nowait / execute 0 / commit")) << Calls();
 }
 
 // A failing attach is answered with its message, as text.

@@ -96,6 +96,21 @@ TEST(Settings, ConnectTimeoutLine) {
     EXPECT_EQ(c.seconds, service::ConnectTimeoutSeconds(c.value)) << "'" << c.value << "'";
 }
 
+TEST(Settings, RequestTimeoutLine) {
+  EXPECT_EQ("9", ParseSettings("REQUEST TIMEOUT=9\r\n").RequestTimeout.value_or("?"));
+  EXPECT_FALSE(ParseSettings("CONNECT TIMEOUT=9\r\n").RequestTimeout.has_value());
+  EXPECT_LT(service::kDefaultRequestTimeout, service::kMaxRequestTimeout);
+  EXPECT_LT(service::kMaxRequestTimeout, 300);  // the web servers' own timeout
+  const struct {
+    const char* value;
+    std::optional<int> seconds;
+  } kCases[] = {
+      {"1", 1}, {"240", 240}, {"280", 280}, {"0280", 280}, {"0", {}},           {"281", {}},
+      {"", {}}, {" 5", {}},   {"5 ", {}},   {"-1", {}},    {"99999999999", {}}, {"2e2", {}}};
+  for (const auto& c : kCases)
+    EXPECT_EQ(c.seconds, service::RequestTimeoutSeconds(c.value)) << "'" << c.value << "'";
+}
+
 TEST(Settings, TheFirstSettingsFileInByteOrderIsChosen) {
   const struct {
     std::vector<std::string> names;

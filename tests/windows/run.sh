@@ -30,6 +30,11 @@
 # 4. The scripted client library cross-built as fbclient.dll beside a copy of the
 #    program: a list and an order through the database path, the same bytes as
 #    the Linux program gives with the same script.
+# 5. The forwarding client library (tests/windows/fbforward) as fbclient.dll
+#    beside a copy of the program, against the local Firebird server (started
+#    when none runs): the lists, orders, connect failures and the operators'
+#    tools, the same bytes as the Linux program build/dorvana gives
+#    (tests/windows/db.sh).
 #
 # The Wine prefix lives in BUILD-WIN-DIR/wineprefix (made on first use, ~10 s).
 set -euo pipefail
@@ -43,6 +48,7 @@ SCRATCH=$(mktemp -d /tmp/dorvana-win.XXXXXX)
 # shellcheck source=../../tests/windows/wineserver.sh
 source "$ROOT/tests/windows/wineserver.sh"
 cleanup() {
+  if declare -F db_cleanup >/dev/null; then db_cleanup; fi
   wine_server_stop
   rm -rf "$SCRATCH"
 }
@@ -331,6 +337,19 @@ else
     else fail "scripted fbclient.dll, order: same archive bytes as on Linux"; fi
   fi
 fi
+
+# ---- 5. The database path against the Firebird server ----------------------------
+# The forwarding fbclient.dll (built here, a few seconds, again only when its
+# sources or the entry-point table change) beside the program: tests/windows/db.sh.
+DB_START=$SECONDS
+if "$ROOT/tests/windows/fbforward/build.sh" "$OUT/tests/fbforward" 2>"$SCRATCH/fwd.log"; then
+  # shellcheck source=db.sh
+  source "$ROOT/tests/windows/db.sh"
+else
+  fail "the forwarding fbclient.dll: not built"
+  cat "$SCRATCH/fwd.log"
+fi
+echo "database cases: $((SECONDS - DB_START)) s"
 
 echo "Windows pass: $PASSED passed, $FAILED failed in $((SECONDS - START)) s"
 [ "$FAILED" = 0 ]

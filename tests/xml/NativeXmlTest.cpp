@@ -211,22 +211,60 @@ TEST(NativeXmlLoad, JoiningQuotedWordsTakesLinearTime) {
   EXPECT_EQ("v", r->RawValue());
 }
 
-// An order of many empty rows: a node object with strings and vectors of its own
-// cost about 40 bytes for each byte of such a text.
+// Orders of many small nodes. A node object with strings and vectors of its own
+// cost about 40 bytes for each byte of empty rows, and 24-byte nodes with a child
+// list 12 to 15 bytes for each byte of the shapes that make two nodes per unit.
 TEST(NativeXmlLoad, ManySmallNodesCostASmallMultipleOfTheText) {
-  std::string text = "<order><GUID>g</GUID><FOODS>";
-  for (int i = 0; i < (1 << 18); ++i) text += "<z/>";
-  text += "</FOODS></order>";
-  heap_counter::ResetPeak();
-  const size_t before = heap_counter::Live();
-  {
-    TNativeXml doc;
-    TXmlNode* foods = Root(doc, text)->FindChild("FOODS");
-    ASSERT_NE(nullptr, foods);
-    EXPECT_EQ(1 << 18, foods->ChildCount());
-    EXPECT_EQ("z", foods->ChildAt((1 << 18) - 1)->Name());
+  const struct {
+    const char* unit;
+    int nodesPerUnit;
+    const char* lastName;
+    const char* lastValue;
+    size_t bytesPerByte;
+  } kShapes[] = {
+      {"<z/>", 1, "z", "", 5}, {"<a/>x", 2, "", "x", 7},   {"<?a?>x", 2, "", "x", 8},
+      {"<!>x", 2, "", "x", 9}, {"<a b/>x", 2, "", "x", 9}, {"<x>12345</x>", 1, "x", "12345", 3},
+  };
+  for (const auto& shape : kShapes) {
+    std::string text = "<order><GUID>g</GUID><FOODS>";
+    const int units = 1 << 18;
+    for (int i = 0; i < units; ++i) text += shape.unit;
+    text += "</FOODS></order>";
+    heap_counter::ResetPeak();
+    const size_t before = heap_counter::Live();
+    {
+      TNativeXml doc;
+      TXmlNode* foods = Root(doc, text)->FindChild("FOODS");
+      ASSERT_NE(nullptr, foods);
+      const int count = units * shape.nodesPerUnit;
+      ASSERT_EQ(count, foods->ChildCount()) << shape.unit;
+      // In order, and back: every node leads to its document across the chunks.
+      for (int i = 0; i < count; ++i) ASSERT_EQ(&doc, foods->ChildAt(i)->Document()) << i;
+      EXPECT_EQ(shape.lastName, foods->ChildAt(count - 1)->Name()) << shape.unit;
+      EXPECT_EQ(shape.lastValue, foods->ChildAt(count - 1)->RawValue()) << shape.unit;
+      EXPECT_EQ(shape.lastValue, foods->ChildAt(count - 1 - shape.nodesPerUnit)->RawValue());
+    }
+    EXPECT_LE(heap_counter::Peak() - before, shape.bytesPerByte * text.size()) << shape.unit;
   }
-  EXPECT_LE(heap_counter::Peak() - before, 8 * text.size());
+}
+
+// A text run of up to four bytes is kept in its node: trimmed the same way.
+TEST(NativeXmlLoad, ShortTextRunsBetweenChildren) {
+  const struct {
+    const char* in;
+    const char* first;
+    const char* second;
+  } kCases[] = {{"<r>a<b/>x \r\n<c/>y\r\n</r>", "x", "y"},
+                {"<r>a<b/>x \r\n<c/>y</r>", "x \r\n", "y"},
+                {"<r>a<b/>wxyz<c/>vwxyz\r\n</r>", "wxyz", "vwxyz"}};
+  for (const auto& c : kCases) {
+    TNativeXml doc;
+    TXmlNode* r = Root(doc, c.in);
+    ASSERT_EQ(4, r->ChildCount()) << c.in;
+    EXPECT_EQ(c.first, r->ChildAt(1)->RawValue()) << c.in;
+    EXPECT_EQ(c.second, r->ChildAt(3)->RawValue()) << c.in;
+    EXPECT_EQ("", r->ChildAt(3)->Name()) << c.in;
+  }
 }
 
 TEST(NativeXmlLoad, CloseTagsIgnoreCaseAndSurroundingBlanks) {
