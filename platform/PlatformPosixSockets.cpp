@@ -346,7 +346,7 @@ void AddPending(int socket, const std::string& peer, int64_t readTimeoutMs) {
 
 void AcceptPending(int listenSocket, const std::string& allowedAddresses, int64_t readTimeoutMs,
                    int64_t maxRequestBytes) {
-  for (size_t tries = 0; pending.size() < kMaxPending && tries < kMaxPending; ++tries) {
+  for (size_t tries = 0; tries < kMaxPending; ++tries) {
     sockaddr_storage address{};
     socklen_t size = sizeof address;
     const int fd =
@@ -360,6 +360,9 @@ void AcceptPending(int listenSocket, const std::string& allowedAddresses, int64_
       close(fd);
       continue;
     }
+    // Full: the connection waiting longest makes room (a web server's request
+    // comes whole at once, so many clients that never finish cannot keep it out).
+    if (pending.size() >= kMaxPending) ClosePending(0);
     if (address.ss_family == AF_INET || address.ss_family == AF_INET6) {
       // Small records go out at once: nothing waits for a reply to them.
       const int on = 1;
@@ -445,7 +448,7 @@ bool WaitForRequest(int listenSocket, const std::string& allowedAddresses, int64
     // oldest alone when they hold too much; the listening socket comes last.
     const bool crowded = pendingBytes >= kMaxPendingBytes;
     const size_t polled = crowded ? std::min<size_t>(pending.size(), 1) : pending.size();
-    const bool accepting = pending.size() < kMaxPending && !crowded && !ending;
+    const bool accepting = !crowded && !ending;
     waits.clear();
     int64_t wake = -1;
     for (size_t i = 0; i < pending.size(); ++i) {
@@ -463,10 +466,10 @@ bool WaitForRequest(int listenSocket, const std::string& allowedAddresses, int64
       if (errno == EINTR) continue;
       RaiseErrno("poll", errno);
     }
-    if (accepting && waits.back().revents != 0)
-      AcceptPending(listenSocket, allowedAddresses, readTimeoutMs, maxRequestBytes);
     for (size_t i = polled; i-- > 0;)
       if (waits[i].revents != 0 && !ReadPending(pending[i], maxRequestBytes)) ClosePending(i);
+    if (accepting && waits.back().revents != 0)
+      AcceptPending(listenSocket, allowedAddresses, readTimeoutMs, maxRequestBytes);
   }
 }
 
