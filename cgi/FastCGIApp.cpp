@@ -50,6 +50,9 @@ class TFastCGIChannel : public ICGIChannel {
       FRequest.ipcFd = next.Content;
       // FCGX_Accept_r first ends the previous request: it must not close this one.
       FRequest.keepConnection = 1;
+      // A request libfcgi refuses is closed at once: a lingering close would read
+      // for as long as the client goes on sending (it was read whole already).
+      FRequest.detached = 1;
       if (FCGX_Accept_r(&FRequest) >= 0) return true;
       // libfcgi refused the records and closed its descriptor: the connection goes.
       if (FSocket == next.Content) FSocket = -1;
@@ -60,7 +63,8 @@ class TFastCGIChannel : public ICGIChannel {
   // server keeps open waits for its next request with the others.
   void Finish() {
     UseSocket();
-    // The request was read whole: closing needs no lingering for unread input.
+    // The request was read whole: closing needs no lingering for unread input
+    // (which would last as long as a client goes on sending).
     FRequest.detached = 1;
     FCGX_Finish_r(&FRequest);
     if (FRequest.ipcFd >= 0) {

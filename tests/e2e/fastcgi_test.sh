@@ -218,8 +218,9 @@ FCGI_PID=
 check "fastcgi on standard input: exit code after the termination signal" "$rc" 0
 
 # 20 slow clients that reopen when closed (idle, a byte every 0.3 s, half a
-# record header, a request without the end of its body) against 2 processes
-# with a 2 s limit: q=test is answered meanwhile within the limit and a second.
+# record header, a request without the end of its body, a refused request and
+# more bytes) against 2 processes with a 2 s limit: q=test is answered meanwhile
+# within the limit and a second.
 start_fcgi --processes 2 --request-read-timeout 2
 slowest=$(python3 "$E2E_ROOT/tests/e2e/fcgi_client.py" slow "127.0.0.1:$FCGI_PORT" 20 6) || slowest=99
 echo "     slowest q=test among 20 slow clients: $slowest s"

@@ -13,8 +13,8 @@ process PID, read from /proc. Exits 1 on an answer that is not a CGI answer.
 
 "slow" keeps CONNECTIONS slow clients on ADDRESS (HOST:PORT or a socket's path)
 for SECONDS, each reopening its connection when the server closes it: idle ones,
-ones sending a byte every 0.3 s, half a record header, or a whole request but
-its body. Meanwhile it asks q=test in turn and prints the slowest answer's time.
+ones sending a byte every 0.3 s, half a record header, a whole request but the
+end of its body, or a request the library refuses followed by a byte every 0.3 s. Meanwhile it asks q=test in turn and prints the slowest answer's time.
 "ask" asks q=test once and prints the answer's first line ("none" if none).
 """
 import os
@@ -90,7 +90,9 @@ def slow(address, connections, seconds):
     end = time.time() + seconds
     post = {"REQUEST_METHOD": "POST", "QUERY_STRING": "q=test", "CONTENT_LENGTH": "5"}
     whole = request_bytes(post, b"x=1&y")
-    kinds = [b"", whole, whole[:4], whole[:-13]]  # idle, trickled, half a header, no body end
+    refused = record(1, struct.pack(">HB5x", 99, 0)) + record(4, b"") + record(5, b"")
+    # idle, trickled, half a header, no end of body, a request refused and more bytes
+    kinds = [b"", whole, whole[:4], whole[:-13], refused]
 
     def client(n):
         data = kinds[n % len(kinds)]
@@ -103,6 +105,9 @@ def slow(address, connections, seconds):
                         time.sleep(0.3)
                 else:
                     s.send(data)
+                while data is refused and time.time() < end:
+                    s.send(b"x")
+                    time.sleep(0.3)
                 while time.time() < end and s.recv(1 << 16):
                     pass  # until the server closes
                 s.close()
