@@ -2,6 +2,7 @@
 // request) or as a FastCGI server that serves many requests in one process.
 #pragma once
 
+#include <cstddef>
 #include <optional>
 #include <string>
 #include <vector>
@@ -20,12 +21,22 @@ enum class TLaunchMode {
   lmOtherCommand  // an option this file does not know: left to the caller
 };
 
+inline constexpr int kDefaultRequestReadTimeout = 30;
+inline constexpr int kMaxRequestReadTimeout = 3600;
+// The longest Unix socket path the system takes (sun_path less its final zero).
+inline constexpr size_t kMaxSocketPath = 107;
+
 struct TLaunchOptions {
   TLaunchMode Mode = TLaunchMode::lmCGI;
-  // "HOST:PORT" to bind; empty: the listening socket is standard input.
+  // "HOST:PORT" or a Unix socket's path (with a "/") to bind; empty: the
+  // listening socket is standard input.
   std::string Address;
   // Child processes serving the socket; 0: this process serves it alone.
   int Processes = 0;
+  // The group of a Unix socket's file; empty: the process's own.
+  std::string SocketGroup;
+  // Seconds from its accept in which a connection must deliver its whole request.
+  int RequestReadTimeout = kDefaultRequestReadTimeout;
   std::string Error;
 };
 
@@ -40,8 +51,13 @@ inline constexpr int kMaxProcesses = 256;
 // The launch mode for the arguments after the program's name. The command line
 // counts only without a CGI environment; persistent mode needs "--fastcgi
 // HOST:PORT" or a listening socket as standard input. Options: "--fastcgi
-// HOST:PORT" (or "--fastcgi=HOST:PORT"), "--processes N" (1 to kMaxProcesses;
-// default kDefaultProcesses with "--fastcgi", none with a listening socket).
+// ADDRESS" (or "--fastcgi=ADDRESS"; HOST:PORT, or a Unix socket's path, any
+// address with a "/"), "--processes N" (1 to kMaxProcesses; default
+// kDefaultProcesses with "--fastcgi", none with a listening socket),
+// "--socket-group NAME" (a Unix socket's group), "--request-read-timeout
+// SECONDS" (1 to kMaxRequestReadTimeout, decimal digits; default
+// kDefaultRequestReadTimeout). A malformed address or a port outside 1..65535 is
+// a usage error.
 TLaunchOptions ParseLaunchOptions(const std::vector<std::string>& args, bool cgiEnvironment,
                                   bool listeningStdin);
 

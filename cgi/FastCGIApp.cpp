@@ -2,7 +2,9 @@
 
 #include <fcgiapp.h>
 
+#include <cstdint>
 #include <exception>
+#include <string>
 
 #include "cgi/CGIApp.h"
 #include "cgi/CGIHTTP.h"
@@ -16,26 +18,60 @@ namespace {
 // One FastCGI request as a CGI channel: its parameters are the environment, its
 // input stream the body, its output stream the answer. The same channel serves
 // every request of the process; Accept binds it to the next one.
+//
+// The program accepts connections itself and hands libfcgi a request only once
+// it has arrived whole (platform::WaitForRequest), so no read of libfcgi's waits
+// on a client: from the connection when the request came at once, else from a
+// memory file whose descriptor the connection takes over for the answer. libfcgi
+// gets no listening socket, so it never accepts by itself.
 class TFastCGIChannel : public ICGIChannel {
  public:
-  explicit TFastCGIChannel(int listenSocket) {
-    FCGX_InitRequest(&FRequest, listenSocket, FCGI_FAIL_ACCEPT_ON_INTR);
+  TFastCGIChannel(int listenSocket, int readTimeoutSeconds)
+      : FListenSocket(listenSocket),
+        FReadTimeout(int64_t{readTimeoutSeconds} * 1000),
+        FAllowedAddresses(platform::GetEnv("FCGI_WEB_SERVER_ADDRS")) {
+    FCGX_InitRequest(&FRequest, -1, 0);
   }
   ~TFastCGIChannel() override { FCGX_Free(&FRequest, 1); }
   TFastCGIChannel(const TFastCGIChannel&) = delete;
   TFastCGIChannel& operator=(const TFastCGIChannel&) = delete;
 
-  // Waits for the next request; false when the wait ended without one (the
-  // termination signal, or the socket failed).
+  // Waits for the next request whose parameters and body have arrived; false
+  // when the wait ended without one (the termination signal). Raises when the
+  // listening socket fails.
   bool Accept() {
-    platform::AllowTermination(true);
-    // A signal pending while it was blocked is handled by now.
-    const bool accepted = !platform::TerminationRequested() && FCGX_Accept_r(&FRequest) >= 0;
-    platform::AllowTermination(false);
-    return accepted;
+    for (;;) {
+      platform::TWaitedRequest next;
+      if (!platform::WaitForRequest(FListenSocket, FAllowedAddresses, FReadTimeout,
+                                    kMaxRequestBytes, next))
+        return false;
+      FSocket = next.Socket;
+      FPeer = next.Peer;
+      FRequest.ipcFd = next.Content;
+      // FCGX_Accept_r first ends the previous request: it must not close this one.
+      FRequest.keepConnection = 1;
+      // A request libfcgi refuses is closed at once: a lingering close would read
+      // for as long as the client goes on sending (it was read whole already).
+      FRequest.detached = 1;
+      if (FCGX_Accept_r(&FRequest) >= 0) return true;
+      // libfcgi refused the records and closed its descriptor: the connection goes.
+      if (FSocket == next.Content) FSocket = -1;
+      CloseSocket();
+    }
   }
-  // Sends what is left of the answer and ends the request.
-  void Finish() { FCGX_Finish_r(&FRequest); }
+  // Sends what is left of the answer and ends the request; a connection the web
+  // server keeps open waits for its next request with the others.
+  void Finish() {
+    UseSocket();
+    // The request was read whole: closing needs no lingering for unread input
+    // (which would last as long as a client goes on sending).
+    FRequest.detached = 1;
+    FCGX_Finish_r(&FRequest);
+    if (FRequest.ipcFd >= 0) {
+      platform::WaitAgain(FRequest.ipcFd, FPeer, FReadTimeout, kMaxRequestBytes);
+      FRequest.ipcFd = -1;
+    }
+  }
 
   std::string GetEnv(const std::string& name) override {
     const char* value = FCGX_GetParam(name.c_str(), FRequest.envp);
@@ -47,20 +83,46 @@ class TFastCGIChannel : public ICGIChannel {
   }
   long Write(const void* buffer, long count) override {
     if (count <= 0) return 0;
+    UseSocket();
     return FCGX_PutStr(static_cast<const char*>(buffer), static_cast<int>(count), FRequest.out);
   }
   // The request's error stream: a line a request writes for the web server's log
   // goes here in this mode (standard error in a CGI process).
   void WriteErrorLine(const std::string& line) override {
+    UseSocket();
     FCGX_PutStr(line.data(), static_cast<int>(line.size()), FRequest.err);
   }
 
  private:
+  // The parameters, a body at the limit and the records around them.
+  static constexpr int64_t kMaxRequestBytes = kMaxContentLength + (int64_t{2} << 20);
+
+  // From the first byte of the answer on, libfcgi writes to the connection: it
+  // takes the memory file's descriptor number.
+  void UseSocket() {
+    if (FSocket < 0) return;
+    if (FRequest.ipcFd >= 0)
+      platform::MoveDescriptor(FSocket, FRequest.ipcFd);
+    else
+      CloseSocket();
+    FSocket = -1;
+  }
+  void CloseSocket() {
+    if (FSocket >= 0) platform::CloseDescriptor(FSocket);
+    FSocket = -1;
+  }
+
   FCGX_Request FRequest{};
+  int FListenSocket;
+  int64_t FReadTimeout;
+  std::string FAllowedAddresses;
+  int FSocket = -1;
+  std::string FPeer;
 };
 
-int ServeRequests(int listenSocket, const TWebModuleClass& moduleClass) {
-  TFastCGIChannel channel(listenSocket);
+int ServeRequests(int listenSocket, const TLaunchOptions& options,
+                  const TWebModuleClass& moduleClass) {
+  TFastCGIChannel channel(listenSocket, options.RequestReadTimeout);
   {
     TCGIApplication application(channel);
     try {
@@ -70,12 +132,18 @@ int ServeRequests(int listenSocket, const TWebModuleClass& moduleClass) {
       platform::WriteLogLine("-", "error: " + ExceptionMessage(std::current_exception()));
       return 1;
     }
-    while (!platform::TerminationRequested()) {
-      if (!channel.Accept()) {
-        if (platform::TerminationRequested()) break;
-        platform::WriteLogLine("-", "error: the FastCGI socket failed; the process ends");
+    // After the termination signal, the requests that had begun to arrive.
+    for (;;) {
+      bool accepted = false;
+      try {
+        accepted = channel.Accept();
+      } catch (...) {
+        platform::WriteLogLine("-", "error: the FastCGI socket failed (" +
+                                        ExceptionMessage(std::current_exception()) +
+                                        "); the process ends");
         return 1;
       }
+      if (!accepted) break;
       // Run answers every failure itself, as a CGI process would.
       application.Run();
       channel.Finish();
@@ -91,10 +159,13 @@ int RunFastCGI(const TLaunchOptions& options, const TWebModuleClass& moduleClass
   try {
     platform::CatchTerminationSignal();
     if (FCGX_Init() != 0) throw Exception("The FastCGI library failed to start");
-    if (!options.Address.empty()) listenSocket = platform::ListenOn(options.Address);
-    if (options.Processes == 0) return ServeRequests(listenSocket, moduleClass);
-    return platform::RunChildren(options.Processes,
-                                 [&] { return ServeRequests(listenSocket, moduleClass); });
+    if (!options.Address.empty())
+      listenSocket = platform::ListenOn(options.Address, options.SocketGroup);
+    if (options.Processes == 0) return ServeRequests(listenSocket, options, moduleClass);
+    const int result = platform::RunChildren(
+        options.Processes, [&] { return ServeRequests(listenSocket, options, moduleClass); });
+    platform::RemoveSocketFile(options.Address);
+    return result;
   } catch (...) {
     platform::WriteLogLine("-", "error: " + ExceptionMessage(std::current_exception()));
     return 1;

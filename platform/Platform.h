@@ -31,9 +31,43 @@ void IgnoreFileSizeSignal();
 // True when standard input is a listening socket (a process manager started the
 // program); a connected socket, a pipe or a file is not.
 bool StdinIsListeningSocket();
-// Binds and listens on "HOST:PORT" (the address reuse option set); the socket's
-// descriptor. Raises EOSError naming the address when that fails.
-int ListenOn(const std::string& hostPort);
+// Binds and listens on address: "HOST:PORT" (the address reuse option set), or
+// the path of a Unix socket (an address with a "/"), whose file gets mode 0660 and
+// the group named by group (empty: the process's own group). A socket file that
+// no process listens on (a dead server's) is replaced; one that a process
+// listens on, or a file of another kind, is an error. The socket does not block.
+// Raises EOSError naming the address when any of this fails.
+int ListenOn(const std::string& address, const std::string& group);
+// Removes the Unix socket file ListenOn made for address, if it is still that one.
+void RemoveSocketFile(const std::string& address);
+// A request that has arrived whole: Socket is its connection (blocking); Content
+// is where to read the request: Socket itself when it came at once, else a memory
+// file at its start that holds the request's bytes; Peer the client's address
+// ("-" on a Unix socket).
+struct TWaitedRequest {
+  int Socket = -1;
+  int Content = -1;
+  std::string Peer;
+};
+// Waits until a connection on listenSocket has delivered one whole FastCGI
+// request (its records up to the end of the body), reading from every connection
+// at once, so that a slow one holds nothing. A connection that has not delivered
+// within readTimeoutMs of its accept is closed with a log line; one that ends
+// early or sends more than maxRequestBytes is closed. Processes may share the
+// socket: a connection another one took is not waited for. A TCP client whose
+// address is not in allowedAddresses (FCGI_WEB_SERVER_ADDRS: comma-separated
+// exact IPv4 or IPv6 addresses; empty: any) is closed at once. The termination
+// signal is let in only during this wait; after it no connection is taken, those
+// that have begun to send are still waited for, and false comes once none is
+// left. Raises EOSError when the listening socket fails.
+bool WaitForRequest(int listenSocket, const std::string& allowedAddresses, int64_t readTimeoutMs,
+                    int64_t maxRequestBytes, TWaitedRequest& request);
+// Puts back the connection of the last request (the web server keeps it open for
+// the next one) among those waited on, with a new read limit.
+void WaitAgain(int socket, const std::string& peer, int64_t readTimeoutMs, int64_t maxRequestBytes);
+// Makes descriptor to refer to what from refers to, and closes from.
+void MoveDescriptor(int from, int to);
+void CloseDescriptor(int descriptor);
 // From now on the termination signal sets a flag (TerminationRequested) instead of
 // ending the process, and a broken connection's signal is ignored. The signal stays
 // blocked; AllowTermination opens it only where waiting may be cut short.

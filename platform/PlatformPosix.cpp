@@ -208,41 +208,6 @@ bool StdinIsListeningSocket() {
          listening != 0;
 }
 
-int ListenOn(const std::string& hostPort) {
-  const size_t colon = hostPort.rfind(':');
-  if (colon == std::string::npos || colon + 1 == hostPort.size())
-    throw EOSError("Cannot listen on \"" + hostPort + "\": expected HOST:PORT");
-  std::string host = hostPort.substr(0, colon);
-  if (host.size() >= 2 && host.front() == '[' && host.back() == ']')
-    host = host.substr(1, host.size() - 2);
-  const std::string port = hostPort.substr(colon + 1);
-  addrinfo hints{};
-  hints.ai_family = AF_UNSPEC;
-  hints.ai_socktype = SOCK_STREAM;
-  hints.ai_flags = AI_PASSIVE;
-  addrinfo* found = nullptr;
-  const int rc = getaddrinfo(host.empty() ? nullptr : host.c_str(), port.c_str(), &hints, &found);
-  if (rc != 0) throw EOSError("Cannot listen on \"" + hostPort + "\": " + gai_strerror(rc));
-  int lastError = 0;
-  for (addrinfo* a = found; a; a = a->ai_next) {
-    const int fd = socket(a->ai_family, a->ai_socktype | SOCK_CLOEXEC, a->ai_protocol);
-    if (fd < 0) {
-      lastError = errno;
-      continue;
-    }
-    const int on = 1;
-    setsockopt(fd, SOL_SOCKET, SO_REUSEADDR, &on, sizeof on);
-    if (bind(fd, a->ai_addr, a->ai_addrlen) == 0 && listen(fd, SOMAXCONN) == 0) {
-      freeaddrinfo(found);
-      return fd;
-    }
-    lastError = errno;
-    close(fd);
-  }
-  freeaddrinfo(found);
-  RaiseOSError("Cannot listen on \"" + hostPort + "\"", lastError);
-}
-
 namespace {
 
 void InstallTerminationHandler() {

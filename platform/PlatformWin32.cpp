@@ -166,9 +166,16 @@ void BlockTerminationSignal() {}
 
 // The Windows build serves CGI only: no FastCGI listener, no child processes.
 bool StdinIsListeningSocket() { return false; }
-int ListenOn(const std::string& hostPort) {
-  throw EOSError("Cannot listen on \"" + hostPort + "\": FastCGI is not available on Windows");
+int ListenOn(const std::string& address, const std::string&) {
+  throw EOSError("Cannot listen on \"" + address + "\": FastCGI is not available on Windows");
 }
+void RemoveSocketFile(const std::string&) {}
+bool WaitForRequest(int, const std::string&, int64_t, int64_t, TWaitedRequest&) {
+  throw EOSError("FastCGI is not available on Windows");
+}
+void WaitAgain(int, const std::string&, int64_t, int64_t) {}
+void MoveDescriptor(int, int) {}
+void CloseDescriptor(int) {}
 void CatchTerminationSignal() {}
 void AllowTermination(bool) {}
 bool TerminationRequested() { return false; }

@@ -22,9 +22,10 @@
 # default loopback only); anyone else gets 403 and the program never runs.
 #
 # MODE=fastcgi: no fcgiwrap; the script starts the program itself as a FastCGI
-# server (dorvana --fastcgi 127.0.0.1:FREE-PORT --processes $FCGI_PROCESSES,
-# default 2) in DIR, records its pid in DIR/.nginx/dorvana.pid.started and stops
-# it (and its children) with nginx. MODE=cgi (default): fcgiwrap, one process
+# server on a Unix socket (dorvana --fastcgi DIR/.nginx/run/dorvana.sock
+# --processes $FCGI_PROCESSES, default 2; mode 0660, the web server's group) in
+# DIR, records its pid in DIR/.nginx/dorvana.pid.started and stops it (and its
+# children) with nginx. MODE=cgi (default): fcgiwrap, one process
 # per request.
 set -euo pipefail
 
@@ -69,11 +70,8 @@ start() {
     as=(setpriv --reuid="$WEB_USER" --regid="$WEB_USER" --init-groups)
   fi
   conf=$state/nginx.conf
-  local upstream=unix:$state/run/fcgiwrap.sock fcgi_port=
-  if [ "$MODE" = fastcgi ]; then
-    fcgi_port=$(python3 -c 'import socket; s = socket.socket(); s.bind(("127.0.0.1", 0)); print(s.getsockname()[1])')
-    upstream=127.0.0.1:$fcgi_port
-  fi
+  local upstream=unix:$state/run/fcgiwrap.sock
+  if [ "$MODE" = fastcgi ]; then upstream=unix:$state/run/dorvana.sock; fi
   cat >"$conf" <<CONF
 $user
 daemon off;
@@ -124,11 +122,12 @@ CONF
   if [ "$MODE" = fastcgi ]; then
     # The program's supervisor leads a process group of its own with its
     # children; on TERM it lets each finish its request, then all leave.
-    (cd "$dir" && exec setsid "${as[@]}" "$dir/dorvana" --fastcgi "127.0.0.1:$fcgi_port" \
-      --processes "$FCGI_PROCESSES") </dev/null >>"$state/error.log" 2>&1 &
+    (cd "$dir" && exec setsid "${as[@]}" "$dir/dorvana" --fastcgi "$state/run/dorvana.sock" \
+      ${WEB_USER:+--socket-group "$WEB_USER"} --processes "$FCGI_PROCESSES") </dev/null \
+      >>"$state/error.log" 2>&1 &
     echo $! >"$state/dorvana.pid.started"
     for i in $(seq 1 200); do
-      (exec 3<>"/dev/tcp/127.0.0.1/$fcgi_port") 2>/dev/null && break
+      [ -S "$state/run/dorvana.sock" ] && break
       sleep 0.05
     done
   else

@@ -34,9 +34,13 @@ const char kGeneralHelp[] =
     "  --replay --all-missing     import every archived order that is missing\n"
     "  --rotate [--older-than N]  move old copies into dated subfolders of the\n"
     "                             archive; refused ones into Orders/refused\n"
-    "  --fastcgi HOST:PORT [--processes N]\n"
-    "                             serve FastCGI on that address with N child\n"
-    "                             processes (default 2)\n"
+    "  --fastcgi HOST:PORT|PATH [--processes N] [--socket-group NAME]\n"
+    "            [--request-read-timeout SECONDS]\n"
+    "                             serve FastCGI on that address (a PATH, any\n"
+    "                             address with \"/\", is a Unix socket, mode 0660,\n"
+    "                             group NAME) with N child processes (default 2);\n"
+    "                             a connection must deliver its request within\n"
+    "                             SECONDS (1 to 3600, default 30)\n"
     "  OPTION --help              that option's help\n";
 
 const char kCheckHelp[] =

@@ -52,6 +52,26 @@ TEST(LaunchOptions, Modes) {
       {{"--fastcgi", "h:1", "--processes", "0x2"}, false, false, bad, "", 0},
       {{"--fastcgi", "h:1", "--processes", "99999999999"}, false, false, bad, "", 0},
       {{"--processes", "2"}, false, false, bad, "", 0},
+      // Addresses: a port in 1..65535 in digits, IPv6 in brackets, a path with "/".
+      {{"--fastcgi", "127.0.0.1:65535"}, false, false, fcgi, "127.0.0.1:65535", 2},
+      {{"--fastcgi", "/run/d/d.sock"}, false, false, fcgi, "/run/d/d.sock", 2},
+      {{"--fastcgi", "./d.sock"}, false, false, fcgi, "./d.sock", 2},
+      {{"--fastcgi", "127.0.0.1:99999"}, false, false, bad, "", 0},
+      {{"--fastcgi", "127.0.0.1:0"}, false, false, bad, "", 0},
+      {{"--fastcgi", "h:+80"}, false, false, bad, "", 0},
+      {{"--fastcgi", "h:0x50"}, false, false, bad, "", 0},
+      {{"--fastcgi", "h:"}, false, false, bad, "", 0},
+      {{"--fastcgi", "::1:9000"}, false, false, bad, "", 0},
+      {{"--fastcgi", "[]:9000"}, false, false, bad, "", 0},
+      {{"--fastcgi", "a b:9000"}, false, false, bad, "", 0},
+      {{"--fastcgi", "/" + std::string(107, 'x')}, false, false, bad, "", 0},
+      // The socket's group only with a path; the read limit 1..3600 in digits.
+      {{"--fastcgi", "h:1", "--socket-group", "www-data"}, false, false, bad, "", 0},
+      {{"--socket-group", "www-data"}, false, true, bad, "", 0},
+      {{"--fastcgi", "h:1", "--request-read-timeout", "0"}, false, false, bad, "", 0},
+      {{"--fastcgi", "h:1", "--request-read-timeout", "3601"}, false, false, bad, "", 0},
+      {{"--fastcgi", "h:1", "--request-read-timeout", "0x10"}, false, false, bad, "", 0},
+      {{"--request-read-timeout", "5"}, false, false, bad, "", 0},
       // Options of other modes are left to the caller; so is a near miss.
       {{"--check"}, false, false, other, "", 0},
       {{"--fastcgix", "h:1"}, false, false, other, "", 0},
@@ -69,9 +89,25 @@ TEST(LaunchOptions, Modes) {
   }
 }
 
+TEST(LaunchOptions, SocketGroupAndReadTimeout) {
+  TLaunchOptions o = ParseLaunchOptions(
+      {"--fastcgi", "/s/d.sock", "--socket-group=www-data", "--request-read-timeout", "2"}, false,
+      false);
+  EXPECT_EQ("www-data", o.SocketGroup);
+  EXPECT_EQ(2, o.RequestReadTimeout);
+  o = ParseLaunchOptions({"--request-read-timeout=3600"}, false, true);
+  EXPECT_EQ(TLaunchMode::lmFastCGI, o.Mode);
+  EXPECT_EQ(3600, o.RequestReadTimeout);
+  EXPECT_EQ(30, ParseLaunchOptions({"--fastcgi", "h:1"}, false, false).RequestReadTimeout);
+}
+
 TEST(LaunchOptions, UsageMessages) {
-  EXPECT_EQ("--fastcgi needs an address HOST:PORT, as in --fastcgi 127.0.0.1:9000",
-            ParseLaunchOptions({"--fastcgi"}, false, false).Error);
+  const std::string address =
+      "--fastcgi needs an address HOST:PORT or the path of a Unix socket, as in --fastcgi "
+      "127.0.0.1:9000 or --fastcgi /run/dorvana/dorvana.sock";
+  EXPECT_EQ(address, ParseLaunchOptions({"--fastcgi"}, false, false).Error);
+  EXPECT_EQ(address + " (\"h:99999\": the port must be a number from 1 to 65535)",
+            ParseLaunchOptions({"--fastcgi", "h:99999"}, false, false).Error);
   EXPECT_EQ("--processes needs a number from 1 to 256",
             ParseLaunchOptions({"--fastcgi", "h:1", "--processes", "x"}, false, false).Error);
   EXPECT_EQ(

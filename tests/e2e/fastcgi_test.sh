@@ -4,7 +4,9 @@
 # process answers many requests without one owing anything to another, a bad
 # option is refused, the termination signal ends the server with 0, a dead child
 # is replaced, and a listening socket as standard input (cgi-fcgi -start) serves
-# as well. The same options given to a CGI request are ignored.
+# as well. The same options given to a CGI request are ignored. Slow and idle
+# connections hold no process past the read limit; a Unix socket admits its group
+# only; FCGI_WEB_SERVER_ADDRS holds on every listening socket.
 source "$(dirname "$0")/harness.sh" "$1"
 
 command -v cgi-fcgi >/dev/null || { fail "cgi-fcgi not installed (apt-get install libfcgi-bin)"; finish; }
@@ -145,6 +147,11 @@ usage_case zero-processes "--processes needs a number from 1 to 256" --fastcgi 1
 usage_case many-processes "--processes needs a number from 1 to 256" --fastcgi 127.0.0.1:1 --processes 257
 usage_case signed-processes "--processes needs a number from 1 to 256" --fastcgi 127.0.0.1:1 --processes +2
 usage_case processes-alone "--processes applies to a FastCGI server" --processes 2
+usage_case port-range "the port must be a number from 1 to 65535" --fastcgi 127.0.0.1:99999
+usage_case port-zero "the port must be a number from 1 to 65535" --fastcgi 127.0.0.1:0
+usage_case ipv6-brackets "an IPv6 address goes in brackets" --fastcgi ::1:9000
+usage_case read-timeout "--request-read-timeout needs a number of seconds from 1 to 3600" \
+  --fastcgi 127.0.0.1:1 --request-read-timeout 0
 rc=0
 (cd "$E2E_DIR" && env -i "$E2E_PROGRAM" --fastcgi 256.1.1.1:9 </dev/null 2>"$E2E_OUT/bind.err") || rc=$?
 check "fastcgi: an address that cannot be bound: exit code" "$rc" 1
@@ -209,5 +216,86 @@ rc=0
 wait "$FCGI_PID" || rc=$?
 FCGI_PID=
 check "fastcgi on standard input: exit code after the termination signal" "$rc" 0
+
+# 20 slow clients that reopen when closed (idle, a byte every 0.3 s, half a
+# record header, a request without the end of its body, a refused request and
+# more bytes) against 2 processes with a 2 s limit: q=test is answered meanwhile
+# within the limit and a second.
+start_fcgi --processes 2 --request-read-timeout 2
+slowest=$(python3 "$E2E_ROOT/tests/e2e/fcgi_client.py" slow "127.0.0.1:$FCGI_PORT" 20 6) || slowest=99
+echo "     slowest q=test among 20 slow clients: $slowest s"
+check "slow clients: q=test answered within 3 s" "$(awk -v s="$slowest" 'BEGIN { print (s < 3) }')" 1
+if grep -q "did not deliver its request within 2 s; closed" "$E2E_OUT/fcgi.log"; then
+  pass "slow clients: closed with a log line"; else fail "slow clients: closed with a log line"; fi
+stop_fcgi
+
+# FCGI_WEB_SERVER_ADDRS on the --fastcgi socket (IPv4 and IPv6) and on a
+# listening socket as standard input: a client not on the list gets nothing.
+addrs_case() {  # addrs_case NAME LIST EXPECTED(200|none) LISTEN-ADDRESS CONNECT-ADDRESS
+  local port
+  port=$(free_port)
+  if [ "$1" = stdin ]; then
+    (cd "$E2E_DIR" && exec env -i FCGI_WEB_SERVER_ADDRS="$2" python3 -c '
+import os, socket, sys
+s = socket.socket(); s.bind(("127.0.0.1", int(sys.argv[1]))); s.listen(16)
+os.dup2(s.fileno(), 0); os.execv(sys.argv[2], [sys.argv[2]])' "$port" "$E2E_PROGRAM" 2>>"$E2E_OUT/fcgi.log") &
+  else
+    (cd "$E2E_DIR" && exec env -i FCGI_WEB_SERVER_ADDRS="$2" "$E2E_PROGRAM" --fastcgi "${4/PORT/$port}" \
+      --processes 1 </dev/null 2>>"$E2E_OUT/fcgi.log") &
+  fi
+  FCGI_PID=$!
+  sleep 0.5
+  check "FCGI_WEB_SERVER_ADDRS $1 ($2)" \
+    "$(timeout 5 python3 "$E2E_ROOT/tests/e2e/fcgi_client.py" ask "${5/PORT/$port}")" "$3"
+  stop_fcgi
+}
+addrs_case tcp 127.0.0.2 none 127.0.0.1:PORT 127.0.0.1:PORT
+addrs_case tcp "127.0.0.2, 127.0.0.1" "Status: 200 OK" 127.0.0.1:PORT 127.0.0.1:PORT
+addrs_case tcp6 127.0.0.1 none "[::1]:PORT" "[::1]:PORT"
+addrs_case tcp6 ::1 "Status: 200 OK" "[::1]:PORT" "[::1]:PORT"
+addrs_case stdin 127.0.0.2 none - 127.0.0.1:PORT
+addrs_case stdin 127.0.0.1 "Status: 200 OK" - 127.0.0.1:PORT
+
+# A Unix socket: mode 0660 and the named group; a client outside the group is
+# refused, one in it served; a dead server's socket file is replaced, a live
+# one's is an error, and the file goes when the server ends.
+sockdir=$(mktemp -d /tmp/dorvana-sock.XXXXXX)
+chmod 755 "$sockdir"
+remove_sockdir() { rm -rf "$sockdir"; }
+e2e_at_exit remove_sockdir
+sock=$sockdir/d.sock
+start_unix() {
+  (cd "$E2E_DIR" && exec env -i "$E2E_PROGRAM" --fastcgi "$sock" "$@" </dev/null 2>>"$E2E_OUT/fcgi.log") &
+  FCGI_PID=$!
+  for _ in $(seq 1 100); do
+    python3 -c 'import socket, sys; socket.socket(socket.AF_UNIX).connect(sys.argv[1])' "$sock" \
+      2>/dev/null && break
+    sleep 0.05
+  done
+}
+as_client() {  # as_client GROUP: q=test through the socket as nobody with that group
+  env -i "${GET[@]}" QUERY_STRING=q=test setpriv --reuid=nobody --regid="$1" --clear-groups \
+    cgi-fcgi -bind -connect "$sock" 2>/dev/null | head -c 14
+}
+if [ "$(id -u)" = 0 ]; then
+  start_unix --socket-group daemon --processes 1
+  check "unix socket: mode and group" "$(stat -c '%A %G' "$sock")" "srw-rw---- daemon"
+  check "unix socket: a client outside the group is refused" "$(as_client nogroup)" ""
+  check "unix socket: a client in the group is served" "$(as_client daemon)" "Status: 200 OK"
+  slowest=$(python3 "$E2E_ROOT/tests/e2e/fcgi_client.py" slow "$sock" 8 3) || slowest=99
+  check "unix socket: q=test among slow clients within 3 s" "$(awk -v s="$slowest" 'BEGIN { print (s < 3) }')" 1
+  kill -KILL "$FCGI_PID" $(pgrep -P "$FCGI_PID")
+  wait "$FCGI_PID" 2>/dev/null || true
+  start_unix --processes 1
+  check "unix socket: a dead server's file is replaced" "$(as_client root)" "Status: 200 OK"
+  rc=0
+  (cd "$E2E_DIR" && timeout 5 env -i "$E2E_PROGRAM" --fastcgi "$sock" </dev/null 2>"$E2E_OUT/live.err") || rc=$?
+  check "unix socket: a live server's socket: exit code" "$rc" 1
+  check "unix socket: a live server's socket: one line" "$(grep -c 'another process listens on it' "$E2E_OUT/live.err")" 1
+  stop_fcgi
+  check "unix socket: removed at the end" "$(ls "$sockdir")" ""
+else
+  pass "unix socket: group checks need root (skipped)"
+fi
 
 finish
