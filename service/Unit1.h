@@ -5,7 +5,6 @@
 #include <memory>
 
 #include "cgi/HTTPApp.h"
-#include "service/RequestContext.h"
 
 class THTTPSoapDispatcher;
 class THTTPSoapPascalInvoker;
@@ -15,7 +14,8 @@ class TpFIBTransaction;
 class TpFIBQuery;
 namespace service {
 class TTerminalSession;
-}
+struct TRequestContext;
+}  // namespace service
 
 // One per process, created by the application from its form and destroyed with
 // it; owns every component on it, and the session over them. The handler's
