@@ -75,24 +75,23 @@ std::string TTerminalSession::Connect(const TRequestContext& context) {
   }
 
   const TConnectionSettings settings = ParseSettings(text);
+  // A value out of its range fails the command, naming its line.
+  const auto badLine = [&](const char* key, const std::string& value, int max) {
+    return Format(
+        "Settings file \"%s\": the line \"%s%s\" is not a whole number of seconds from 1 to "
+        "%d. Nothing was sent to the database.",
+        {settingsFile, key, value, max});
+  };
   int connectTimeout = kDefaultConnectTimeout;
   if (settings.ConnectTimeout) {
     const std::optional<int> seconds = ConnectTimeoutSeconds(*settings.ConnectTimeout);
-    if (!seconds)
-      return Format(
-          "Settings file \"%s\": the line \"CONNECT TIMEOUT=%s\" is not a whole number "
-          "of seconds from 1 to 255. Nothing was sent to the database.",
-          {settingsFile, *settings.ConnectTimeout});
+    if (!seconds) return badLine("CONNECT TIMEOUT=", *settings.ConnectTimeout, 255);
     connectTimeout = *seconds;
   }
   int requestTimeout = kDefaultRequestTimeout;
   if (settings.RequestTimeout) {
     const std::optional<int> seconds = RequestTimeoutSeconds(*settings.RequestTimeout);
-    if (!seconds)
-      return Format(
-          "Settings file \"%s\": the line \"REQUEST TIMEOUT=%s\" is not a whole number "
-          "of seconds from 1 to %d. Nothing was sent to the database.",
-          {settingsFile, *settings.RequestTimeout, kMaxRequestTimeout});
+    if (!seconds) return badLine("REQUEST TIMEOUT=", *settings.RequestTimeout, kMaxRequestTimeout);
     requestTimeout = *seconds;
   }
   // From here on the request runs against its deadline.
