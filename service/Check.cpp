@@ -12,7 +12,7 @@
 #include "service/OrderErrorLine.h"
 #include "service/Settings.h"
 #include "service/Statements.h"
-#include "service/Unit1.h"
+#include "service/TerminalSession.h"
 
 namespace service {
 
@@ -76,10 +76,10 @@ void ReportSettings(TFindings& findings) {
   if (!s.ServerName) findings.Warning("the settings file has no SERVER NAME= line");
 }
 
-// Runs a one-row query in the module's read transaction; its first column as
+// Runs a one-row query in the session's read transaction; its first column as
 // text, trimmed.
-std::string QueryText(TDorvanaWebInterface& module, const std::string& sql) {
-  TpFIBQuery& query = *module.Query;
+std::string QueryText(TTerminalSession& session, const std::string& sql) {
+  TpFIBQuery& query = session.Query();
   SetSql(query, {sql});
   query.ExecQuery();
   const std::string value = query.AtEnd() ? std::string() : Trim(query.ColumnNamed("V").AsText());
@@ -87,29 +87,29 @@ std::string QueryText(TDorvanaWebInterface& module, const std::string& sql) {
   return value;
 }
 
-void ReportDatabase(TDorvanaWebInterface& module, TFindings& findings) {
-  TpFIBDatabase& db = *module.Database;
+void ReportDatabase(TTerminalSession& session, TFindings& findings) {
+  TpFIBDatabase& db = session.Database();
   const std::string version = db.ClientLibraryVersion();
   if (!version.empty())
     findings.Info("client library: " + platform::MapLibraryName(db.LibraryName()) + ", version " +
                   OneLine(version));
   findings.Info("database: " + db.DBName());
-  TpFIBTransaction& read = *module.TransactionRead;
+  TpFIBTransaction& read = session.TransactionRead();
   try {
     read.StartTransaction();
     findings.Info(Format(
         "server version: %d.%d.%d.%d (%s)",
         {db.ServerMajorVersion(), db.ServerMinorVersion(), db.ServerRelease(), db.ServerBuild(),
-         QueryText(module,
+         QueryText(session,
                    "select rdb$get_context('SYSTEM', 'ENGINE_VERSION') as v "
                    "from rdb$database")}));
     findings.Info("charset: database " +
-                  QueryText(module, "select rdb$character_set_name as v from rdb$database") +
+                  QueryText(session, "select rdb$character_set_name as v from rdb$database") +
                   ", connection " + db.ConnectParams().CharSet() + "; dialect: database " +
-                  QueryText(module, "select mon$sql_dialect as v from mon$database") +
+                  QueryText(session, "select mon$sql_dialect as v from mon$database") +
                   ", connection " + IntToStr(db.SQLDialect()));
     const std::string rule = QueryText(
-        module,
+        session,
         "select first 1 i.rdb$index_name as v from rdb$indices i "
         "where i.rdb$relation_name = 'RESTAURANT_IMPORTEDORDERS' and i.rdb$unique_flag = 1 "
         "and coalesce(i.rdb$index_inactive, 0) = 0 and i.rdb$segment_count = 1 "
@@ -131,13 +131,10 @@ void ReportDatabase(TDorvanaWebInterface& module, TFindings& findings) {
   // Every statement of the commands, prepared by the query and in the kind of
   // transaction the command runs it with, so that a failure reads as the
   // terminal would read it.
-  TpFIBTransaction& write = *module.TransactionRW;
   int prepared = 0;
   for (const TCommandStatement& statement : kCommandStatements) {
-    const bool orderWrite =
-        std::string_view(statement.Command) == "addorder" && statement.Lines != &kSqlOrderExists;
-    TpFIBQuery& query = orderWrite ? *module.QueryOrder : *module.Query;
-    TpFIBTransaction& transaction = orderWrite ? write : read;
+    TpFIBQuery& query = session.QueryOf(statement);
+    TpFIBTransaction& transaction = session.TransactionOf(statement);
     try {
       if (!transaction.Active()) transaction.StartTransaction();
       SetSql(query, *statement.Lines);
@@ -150,8 +147,10 @@ void ReportDatabase(TDorvanaWebInterface& module, TFindings& findings) {
                        " [in: " + (*statement.Lines)[0] + "]");
     }
   }
-  if (read.Active()) read.Rollback();
-  if (write.Active()) write.Rollback();
+  for (const TCommandStatement& statement : kCommandStatements) {
+    TpFIBTransaction& transaction = session.TransactionOf(statement);
+    if (transaction.Active()) transaction.Rollback();
+  }
   findings.Info(Format("statements: %d of %d prepared",
                        {prepared, static_cast<int>(kCommandStatements.size())}));
 }
@@ -160,7 +159,7 @@ void ReportDatabase(TDorvanaWebInterface& module, TFindings& findings) {
 // when it is faulty.
 constexpr size_t kRefusedWarnCopies = 100;
 
-void ReportArchive(TDorvanaWebInterface& module, bool connected, TFindings& findings,
+void ReportArchive(TTerminalSession& session, bool connected, TFindings& findings,
                    const TToolOutput& out) {
   const std::string folder = platform::CurrentDir() + platform::PathDelimiter() + kArchiveFolder;
   if (!platform::DirectoryExists(kArchiveFolder)) {
@@ -216,7 +215,7 @@ void ReportArchive(TDorvanaWebInterface& module, bool connected, TFindings& find
   // The copies of the folder itself by state: those waiting for replay or
   // rotation.
   // A connect that failed above is not tried again (it may have waited long).
-  TCopyClassifier classifier(module, connected);
+  TCopyClassifier classifier(session, connected);
   size_t counts[4] = {0, 0, 0, 0};
   const TToolOutput quiet{out.Out, [](const std::string&) {}};  // no progress lines
   ForEachCopy(ListArchive(std::nullopt, false), classifier, quiet, "--check",
@@ -236,22 +235,22 @@ void ReportArchive(TDorvanaWebInterface& module, bool connected, TFindings& find
 
 }  // namespace
 
-int RunCheck(TDorvanaWebInterface& module, const TToolOutput& out) {
+int RunCheck(TTerminalSession& session, const TToolOutput& out) {
   TFindings findings(out);
   ReportSettings(findings);
   // The terminal's text for a library that cannot be loaded names only the
   // configured name: the file and the loader's reason come first.
-  const std::string library = module.Database->LibraryName();
+  const std::string library = session.Database().LibraryName();
   const std::string reason = TryLoadClientLibrary(library);
   if (!reason.empty())
     findings.Info("client library: " + platform::MapLibraryName(library) +
                   " cannot be loaded: " + OneLine(reason));
-  const std::string failure = ConnectAsRequest(module);
+  const std::string failure = ConnectAsRequest(session);
   if (!failure.empty())
     findings.Problem("connect: " + failure);
   else
-    ReportDatabase(module, findings);
-  ReportArchive(module, failure.empty(), findings, out);
+    ReportDatabase(session, findings);
+  ReportArchive(session, failure.empty(), findings, out);
   if (findings.ExitCode() == kToolOk)
     findings.Info("all is well");
   else if (findings.ExitCode() == kToolWarnings)

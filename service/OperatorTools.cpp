@@ -16,6 +16,7 @@
 #include "service/OrderErrorLine.h"
 #include "service/Settings.h"
 #include "service/Statements.h"
+#include "service/TerminalSession.h"
 #include "service/Unit1.h"
 #include "xml/NativeXml.h"
 
@@ -95,16 +96,16 @@ const char kRotateHelp[] =
 struct TTool {
   const char* Option;
   const char* Help;
-  int (*Run)(TDorvanaWebInterface&, const std::vector<std::string>&, const TToolOutput&);
+  int (*Run)(TTerminalSession&, const std::vector<std::string>&, const TToolOutput&);
 };
 
-int RunCheckWithArgs(TDorvanaWebInterface& module, const std::vector<std::string>& args,
+int RunCheckWithArgs(TTerminalSession& session, const std::vector<std::string>& args,
                      const TToolOutput& out) {
   if (args.size() > 1) {
     out.Err("dorvana --check: unexpected argument \"" + EscapeControls(args[1]) + "\"");
     return kToolUsage;
   }
-  return RunCheck(module, out);
+  return RunCheck(session, out);
 }
 
 const TTool kTools[] = {{"--check", kCheckHelp, RunCheckWithArgs},
@@ -152,8 +153,8 @@ int RunOperatorCommand(const std::vector<std::string>& args, const TToolOutput& 
         return kToolOk;
       }
     try {
-      TDorvanaWebInterface module;
-      return tool.Run(module, args, out);
+      TDorvanaWebInterface module{TDorvanaWebInterface::TDatabaseOnly{}};
+      return tool.Run(module.Session(), args, out);
     } catch (...) {
       out.Err("dorvana " + args[0] + ": " + OneLine(ExceptionMessage(std::current_exception())));
       return kToolFailed;
@@ -164,11 +165,11 @@ int RunOperatorCommand(const std::vector<std::string>& args, const TToolOutput& 
   return kToolUsage;
 }
 
-std::string ConnectAsRequest(TDorvanaWebInterface& module) {
+std::string ConnectAsRequest(TTerminalSession& session) {
   if (SettingsFileNames().empty())
     return "No settings file (a file named *.def) in the working folder " + platform::CurrentDir() +
            ": a request there has no database to connect to.";
-  return OneLine(Cp1251ToUtf8(module.ApplySettingsAndConnect()));
+  return OneLine(Cp1251ToUtf8(session.Connect(ToolContext())));
 }
 
 const char* StateName(TCopyState state) {
@@ -185,12 +186,12 @@ const char* StateName(TCopyState state) {
   return "unknown";
 }
 
-TCopyClassifier::TCopyClassifier(TDorvanaWebInterface& module, bool connect) : FModule(module) {
-  FFailure = connect ? ConnectAsRequest(module) : "not asked";
+TCopyClassifier::TCopyClassifier(TTerminalSession& session, bool connect) : FSession(session) {
+  FFailure = connect ? ConnectAsRequest(session) : "not asked";
   if (!FFailure.empty()) return;
   try {
-    FModule.TransactionRead->StartTransaction();
-    SetSql(*FModule.Query, kSqlOrderExists);
+    FSession.TransactionRead().StartTransaction();
+    SetSql(FSession.Query(), kSqlOrderExists);
     FStarted = true;
   } catch (...) {
     FFailure = OneLine(ExceptionMessage(std::current_exception()));
@@ -206,7 +207,7 @@ TCopyClassifier::~TCopyClassifier() {
 
 void TCopyClassifier::End() {
   FStarted = false;
-  if (FModule.TransactionRead->Active()) FModule.TransactionRead->Rollback();
+  if (FSession.TransactionRead().Active()) FSession.TransactionRead().Rollback();
 }
 
 bool TCopyClassifier::Imported(const std::string& guid) {
@@ -218,7 +219,7 @@ bool TCopyClassifier::Imported(const std::string& guid) {
     auto it = FKnown.find(guid);
     if (it != FKnown.end()) return it->second;
   }
-  TpFIBQuery& query = *FModule.Query;
+  TpFIBQuery& query = FSession.Query();
   query.ParamNamed("GUID").SetAsText(guid);
   query.ExecQuery();
   const bool imported = query.ColumnNamed("cnt").AsInt32() > 0;
@@ -238,7 +239,7 @@ TCopyState TCopyClassifier::StateOf(TOrderFacts& facts) {
     if (Imported(facts.Guid)) return TCopyState::Imported;
   } catch (const EFIBError& e) {
     try {
-      FModule.Query->CloseResult();
+      FSession.Query().CloseResult();
     } catch (...) {
     }
     if (IsConnectionLost(e)) {

@@ -11,9 +11,9 @@
 #include "cgi/CommandLine.h"
 #include "service/ArchiveScan.h"
 
-class TDorvanaWebInterface;
-
 namespace service {
+
+class TTerminalSession;
 
 // Where a tool's lines go: Out for its report, Err for progress and for lines
 // about the command itself. Each call is one line, given without its LF.
@@ -39,18 +39,18 @@ bool IsOperatorCommand(int argc, const char* const* argv);
 int RunOperatorCommand(const std::vector<std::string>& args, const TToolOutput& out);
 int RunOperatorCommand(int argc, const char* const* argv);
 
-// The tools, each over a module built for it, run in the working folder.
-int RunCheck(TDorvanaWebInterface& module, const TToolOutput& out);
-int RunOrders(TDorvanaWebInterface& module, const std::vector<std::string>& args,
+// The tools, each over a session built for it, run in the working folder.
+int RunCheck(TTerminalSession& session, const TToolOutput& out);
+int RunOrders(TTerminalSession& session, const std::vector<std::string>& args,
               const TToolOutput& out);
-int RunReplay(TDorvanaWebInterface& module, const std::vector<std::string>& args,
+int RunReplay(TTerminalSession& session, const std::vector<std::string>& args,
               const TToolOutput& out);
-int RunRotate(TDorvanaWebInterface& module, const std::vector<std::string>& args,
+int RunRotate(TTerminalSession& session, const std::vector<std::string>& args,
               const TToolOutput& out);
 
-// Connects the module as a request does. Empty on success, else the line a
+// Connects the session as a request does. Empty on success, else the line a
 // terminal would get (or, without a settings file, one that says so).
-std::string ConnectAsRequest(TDorvanaWebInterface& module);
+std::string ConnectAsRequest(TTerminalSession& session);
 
 // What became of an archived copy. Imported: its GUID is in the database.
 // Refused: the copy alone shows it can never be imported (ReadOrderFacts gives
@@ -61,19 +61,19 @@ enum class TCopyState { Imported, Missing, Refused, Unknown };
 const char* StateName(TCopyState state);
 
 // Tells the state of copies one at a time, asking the database in one read
-// transaction of the module, which it connects as a request does. Short GUIDs
+// transaction of the session, which it connects as a request does. Short GUIDs
 // are remembered; long ones are asked again, so that memory stays small.
 class TCopyClassifier {
  public:
   // Without connect the database is not asked: copies with a GUID are Unknown.
-  explicit TCopyClassifier(TDorvanaWebInterface& module, bool connect = true);
+  explicit TCopyClassifier(TTerminalSession& session, bool connect = true);
   ~TCopyClassifier();
   TCopyClassifier(const TCopyClassifier&) = delete;
   TCopyClassifier& operator=(const TCopyClassifier&) = delete;
   // A failed lookup of one GUID (not a lost connection) makes it Missing, the
   // database's message put in facts.Error when it holds none.
   TCopyState StateOf(TOrderFacts& facts);
-  // Ends the read transaction, before the module imports; no state is told after.
+  // Ends the read transaction, before the session imports; no state is told after.
   void End();
   // Why the database could not be asked (the connect, or a lost connection);
   // empty while it can.
@@ -81,7 +81,7 @@ class TCopyClassifier {
 
  private:
   bool Imported(const std::string& guid);
-  TDorvanaWebInterface& FModule;
+  TTerminalSession& FSession;
   std::string FFailure;
   bool FStarted = false;
   std::map<std::string, bool> FKnown;

@@ -11,7 +11,7 @@
 #include "service/Archive.h"
 #include "service/ArchiveScan.h"
 #include "service/OperatorTools.h"
-#include "service/Unit1.h"
+#include "service/TerminalSession.h"
 #include "xml/NativeXml.h"
 
 namespace service {
@@ -31,8 +31,8 @@ std::string AnswerField(const std::string& answer) {
 // The import of one copy as a terminal's post of it would run; "" when the copy
 // no longer holds the GUID it was chosen for. Sets shown to the GUID as listed
 // when it is empty.
-std::string ReplayCopy(TDorvanaWebInterface& module, const TArchivedCopy& copy,
-                       const std::string& key, std::string& shown) {
+std::string ReplayCopy(TTerminalSession& session, const TArchivedCopy& copy, const std::string& key,
+                       std::string& shown) {
   try {
     TNativeXml document;
     document.LoadFromText(platform::ReadFileNoFollow(copy.Path, kLargestCopy));
@@ -40,7 +40,7 @@ std::string ReplayCopy(TDorvanaWebInterface& module, const TArchivedCopy& copy,
     const TXmlNode* guid = root ? root->FindChild("GUID") : nullptr;
     if (!guid || GuidKey(guid->TextValue()) != key) return "";
     if (shown.empty()) shown = ListingField(guid->TextValue());
-    return module.ImportConnectedOrder(document);
+    return session.ImportConnectedOrder(ToolContext(), document);
   } catch (...) {
     return Cp1251ToUtf8(ExceptionMessage(std::current_exception()));
   }
@@ -48,7 +48,7 @@ std::string ReplayCopy(TDorvanaWebInterface& module, const TArchivedCopy& copy,
 
 }  // namespace
 
-int RunOrders(TDorvanaWebInterface& module, const std::vector<std::string>& args,
+int RunOrders(TTerminalSession& session, const std::vector<std::string>& args,
               const TToolOutput& out) {
   std::optional<int64_t> since;
   for (size_t i = 1; i < args.size(); ++i) {
@@ -65,7 +65,7 @@ int RunOrders(TDorvanaWebInterface& module, const std::vector<std::string>& args
     }
   }
   const std::vector<TArchivedCopy> copies = ListArchive(since);
-  TCopyClassifier classifier(module);
+  TCopyClassifier classifier(session);
   out.Out("STATE\tFILE\tGUID\tDEVICEID\tPIN\tTABLE\tROWS\tTIME\tERROR");
   size_t counts[4] = {0, 0, 0, 0};
   std::set<std::string> missingOrders;  // GUID keys: short whatever the GUID
@@ -89,7 +89,7 @@ int RunOrders(TDorvanaWebInterface& module, const std::vector<std::string>& args
   return kToolOk;
 }
 
-int RunReplay(TDorvanaWebInterface& module, const std::vector<std::string>& args,
+int RunReplay(TTerminalSession& session, const std::vector<std::string>& args,
               const TToolOutput& out) {
   bool allMissing = false;
   int64_t missingDays = kDefaultMissingDays;
@@ -120,7 +120,7 @@ int RunReplay(TDorvanaWebInterface& module, const std::vector<std::string>& args
     return kToolUsage;
   }
   const std::vector<TArchivedCopy> copies = ListArchive(std::nullopt);
-  TCopyClassifier classifier(module);
+  TCopyClassifier classifier(session);
   if (!classifier.DatabaseFailure().empty()) {
     out.Err("dorvana --replay: nothing was imported: " + classifier.DatabaseFailure());
     return kToolFailed;
@@ -170,7 +170,7 @@ int RunReplay(TDorvanaWebInterface& module, const std::vector<std::string>& args
   for (TChosen& c : chosen) {
     const TArchivedCopy& copy = copies[c.Index];
     std::string answer = imported.Find(c.Key) >= 0 ? std::string("already imported")
-                                                   : ReplayCopy(module, copy, c.Key, c.Shown);
+                                                   : ReplayCopy(session, copy, c.Key, c.Shown);
     if (answer.empty()) answer = "the copy no longer holds this GUID: nothing was imported";
     if (c.Shown.empty()) c.Shown = "-";
     out.Out(c.Shown + "\t" + EscapeControls(copy.Path) + "\t" + AnswerField(answer));

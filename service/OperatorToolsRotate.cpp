@@ -10,7 +10,7 @@
 #include "service/Archive.h"
 #include "service/ArchiveScan.h"
 #include "service/OperatorTools.h"
-#include "service/Unit1.h"
+#include "service/TerminalSession.h"
 
 namespace service {
 
@@ -73,7 +73,7 @@ int CapRefusedCopies(int64_t limitMiB, const TToolOutput& out) {
 
 }  // namespace
 
-int RunRotate(TDorvanaWebInterface& module, const std::vector<std::string>& args,
+int RunRotate(TTerminalSession& session, const std::vector<std::string>& args,
               const TToolOutput& out) {
   TRotateOptions options;
   for (size_t i = 1; i < args.size(); ++i) {
@@ -97,7 +97,7 @@ int RunRotate(TDorvanaWebInterface& module, const std::vector<std::string>& args
   const int64_t missingBefore = std::min(settled, now - options.MissingDays * kSecondsPerDay);
   const std::string delimiter = platform::PathDelimiter();
   const std::vector<TArchivedCopy> copies = ListArchive(std::nullopt, false);
-  TCopyClassifier classifier(module);
+  TCopyClassifier classifier(session);
   int moved = 0, refused = 0, renamed = 0, failed = 0;
   uint32_t seed = ClockSeed();
   ForEachCopy(copies, classifier, out, "--rotate",

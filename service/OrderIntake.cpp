@@ -10,8 +10,10 @@
 #include "service/Archive.h"
 #include "service/OrderErrorLine.h"
 #include "service/Statements.h"
-#include "service/Unit1.h"
+#include "service/TerminalSession.h"
 #include "xml/NativeXml.h"
+
+namespace service {
 
 namespace {
 
@@ -29,35 +31,13 @@ TXmlNode& Child(const TXmlNode& parent, const char* name) {
   return *node;
 }
 
-// True for the failures of an import that collided with another transaction
-// writing the same order (a lock conflict or the uniqueness of its identifier).
-bool IsWriteConflict(const std::exception_ptr& failure) {
-  try {
-    std::rethrow_exception(failure);
-  } catch (const EFIBError& e) {
-    return IsLockConflict(e) || IsUniqueViolation(e);
-  } catch (...) {
-    return false;
-  }
-}
-
-bool IsConnectionLost(const std::exception_ptr& failure) {
-  try {
-    std::rethrow_exception(failure);
-  } catch (const EFIBError& e) {
-    return IsConnectionLost(e);
-  } catch (...) {
-    return false;
-  }
-}
-
 // The duplicate check, in its own read transaction. A failure leaves as an
 // exception after the rollback.
 bool OrderExists(TFIBTransaction& transaction, TFIBQuery& query, const std::string& guid) {
   bool exists = false;
   try {
     transaction.StartTransaction();
-    service::SetSql(query, service::kSqlOrderExists);
+    SetSql(query, kSqlOrderExists);
     query.ParamNamed("GUID").SetAsText(guid);
     query.ExecQuery();
     exists = query.ColumnNamed("cnt").AsInt32() > 0;
@@ -90,104 +70,95 @@ bool OrderExistsAfterCompetingImport(TFIBDatabase& database, const std::string& 
 
 }  // namespace
 
-void service::SetSql(TFIBQuery& query, const TSqlLines& lines) {
-  // A module kept between requests runs the same few texts again and again: a
+void SetSql(TFIBQuery& query, const TSqlLines& lines) {
+  // A session kept between requests runs the same few texts again and again: a
   // statement that already holds these lines, prepared and without an open
   // result, keeps its handle, with every parameter unset as after a prepare, so
   // that nothing of an earlier request's values carries over.
   query.SQL().Assign(lines);
 }
 
-void TDorvanaWebInterface::AddOrder(TWebRequest* Request, TWebResponse* Response) {
-  const std::string& text = Request->ContentFieldList().Text();
-  // A request without a body (a GET, say) carries no order: there is nothing to
-  // keep, and its copy would only use up the archive's names. It is refused by
-  // the reader below as before.
-  if (!text.empty()) service::ArchiveOrder(text, service::ClockSeed());
-  TNativeXml document;
-  document.LoadFromText(text);
-  TXmlNode* root = document.FirstElement();
-  TXmlNode* guidNode = root ? root->FindChild("GUID") : nullptr;
-  if (guidNode) Request->SetLogGuid(guidNode->TextValue());
-  const std::string answer = ImportOrder(document);
-  if (answer != "ok") Request->LogFailure(answer);
-  Response->SetContent(answer);
-}
-
 // A kept connection may have been lost since the last request (the server
 // restarted, the network was cut). The import then runs once more on a new
-// connection, but only when the loss came before the commit was asked for:
-// nothing of the order can be stored, and the new attempt begins with the
-// identifier check. A loss during the commit is answered as the failure it is;
-// the terminal's next post finds the order by its identifier if it was stored.
-std::string TDorvanaWebInterface::ImportOrder(TNativeXml& Document) {
-  for (int attempt = 0;; ++attempt) {
-    try {
-      return ImportOrderOnce(Document);
-    } catch (const EFIBError& e) {
-      EndTransactions();
-      // Cut off by the deadline: never imported again on a new connection.
-      RaiseIfPastDeadline();
-      if (!ForgetLostConnection(e, attempt)) throw;
-    }
-  }
+// connection (the session's rule), but only when the loss came before the
+// commit was asked for: nothing of the order can be stored, and the new attempt
+// begins with the identifier check. A loss during the commit is answered as the
+// failure it is; the terminal's next post finds the order by its identifier if
+// it was stored.
+std::string TTerminalSession::ImportOrder(const TRequestContext& context, TNativeXml& document) {
+  std::string answer;
+  Run(context, [&] { answer = ImportOrderOnce(context, document); });
+  return answer;
 }
 
-std::string TDorvanaWebInterface::ImportOrderOnce(TNativeXml& Document) {
-  const std::string failure = ApplySettingsAndConnect();
+std::string TTerminalSession::ImportOrderOnce(const TRequestContext& context,
+                                              TNativeXml& document) {
+  const std::string failure = Connect(context);
   if (!failure.empty()) return Cp1251ToUtf8(failure);
-  return ImportConnectedOrder(Document);
+  return ImportConnectedOrder(context, document);
 }
 
-std::string TDorvanaWebInterface::ImportConnectedOrder(TNativeXml& Document) {
-  TXmlNode* root = Document.FirstElement();
+std::string TTerminalSession::ImportConnectedOrder(const TRequestContext& context,
+                                                   TNativeXml& document) {
+  TpFIBTransaction& write = *F.TransactionRW;
+  TpFIBQuery& order = *F.QueryOrder;
+  TXmlNode* root = document.FirstElement();
   TXmlNode* guidNode = root ? root->FindChild("GUID") : nullptr;
-  if (!guidNode) throw Exception(service::kNoGuidMessage);
+  if (!guidNode) throw Exception(kNoGuidMessage);
   const std::string guid = guidNode->TextValue();
   // A blank identifier would make every blank order a duplicate of the first:
   // answered "ok" and lost.
-  if (service::IsBlankGuid(guid)) throw Exception(service::kEmptyGuidMessage);
+  if (IsBlankGuid(guid)) throw Exception(kEmptyGuidMessage);
 
-  if (OrderExists(*TransactionRead, *Query, guid)) return "ok";
+  if (OrderExists(*F.TransactionRead, *F.Query, guid)) return "ok";
 
   std::exception_ptr importFailure;
   bool commitAsked = false;
+  // What kind of failure it was, told where it is caught.
+  bool writeConflict = false;
+  bool runsAgain = false;
   try {
-    TransactionRW->StartTransaction();
+    write.StartTransaction();
 
-    service::SetSql(*QueryOrder, service::kSqlInsertOrder);
-    QueryOrder->ParamNamed("GUID").SetAsText(guid);
-    QueryOrder->ParamNamed("DEVICEID").SetAsText(Child(*root, "DEVICEID").TextValue());
-    QueryOrder->ParamNamed("WAITERCARDCODE").SetAsText(Child(*root, "PIN").TextValue());
-    QueryOrder->ParamNamed("TABLENUMBER").SetAsInt32(Child(*root, "TABLE").IntegerValue());
-    QueryOrder->ExecQuery();
-    QueryOrder->CloseResult();
+    SetSql(order, kSqlInsertOrder);
+    order.ParamNamed("GUID").SetAsText(guid);
+    order.ParamNamed("DEVICEID").SetAsText(Child(*root, "DEVICEID").TextValue());
+    order.ParamNamed("WAITERCARDCODE").SetAsText(Child(*root, "PIN").TextValue());
+    order.ParamNamed("TABLENUMBER").SetAsInt32(Child(*root, "TABLE").IntegerValue());
+    order.ExecQuery();
+    order.CloseResult();
 
     // One prepared statement serves every row.
-    service::SetSql(*QueryOrder, service::kSqlInsertOrderRow);
+    SetSql(order, kSqlInsertOrderRow);
     const TXmlNode& foods = Child(*root, "FOODS");
     for (int i = 0; i < foods.ChildCount(); ++i) {
       const TXmlNode& row = *foods.ChildAt(i);
-      QueryOrder->ParamNamed("GUIDORDER").SetAsText(guid);
-      QueryOrder->ParamNamed("IDPRICE").SetAsInt32(row.IntegerValue());
-      QueryOrder->ParamNamed("Quantity").SetAsInt32(Child(row, "count").IntegerValue());
-      QueryOrder->ParamNamed("Volume").SetAsInt32(Child(row, "weight").IntegerValue());
-      QueryOrder->ParamNamed("isModificator")
+      order.ParamNamed("GUIDORDER").SetAsText(guid);
+      order.ParamNamed("IDPRICE").SetAsInt32(row.IntegerValue());
+      order.ParamNamed("Quantity").SetAsInt32(Child(row, "count").IntegerValue());
+      order.ParamNamed("Volume").SetAsInt32(Child(row, "weight").IntegerValue());
+      order.ParamNamed("isModificator")
           .SetAsInt32(Child(row, "isModificator").BooleanValue() ? 1 : 0);
-      QueryOrder->ExecQuery();
+      order.ExecQuery();
     }
 
-    service::SetSql(*QueryOrder, service::kSqlImportOrder);
-    QueryOrder->ParamNamed("GUID").SetAsText(guid);
-    QueryOrder->ExecQuery();
+    SetSql(order, kSqlImportOrder);
+    order.ParamNamed("GUID").SetAsText(guid);
+    order.ExecQuery();
 
     commitAsked = true;
-    TransactionRW->Commit();
+    write.Commit();
+  } catch (const EFIBError& e) {
+    importFailure = std::current_exception();
+    // The same order posted twice at once: a lock conflict, or the uniqueness
+    // of its identifier.
+    writeConflict = IsLockConflict(e) || IsUniqueViolation(e);
+    runsAgain = !commitAsked && RunsAgain(e);
   } catch (...) {
     importFailure = std::current_exception();
   }
   try {
-    if (TransactionRW->Active()) TransactionRW->Rollback();
+    if (write.Active()) write.Rollback();
   } catch (...) {
     if (!importFailure) importFailure = std::current_exception();
   }
@@ -195,9 +166,8 @@ std::string TDorvanaWebInterface::ImportConnectedOrder(TNativeXml& Document) {
   if (!importFailure) return "ok";
   // Cut off by the deadline, perhaps during the commit: whether the order is
   // stored is unknown, and no error line may say that it is not.
-  RaiseIfPastDeadline();
-  if (!commitAsked && FConnectionKept && IsConnectionLost(importFailure))
-    std::rethrow_exception(importFailure);
+  RaiseIfPastDeadline(context);
+  if (runsAgain) std::rethrow_exception(importFailure);
 
   // The same order posted twice at once: both posts pass the duplicate check and
   // the later import fails on the first one (the uniqueness of the identifier in
@@ -207,15 +177,17 @@ std::string TDorvanaWebInterface::ImportConnectedOrder(TNativeXml& Document) {
   // error answered here makes the waiter post again or key the order anew, so it
   // must mean the order is not stored.
   try {
-    if (IsWriteConflict(importFailure)
-            ? OrderExistsAfterCompetingImport(*Database, guid,
-                                              std::min(kConflictWaitSeconds, DeadlineSecondsLeft()))
-            : OrderExists(*TransactionRead, *Query, guid))
+    if (writeConflict
+            ? OrderExistsAfterCompetingImport(
+                  *F.Database, guid, std::min(kConflictWaitSeconds, DeadlineSecondsLeft(context)))
+            : OrderExists(*F.TransactionRead, *F.Query, guid))
       return "ok";
   } catch (const EFIBError&) {
     // The re-check failed too (the connection is gone, the wait ran out): the
     // import's own failure is the answer, unless the deadline cut it short.
-    RaiseIfPastDeadline();
+    RaiseIfPastDeadline(context);
   }
-  return Cp1251ToUtf8(service::OrderErrorLine(ExceptionMessage(importFailure)));
+  return Cp1251ToUtf8(OrderErrorLine(ExceptionMessage(importFailure)));
 }
+
+}  // namespace service

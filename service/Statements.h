@@ -39,16 +39,23 @@ inline const TSqlLines kSqlInsertOrderRow = {
     ":isModificator)"};
 inline const TSqlLines kSqlImportOrder = {"execute procedure restaurant_importorders(:guid)"};
 
-// Every statement above with the command that runs it, in the commands' order.
+// Every statement above with the command that runs it, in the commands' order,
+// and the pair that runs it: the module's Query in TransactionRead for what only
+// reads, QueryOrder in TransactionRW for the order's own writes.
+enum class TStatementRunner { Read, Write };
 struct TCommandStatement {
   const char* Command;
   const TSqlLines* Lines;
+  TStatementRunner Runner;
 };
 inline const std::vector<TCommandStatement> kCommandStatements = {
-    {"getsprfood", &kSqlFoodList},     {"getsprfoodgroup", &kSqlFoodGroups},
-    {"getsprstewards", &kSqlStewards}, {"addorder", &kSqlOrderExists},
-    {"addorder", &kSqlInsertOrder},    {"addorder", &kSqlInsertOrderRow},
-    {"addorder", &kSqlImportOrder}};
+    {"getsprfood", &kSqlFoodList, TStatementRunner::Read},
+    {"getsprfoodgroup", &kSqlFoodGroups, TStatementRunner::Read},
+    {"getsprstewards", &kSqlStewards, TStatementRunner::Read},
+    {"addorder", &kSqlOrderExists, TStatementRunner::Read},
+    {"addorder", &kSqlInsertOrder, TStatementRunner::Write},
+    {"addorder", &kSqlInsertOrderRow, TStatementRunner::Write},
+    {"addorder", &kSqlImportOrder, TStatementRunner::Write}};
 
 // Replaces the query's text by these lines.
 void SetSql(TFIBQuery& query, const TSqlLines& lines);

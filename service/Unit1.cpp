@@ -1,36 +1,27 @@
 #include "service/Unit1.h"
 
-#include <algorithm>
-
-#include "fb/fib.h"
 #include "fb/pFIBDatabase.h"
 #include "fb/pFIBQuery.h"
-#include "platform/Platform.h"
-#include "runtime/Format.h"
 #include "runtime/Text.h"
+#include "service/Archive.h"
+#include "service/TerminalSession.h"
 #include "soap/SoapTestImpl.h"
 #include "soap/WSDLPub.h"
 #include "soap/WebBrokerSOAP.h"
+#include "xml/NativeXml.h"
 
 namespace {
 
-// The form of the module: its name and action item, then its components in the
-// order they are created. A component's links to others run once all exist.
-TFormDescription DorvanaWebInterfaceForm() {
-  using M = TDorvanaWebInterface;
+using M = TDorvanaWebInterface;
+
+// The registered name of the database part alone.
+const char kDatabaseFormName[] = "TDorvanaWebInterface (database)";
+
+// The form's database part: the module's name, then the database components in
+// the order they are created. A component's links to others run once all exist.
+TFormDescription DatabaseForm() {
   TFormDescription form;
-  form.Properties = [](TComponent* module) {
-    auto& m = static_cast<M&>(*module);
-    m.SetName("DorvanaWebInterface");
-    TWebActionItem* item = m.Actions().Add();
-    item->SetName("DefaultHandler");
-    item->SetDefault(true);
-    item->SetPathInfo("/");
-    item->SetOnAction(
-        [&m](TComponent* sender, TWebRequest* request, TWebResponse* response, bool& handled) {
-          m.WebModule1DefaultHandlerAction(sender, request, response, handled);
-        });
-  };
+  form.Properties = [](TComponent* module) { module->SetName("DorvanaWebInterface"); };
   form.Components = {
       // Destroyed newest first: the transactions end (an active one rolls back)
       // before the connection detaches.
@@ -77,28 +68,52 @@ TFormDescription DorvanaWebInterfaceForm() {
             c.SetDatabase(m.Database);
             c.SetTransaction(m.TransactionRW);
           }),
-      FormComponent<M, THTTPSoapDispatcher>(
-          "HTTPSoapDispatcher1", &M::HTTPSoapDispatcher1,
-          [](THTTPSoapDispatcher& c) { c.WebDispatch().SetPathInfo("soap*"); },
-          [](THTTPSoapDispatcher& c, M& m) { c.SetDispatcher(m.HTTPSoapPascalInvoker1); }),
-      FormComponent<M, THTTPSoapPascalInvoker>(
-          "HTTPSoapPascalInvoker1", &M::HTTPSoapPascalInvoker1,
-          [](THTTPSoapPascalInvoker& c) {
-            c.Converter().SetOptions({soSendMultiRefObj, soTryAllSchema});
-          }),
-      FormComponent<M, TWSDLHTMLPublish>("WSDLHTMLPublish1", &M::WSDLHTMLPublish1,
-                                         [](TWSDLHTMLPublish& c) {
-                                           c.WebDispatch().SetMethodType(mtAny);
-                                           c.WebDispatch().SetPathInfo("wsdl*");
-                                           c.SetAdminEnabled(false);
-                                           c.SetTargetNamespace("urn:dorvana-terminal-server");
-                                         }),
   };
   return form;
 }
 
+// The form of the module: its name and action item, the database components,
+// then the SOAP ones.
+TFormDescription DorvanaWebInterfaceForm() {
+  TFormDescription form = DatabaseForm();
+  form.Properties = [](TComponent* module) {
+    auto& m = static_cast<M&>(*module);
+    m.SetName("DorvanaWebInterface");
+    TWebActionItem* item = m.Actions().Add();
+    item->SetName("DefaultHandler");
+    item->SetDefault(true);
+    item->SetPathInfo("/");
+    item->SetOnAction(
+        [&m](TComponent* sender, TWebRequest* request, TWebResponse* response, bool& handled) {
+          m.WebModule1DefaultHandlerAction(sender, request, response, handled);
+        });
+  };
+  form.Components.insert(
+      form.Components.end(),
+      {
+          FormComponent<M, THTTPSoapDispatcher>(
+              "HTTPSoapDispatcher1", &M::HTTPSoapDispatcher1,
+              [](THTTPSoapDispatcher& c) { c.WebDispatch().SetPathInfo("soap*"); },
+              [](THTTPSoapDispatcher& c, M& m) { c.SetDispatcher(m.HTTPSoapPascalInvoker1); }),
+          FormComponent<M, THTTPSoapPascalInvoker>(
+              "HTTPSoapPascalInvoker1", &M::HTTPSoapPascalInvoker1,
+              [](THTTPSoapPascalInvoker& c) {
+                c.Converter().SetOptions({soSendMultiRefObj, soTryAllSchema});
+              }),
+          FormComponent<M, TWSDLHTMLPublish>("WSDLHTMLPublish1", &M::WSDLHTMLPublish1,
+                                             [](TWSDLHTMLPublish& c) {
+                                               c.WebDispatch().SetMethodType(mtAny);
+                                               c.WebDispatch().SetPathInfo("wsdl*");
+                                               c.SetAdminEnabled(false);
+                                               c.SetTargetNamespace("urn:dorvana-terminal-server");
+                                             }),
+      });
+  return form;
+}
+
 const bool kFormRegistered =
-    RegisterFormDescription("TDorvanaWebInterface", DorvanaWebInterfaceForm);
+    RegisterFormDescription("TDorvanaWebInterface", DorvanaWebInterfaceForm) &&
+    RegisterFormDescription(kDatabaseFormName, DatabaseForm);
 
 // The example SOAP interface and its class are known from process start.
 const bool kSoapRegistered = (RegisterSoapTest(), true);
@@ -106,20 +121,59 @@ const bool kSoapRegistered = (RegisterSoapTest(), true);
 // Line end of the diagnostics reply: LF then CR.
 const char kEchoBreak[] = "\n\r";
 
+// The handler's answer to a list: the session's reply, or the connect's
+// failure as text/plain (getsprfood's in UTF-8, the others' as the message
+// stands) with its line in the log.
+template <class F>
+void AnswerList(const service::TRequestContext& context, TWebResponse& response, bool failureInUtf8,
+                F list) {
+  std::string reply;
+  try {
+    reply = list();
+  } catch (const service::EConnectFailed& e) {
+    context.LogFailure(e.Message());
+    response.SetContentType("text/plain");
+    response.SetContent(failureInUtf8 ? Cp1251ToUtf8(e.Message()) : e.Message());
+    return;
+  }
+  response.SetContentType("text/xml");
+  response.SetContent(reply);
+}
+
+// The context of one request: it lives on the handler's stack.
+service::TRequestContext ContextOf(TWebRequest& request, const std::string& command) {
+  service::TRequestContext context;
+  context.Command = command;
+  context.RemoteAddr = request.RemoteAddr();
+  context.Start = request.StartTime();
+  context.Log = [&request](const std::string& line, const std::string& text) {
+    request.WriteFailureLine(line, text);
+  };
+  return context;
+}
+
 }  // namespace
 
 TDorvanaWebInterface::TDorvanaWebInterface(TComponent* owner) : TWebModule(owner) {
-  (void)kFormRegistered;
   (void)kSoapRegistered;
   ReadForm("TDorvanaWebInterface");
-  FFormDBName = Database->DBName();
-  FFormDBParams = Database->DBParams();
+  MakeSession();
+}
+
+TDorvanaWebInterface::TDorvanaWebInterface(TDatabaseOnly) {
+  ReadForm(kDatabaseFormName);
+  MakeSession();
+}
+
+void TDorvanaWebInterface::MakeSession() {
+  (void)kFormRegistered;
+  FSession = std::make_unique<service::TTerminalSession>(service::TTerminalSession::TComponents{
+      Database, TransactionRead, TransactionRW, Query, QueryOrder});
 }
 
 TDorvanaWebInterface::~TDorvanaWebInterface() {
-  // The watchdog's thread ends before the connection it may cut off goes.
-  FWatchdog.reset();
-  // Components go while the module's fields they may point into still exist.
+  // The session (its watchdog's thread) ends before the components it works on.
+  FSession.reset();
   DestroyComponents();
 }
 
@@ -127,8 +181,6 @@ void TDorvanaWebInterface::WebModule1DefaultHandlerAction(TComponent*, TWebReque
                                                           TWebResponse* Response, bool&) {
   // Command names compare case-sensitively; the field name does not.
   const std::string command = Request->QueryFieldList().Values("q");
-  FCommand = command;
-  FRequestStart = Request->StartTime();
   Request->SetLogCommand(command);
   if (command == "test") {
     // The reply goes out as text/html: every echoed byte of the request's fields
@@ -139,130 +191,45 @@ void TDorvanaWebInterface::WebModule1DefaultHandlerAction(TComponent*, TWebReque
     reply += std::string("params: ") + kEchoBreak;
     AppendEscapedMarkup(reply, Request->QueryFieldList().Text());
     Response->SetContent(reply);
-  } else if (command == "getsprfood") {
-    RunWithReconnect([&] { GetSprFood(Request, Response); }, true);
-  } else if (command == "getsprfoodgroup") {
-    RunWithReconnect([&] { GetSprFoodGroup(Request, Response); }, true);
+    return;
+  }
+  const bool food = command == "getsprfood";
+  if (food || command == "getsprfoodgroup") {
+    const service::TRequestContext context = ContextOf(*Request, command);
+    const std::string cardCode = Request->QueryFieldList().Values("user");
+    const std::string station = Request->QueryFieldList().Values("device");
+    AnswerList(context, *Response, food, [&] {
+      return food ? FSession->FoodList(context, cardCode, station)
+                  : FSession->FoodGroups(context, cardCode, station);
+    });
   } else if (command == "getsprstewards") {
-    RunWithReconnect([&] { GetSprStewards(Request, Response); }, true);
+    const service::TRequestContext context = ContextOf(*Request, command);
+    // Set before the database is asked: a failure's page goes out as text/xml.
+    Response->SetContentType("text/xml");
+    AnswerList(context, *Response, false, [&] { return FSession->Stewards(context); });
   } else if (command == "addorder") {
-    // The import reconnects by itself, only where no commit can have happened.
-    RunWithReconnect([&] { AddOrder(Request, Response); }, false);
+    service::TRequestContext context = ContextOf(*Request, command);
+    AddOrder(context, Request, Response);
   }
 }
 
-template <class F>
-void TDorvanaWebInterface::RunWithReconnect(F command, bool mayRunAgain) {
-  // The deadline ends with the command, whichever way it ends.
-  struct TEndDeadline {
-    TDorvanaWebInterface& module;
-    ~TEndDeadline() { module.EndDeadline(); }
-  } endDeadline{*this};
-  for (int attempt = 0;; ++attempt) {
-    try {
-      command();
-      EndTransactions();
-      return;
-    } catch (const EFIBError& e) {
-      EndTransactions();
-      // A call that failed because the deadline cut the connection off is
-      // never run again: the failure is the deadline's.
-      RaiseIfPastDeadline();
-      if (!ForgetLostConnection(e, attempt) || !mayRunAgain) throw;
-    } catch (...) {
-      EndTransactions();
-      throw;
-    }
+void TDorvanaWebInterface::AddOrder(service::TRequestContext& context, TWebRequest* Request,
+                                    TWebResponse* Response) {
+  const std::string& text = Request->ContentFieldList().Text();
+  // A request without a body (a GET, say) carries no order: there is nothing to
+  // keep, and its copy would only use up the archive's names. It is refused by
+  // the reader below as before.
+  if (!text.empty()) service::ArchiveOrder(text, service::ClockSeed());
+  TNativeXml document;
+  document.LoadFromText(text);
+  TXmlNode* root = document.FirstElement();
+  TXmlNode* guidNode = root ? root->FindChild("GUID") : nullptr;
+  if (guidNode) {
+    context.Guid = guidNode->TextValue();
+    // The dispatcher's line for a failure that leaves the handler names it too.
+    Request->SetLogGuid(context.Guid);
   }
-}
-
-void TDorvanaWebInterface::ArmDeadline(int seconds) {
-  // Only a request has a deadline (an operator's tool runs as long as it needs),
-  // and a command's second connect keeps the first one's.
-  if (FRequestStart == 0 || FDeadline != 0) return;
-  FDeadline = FRequestStart + int64_t{seconds} * 1000;
-  FDeadlineSeconds = seconds;
-  if (!FWatchdog) FWatchdog = std::make_unique<platform::TWatchdog>();
-  Database->ClearAbort();
-  TpFIBDatabase* database = Database;
-  const std::string command = FCommand;
-  FWatchdog->Arm(FDeadline, [database, command, seconds] {
-    if (database->AbortConnection()) return;
-    // Nothing else can free a call blocked on a silent server: the process
-    // ends, and a persistent one is replaced by its supervisor.
-    platform::WriteLogLine(
-        command, Format("error: the request ran past its deadline of %d seconds and the client "
-                        "library cannot cut its connection off; the process ends",
-                        {seconds}));
-    platform::ExitNow(1);
-  });
-}
-
-int TDorvanaWebInterface::DeadlineSecondsLeft() {
-  if (FDeadline == 0) return INT32_MAX;
-  const int64_t left = FDeadline - platform::SteadyMilliseconds();
-  if (left <= 0) {
-    // Nothing more may start: the watchdog fires about now anyway.
-    if (FWatchdog) FWatchdog->Disarm();
-    Database->AbortConnection();
-    FDeadline = -1;  // past: RaiseIfPastDeadline raises
-    RaiseIfPastDeadline();
-  }
-  return static_cast<int>(std::max<int64_t>(1, left / 1000));
-}
-
-void TDorvanaWebInterface::RaiseIfPastDeadline() {
-  if (FDeadline == 0 || !(FDeadline < 0 || (FWatchdog && FWatchdog->Fired()))) return;
-  FConnectionKept = false;
-  try {
-    if (Database->Connected()) Database->CloseConnection(true);
-  } catch (...) {
-  }
-  std::string message = Format(
-      "The database did not answer within the request's deadline of %d seconds (REQUEST "
-      "TIMEOUT); the request was stopped and its connection closed.",
-      {FDeadlineSeconds});
-  if (FCommand == "addorder")
-    message += " The order may have been stored: send it again, and it is kept once.";
-  throw Exception(message);
-}
-
-void TDorvanaWebInterface::EndDeadline() {
-  if (FDeadline == 0) return;
-  const bool fired = FDeadline < 0 || (FWatchdog && FWatchdog->Disarm());
-  FDeadline = 0;
-  Database->ClearAbort();
-  if (!fired) return;
-  // Cut off, the connection is of no use to the next request (nor its kept
-  // statements): closed here, without a round trip, it is made anew then.
-  FConnectionKept = false;
-  try {
-    if (Database->Connected()) Database->CloseConnection(true);
-  } catch (...) {
-  }
-}
-
-bool TDorvanaWebInterface::ForgetLostConnection(const EFIBError& e, int attempt) {
-  if (!IsConnectionLost(e)) return false;
-  const bool kept = FConnectionKept;
-  FConnectionKept = false;
-  try {
-    if (Database->Connected()) Database->CloseConnection(true);
-  } catch (...) {
-  }
-  return kept && attempt == 0;
-}
-
-void TDorvanaWebInterface::EndTransactions() {
-  for (TpFIBTransaction* transaction : {TransactionRead, TransactionRW}) {
-    if (!transaction || !transaction->Active()) continue;
-    try {
-      transaction->Rollback();
-    } catch (...) {
-      try {
-        if (Database->Connected()) Database->CloseConnection(true);
-      } catch (...) {
-      }
-    }
-  }
+  const std::string answer = FSession->ImportOrder(context, document);
+  if (answer != "ok") context.LogFailure(answer);
+  Response->SetContent(answer);
 }

@@ -13,6 +13,7 @@
 #include "cgi/CGIApp.h"
 #include "fb/IB_CallCounter.h"
 #include "fb/pFIBDatabase.h"
+#include "service/TerminalSession.h"
 #include "service/Unit1.h"
 #include "tests/cgi/FakeChannel.h"
 #include "tests/service/ServeModule.h"
@@ -99,14 +100,14 @@ class Module : public ::testing::Test {
 TEST_F(Module, ConnectsWithTheSettingsFile) {
   Settings(GoodSettings(), "Dorvana.DEF");
   TDorvanaWebInterface module;
-  EXPECT_EQ("", module.ApplySettingsAndConnect());
+  EXPECT_EQ("", module.Session().Connect(service::ToolContext()));
   EXPECT_TRUE(module.Database->Connected());
 }
 
 TEST_F(Module, NoSettingsFileMeansNoConnect) {
   fs::create_directory("folder.def");  // a folder is no settings file
   TDorvanaWebInterface module;
-  EXPECT_EQ("", module.ApplySettingsAndConnect());
+  EXPECT_EQ("", module.Session().Connect(service::ToolContext()));
   EXPECT_FALSE(module.Database->Connected());
   const std::string answer = Serve("q=getsprfood&user=1001&device=HALL-1");
   EXPECT_EQ(0u, answer.find("Status: 500")) << answer;
@@ -119,7 +120,7 @@ TEST_F(Module, NoSettingsFileMeansNoConnect) {
 TEST_F(Module, AFailedConnectReturnsItsMessage) {
   Settings("SERVER NAME=" + (FDir / "missing.fdb").string() + "\nUSER NAME=SYSDBA\n");
   TDorvanaWebInterface module;
-  const std::string message = module.ApplySettingsAndConnect();
+  const std::string message = module.Session().Connect(service::ToolContext());
   EXPECT_EQ(0u, message.find("DorvanaWebInterface.Database:\r\n")) << message;
   EXPECT_FALSE(module.Database->Connected());
 }
@@ -133,7 +134,7 @@ TEST_F(Module, OnlyTheFirst1024BytesCount) {
   text += "SERVER NAME=" + (FDir / "missing.fdb").string() + "\n";
   Settings(text);
   TDorvanaWebInterface module;
-  EXPECT_EQ("", module.ApplySettingsAndConnect());
+  EXPECT_EQ("", module.Session().Connect(service::ToolContext()));
 }
 
 // A key on the file's last line, ending at its 1024th byte, is read to its end.
@@ -144,7 +145,7 @@ TEST_F(Module, A1024ByteFileIsReadWhole) {
   ASSERT_EQ(1024u, text.size());
   Settings(text);
   TDorvanaWebInterface module;
-  EXPECT_EQ("", module.ApplySettingsAndConnect());
+  EXPECT_EQ("", module.Session().Connect(service::ToolContext()));
   EXPECT_TRUE(module.Database->Connected());
 }
 
@@ -287,9 +288,13 @@ TEST_F(Module, TheFirstSettingsFileByNameIsUsedAndTheOthersNamed) {
     Settings("SERVER NAME=" + (FDir / "missing.fdb").string() + "\nUSER NAME=SYSDBA\n", name);
   Settings(GoodSettings(), "a.def");
   for (int i = 0; i < 3; ++i) {
+    // The line goes through the request's channel, to its error stream where it
+    // has one (a FastCGI request's), never to the process's standard error.
+    TLoggingChannel channel;
     ::testing::internal::CaptureStderr();
-    const std::string answer = Serve("q=getsprstewards");
-    const std::string log = ::testing::internal::GetCapturedStderr();
+    const std::string answer = ServeModuleOn(channel, "GET", "q=getsprstewards", "", "", 1 << 20);
+    EXPECT_EQ("", ::testing::internal::GetCapturedStderr());
+    const std::string& log = channel.Errors;
     EXPECT_EQ(0u, answer.find("Status: 200")) << answer;
     // One line a request, in the program's form: time, command, text.
     EXPECT_EQ(1, std::count(log.begin(), log.end(), '\n')) << log;
@@ -327,7 +332,7 @@ TEST_F(Module, TheConnectTimeoutGoesLastInTheAttachItems) {
   for (const auto& c : kCases) {
     Settings(c.settings);
     TDorvanaWebInterface module;
-    EXPECT_EQ("", module.ApplySettingsAndConnect()) << c.settings;
+    EXPECT_EQ("", module.Session().Connect(service::ToolContext())) << c.settings;
     EXPECT_EQ(c.params, module.Database->DBParams().Lines()) << c.settings;
     // The attach item itself: code 57, one byte of seconds, at the end.
     const std::string& dpb = module.Database->DPB();
@@ -347,7 +352,7 @@ TEST_F(Module, ABadConnectTimeoutFailsLikeAConnect) {
         "sent to the database.";
     {
       TDorvanaWebInterface module;
-      EXPECT_EQ(message, module.ApplySettingsAndConnect()) << value;
+      EXPECT_EQ(message, module.Session().Connect(service::ToolContext())) << value;
       EXPECT_FALSE(module.Database->Connected());
     }
     const std::string answer = Serve("q=getsprfood&user=1001&device=HALL-1");
@@ -447,7 +452,7 @@ TEST_F(Module, SettingsApplyAsToANewModuleWhateverCameBefore) {
   auto apply = [](TDorvanaWebInterface& module, const std::string& text) {
     fs::remove("dorvana.def");
     if (!text.empty()) Settings(text);
-    return module.ApplySettingsAndConnect();
+    return module.Session().Connect(service::ToolContext());
   };
   for (const std::string& first : kTexts) {
     for (const std::string& second : kTexts) {
@@ -464,15 +469,15 @@ TEST_F(Module, SettingsApplyAsToANewModuleWhateverCameBefore) {
 TEST_F(Module, TheConnectionIsKeptWhileTheSettingsStay) {
   Settings(GoodSettings() + "ROLE NAME=CLERK\r\n");
   TDorvanaWebInterface module;
-  ASSERT_EQ("", module.ApplySettingsAndConnect());
+  ASSERT_EQ("", module.Session().Connect(service::ToolContext()));
   const int attachment = module.Database->AttachmentID();
   // Rewritten with the same lines, in another line-end style: the same connection.
   Settings("SERVER NAME=" + DemoDatabase::File() + "\nUSER NAME=SYSDBA\nROLE NAME=CLERK\n");
-  ASSERT_EQ("", module.ApplySettingsAndConnect());
+  ASSERT_EQ("", module.Session().Connect(service::ToolContext()));
   EXPECT_EQ(attachment, module.Database->AttachmentID());
   // A line removed: a new connection.
   Settings(GoodSettings());
-  ASSERT_EQ("", module.ApplySettingsAndConnect());
+  ASSERT_EQ("", module.Session().Connect(service::ToolContext()));
   EXPECT_TRUE(module.Database->Connected());
   EXPECT_NE(attachment, module.Database->AttachmentID());
 }

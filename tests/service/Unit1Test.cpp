@@ -8,6 +8,8 @@
 #include "cgi/Masks.h"
 #include "fb/pFIBDatabase.h"
 #include "fb/pFIBQuery.h"
+#include "service/Statements.h"
+#include "service/TerminalSession.h"
 #include "soap/WSDLPub.h"
 #include "soap/WebBrokerSOAP.h"
 #include "tests/cgi/FakeChannel.h"
@@ -102,11 +104,13 @@ TEST(DorvanaWebInterface, FormBuildsTheModule) {
               module.Components(i)->FullName());
 }
 
-TEST(DorvanaWebInterface, ComponentsCarryTheirFixedSettings) {
-  TDorvanaWebInterface m;
+// What the form must hold: the database components' fixed settings and links,
+// the same in the tools' module of the database part alone, whose components
+// carry the same names; the SOAP components and their routing.
+void ExpectDatabaseForm(TDorvanaWebInterface& m) {
   using Lines = std::vector<std::string>;
-  ASSERT_TRUE(m.Database && m.TransactionRead && m.TransactionRW && m.Query && m.QueryOrder &&
-              m.HTTPSoapDispatcher1 && m.HTTPSoapPascalInvoker1 && m.WSDLHTMLPublish1);
+  ASSERT_TRUE(m.Database && m.TransactionRead && m.TransactionRW && m.Query && m.QueryOrder);
+  EXPECT_EQ("DorvanaWebInterface.Database", m.Database->FullName());
   EXPECT_EQ(Lines{"lc_ctype=WIN1251"}, m.Database->DBParams().Lines());
   EXPECT_EQ(1, m.Database->SQLDialect());
   EXPECT_EQ("fbclient.dll", m.Database->LibraryName());
@@ -130,6 +134,27 @@ TEST(DorvanaWebInterface, ComponentsCarryTheirFixedSettings) {
   EXPECT_EQ(m.TransactionRead, m.Query->Transaction());
   EXPECT_EQ(m.Database, m.QueryOrder->Database());
   EXPECT_EQ(m.TransactionRW, m.QueryOrder->Transaction());
+  // Each statement of the catalogue runs on the query and transaction that the
+  // commands use for it.
+  for (const service::TCommandStatement& statement : service::kCommandStatements) {
+    const bool write = statement.Lines == &service::kSqlInsertOrder ||
+                       statement.Lines == &service::kSqlInsertOrderRow ||
+                       statement.Lines == &service::kSqlImportOrder;
+    EXPECT_EQ(write ? m.QueryOrder : m.Query, &m.Session().QueryOf(statement));
+    EXPECT_EQ(write ? m.TransactionRW : m.TransactionRead, &m.Session().TransactionOf(statement));
+  }
+}
+
+TEST(DorvanaWebInterface, FormHoldsItsComponents) {
+  TDorvanaWebInterface m;
+  ExpectDatabaseForm(m);
+  TDorvanaWebInterface tools{TDorvanaWebInterface::TDatabaseOnly{}};
+  ExpectDatabaseForm(tools);
+  EXPECT_EQ(5, tools.ComponentCount());
+  EXPECT_EQ(0, tools.Actions().Count());
+  EXPECT_FALSE(tools.HTTPSoapDispatcher1 || tools.HTTPSoapPascalInvoker1 || tools.WSDLHTMLPublish1);
+
+  ASSERT_TRUE(m.HTTPSoapDispatcher1 && m.HTTPSoapPascalInvoker1 && m.WSDLHTMLPublish1);
   EXPECT_EQ(m.HTTPSoapPascalInvoker1, m.HTTPSoapDispatcher1->Dispatcher());
   EXPECT_EQ(TSOAPConvertOptions({soSendMultiRefObj, soTryAllSchema}),
             m.HTTPSoapPascalInvoker1->Converter().Options());
