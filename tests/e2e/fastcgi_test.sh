@@ -267,7 +267,9 @@ sock=$sockdir/d.sock
 start_unix() {
   (cd "$E2E_DIR" && exec env -i "$E2E_PROGRAM" --fastcgi "$sock" "$@" </dev/null 2>>"$E2E_OUT/fcgi.log") &
   FCGI_PID=$!
-  for _ in $(seq 1 100); do
+  # Up to 30 s: a loaded machine (the sanitizer pass beside other tests) starts
+  # the program slowly.
+  for _ in $(seq 1 600); do
     python3 -c 'import socket, sys; socket.socket(socket.AF_UNIX).connect(sys.argv[1])' "$sock" \
       2>/dev/null && break
     sleep 0.05
