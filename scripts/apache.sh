@@ -121,6 +121,15 @@ LimitRequestBody 16777216
   Redirect 413
 </If>
 Timeout 300
+# The answers (text/xml, text/html, text/plain) go gzip-compressed to a client
+# that asks for it, with "Vary: Accept-Encoding"; the body then goes without
+# the program's Content-Length. req_novary keeps the Vary line off the answers
+# to a client that does not ask: they stay as the program wrote them.
+LoadModule filter_module $MODULES/mod_filter.so
+LoadModule deflate_module $MODULES/mod_deflate.so
+<If "req_novary('Accept-Encoding') =~ /gzip/i">
+  AddOutputFilterByType DEFLATE text/xml text/html text/plain
+</If>
 DocumentRoot "$state/htdocs"
 <Directory />
   AllowOverride None

@@ -88,7 +88,7 @@ $deny"
     *) echo "MODE=$MODE: expected cgi or fastcgi" >&2; exit 2 ;;
   esac
   cat >"$conf" <<CONF
-server.modules = ("mod_access", "mod_alias", "mod_cgi", "mod_fastcgi")
+server.modules = ("mod_access", "mod_alias", "mod_cgi", "mod_fastcgi", "mod_deflate")
 server.bind = "127.0.0.1"
 server.port = $port
 $user
@@ -108,6 +108,14 @@ cgi.limits = ("read-timeout" => 300, "write-timeout" => 300)
 $handler
 } else {
   url.access-deny = ("")
+}
+# The answers (text/xml, text/html, text/plain) go gzip-compressed to a client
+# that asks for it, with "Vary: Accept-Encoding"; the program's Content-Length
+# is dropped then. A client that does not ask gets the answer as the program
+# wrote it, headers and all.
+\$REQUEST_HEADER["Accept-Encoding"] =~ "gzip" {
+  deflate.mimetypes = ("text/xml", "text/html", "text/plain")
+  deflate.allowed-encodings = ("gzip")
 }
 # The terminals' networks (ALLOW): a client outside them is refused with 403
 # before the program is started or asked.
