@@ -106,16 +106,18 @@ cgi.limits = ("read-timeout" => 300, "write-timeout" => 300)
 # map /dorvana.def to the settings file beside the program.
 \$HTTP["url"] =~ "^/dorvana(/|\$)" {
 $handler
+  # The answers (text/xml, text/html, text/plain) go gzip-compressed to a
+  # client that asks for it, with "Vary: Accept-Encoding" and a Content-Length
+  # of the compressed bytes. A client that does not ask gets the answer as the
+  # program wrote it: mod_deflate would add its Vary line there too.
+  \$REQUEST_HEADER["Accept-Encoding"] =~ "gzip" {
+    deflate.mimetypes = ("text/xml", "text/html", "text/plain")
+    deflate.allowed-encodings = ("gzip")
+  } else {
+    deflate.mimetypes = ()
+  }
 } else {
   url.access-deny = ("")
-}
-# The answers (text/xml, text/html, text/plain) go gzip-compressed to a client
-# that asks for it, with "Vary: Accept-Encoding"; the program's Content-Length
-# is dropped then. A client that does not ask gets the answer as the program
-# wrote it, headers and all.
-\$REQUEST_HEADER["Accept-Encoding"] =~ "gzip" {
-  deflate.mimetypes = ("text/xml", "text/html", "text/plain")
-  deflate.allowed-encodings = ("gzip")
 }
 # The terminals' networks (ALLOW): a client outside them is refused with 403
 # before the program is started or asked.
