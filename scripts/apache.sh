@@ -121,12 +121,26 @@ LimitRequestBody 16777216
   Redirect 413
 </If>
 Timeout 300
+LoadModule env_module $MODULES/mod_env.so
+LoadModule filter_module $MODULES/mod_filter.so
+LoadModule deflate_module $MODULES/mod_deflate.so
 DocumentRoot "$state/htdocs"
 <Directory />
   AllowOverride None
   Require all denied
 </Directory>
 $handler
+# The answers (text/xml, text/html, text/plain) go gzip-compressed to a client
+# that asks for it, with "Vary: Accept-Encoding"; the body then goes without the
+# program's Content-Length. A client that does not ask gets the answer as the
+# program wrote it: no-gzip keeps mod_deflate from adding its Vary line there
+# (req_novary, so that the condition adds none either).
+<Directory "$dir">
+  AddOutputFilterByType DEFLATE text/xml text/html text/plain
+  <If "! req_novary('Accept-Encoding') =~ /gzip/i">
+    SetEnv no-gzip 1
+  </If>
+</Directory>
 CONF
   if ! out=$("$httpd" -t -f "$conf" 2>&1); then echo "$out" >&2; exit 1; fi
   "$httpd" -f "$conf" -DFOREGROUND </dev/null >>"$state/error.log" 2>&1 &

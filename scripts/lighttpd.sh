@@ -88,7 +88,7 @@ $deny"
     *) echo "MODE=$MODE: expected cgi or fastcgi" >&2; exit 2 ;;
   esac
   cat >"$conf" <<CONF
-server.modules = ("mod_access", "mod_alias", "mod_cgi", "mod_fastcgi")
+server.modules = ("mod_access", "mod_alias", "mod_cgi", "mod_fastcgi", "mod_deflate")
 server.bind = "127.0.0.1"
 server.port = $port
 $user
@@ -106,6 +106,16 @@ cgi.limits = ("read-timeout" => 300, "write-timeout" => 300)
 # map /dorvana.def to the settings file beside the program.
 \$HTTP["url"] =~ "^/dorvana(/|\$)" {
 $handler
+  # The answers (text/xml, text/html, text/plain) go gzip-compressed to a
+  # client that asks for it, with "Vary: Accept-Encoding" and a Content-Length
+  # of the compressed bytes. A client that does not ask gets the answer as the
+  # program wrote it: mod_deflate would add its Vary line there too.
+  \$REQUEST_HEADER["Accept-Encoding"] =~ "gzip" {
+    deflate.mimetypes = ("text/xml", "text/html", "text/plain")
+    deflate.allowed-encodings = ("gzip")
+  } else {
+    deflate.mimetypes = ()
+  }
 } else {
   url.access-deny = ("")
 }

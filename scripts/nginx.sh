@@ -104,6 +104,21 @@ http {
       fastcgi_param SCRIPT_FILENAME $dir/dorvana;
       fastcgi_param PATH_INFO \$fastcgi_path_info;
       fastcgi_pass $upstream;
+      # The answers (text/html, which gzip_types always holds, text/xml,
+      # text/plain) of 256 bytes and more go gzip-compressed to a client that
+      # asks for it, also through a proxy, with "Vary: Accept-Encoding"; the
+      # program's Content-Length is dropped then. gzip is on only for such a
+      # client (off for the rest, whatever the http block says): gzip_vary
+      # would add its Vary line to the answers of a client that does not ask,
+      # which stay as the program wrote them.
+      gzip off;
+      gzip_types text/xml text/plain;
+      gzip_min_length 256;
+      gzip_proxied any;
+      gzip_vary on;
+      if (\$http_accept_encoding ~* gzip) {
+        gzip on;
+      }
       fastcgi_read_timeout 300s;
       fastcgi_send_timeout 300s;
       send_timeout 300s;

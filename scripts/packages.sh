@@ -39,7 +39,8 @@ package_group() {
     run)
       printf '%s\n' libfbclient2 firebird3.0-server-core firebird3.0-server firebird3.0-utils curl ;;
     lighttpd)
-      printf '%s\n' lighttpd ;;
+      # mod_deflate, which compresses the answers, is a package of its own.
+      printf '%s\n' lighttpd lighttpd-mod-deflate ;;
     apache)
       printf '%s\n' apache2 libapache2-mod-fcgid ;;
     nginx)
