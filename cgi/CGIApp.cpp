@@ -1,11 +1,23 @@
 #include "cgi/CGIApp.h"
 
+#include <utility>
+
 #include "cgi/CGIHTTP.h"
 #include "platform/Platform.h"
 #include "runtime/Exception.h"
 #include "runtime/Format.h"
 
 namespace {
+
+// A CGI process's one request, on the standard channel from the start.
+class TOneRequest : public IRequestSource {
+ public:
+  bool Next() override { return !std::exchange(FServed, true); }
+  void Finish() override {}
+
+ private:
+  bool FServed = false;
+};
 
 // The status line must stay one line whatever the message holds.
 std::string StatusLineText(std::string text) {
@@ -83,4 +95,30 @@ void TCGIApplication::WriteServerError(std::exception_ptr e) {
              {StatusLineText(message), page.size()});
   FChannel.Write(head.data(), static_cast<long>(head.size()));
   FChannel.Write(page.data(), static_cast<long>(page.size()));
+}
+
+int RunApplication(TCGIApplication& application, const TWebModuleClass& moduleClass,
+                   IRequestSource& requests) {
+  try {
+    application.Initialize();
+    application.RegisterModuleClass(moduleClass);
+  } catch (...) {
+    const std::exception_ptr failure = std::current_exception();
+    if (requests.Next()) {
+      application.WriteServerError(failure);
+      requests.Finish();
+    }
+    return 1;
+  }
+  while (requests.Next()) {
+    application.Run();
+    requests.Finish();
+  }
+  return 0;
+}
+
+void RunCGI(const TWebModuleClass& moduleClass) {
+  TCGIApplication application;
+  TOneRequest request;
+  RunApplication(application, moduleClass, request);
 }

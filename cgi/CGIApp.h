@@ -1,6 +1,7 @@
 // The application object of the CGI program: it builds the one request and
 // response from the CGI channel, serves the request and writes the last-resort
-// status-500 answer for a failure outside routing.
+// status-500 answer for a failure outside routing. The entry sequence that runs
+// it is the same for a CGI process and a FastCGI server.
 #pragma once
 
 #include <exception>
@@ -12,6 +13,7 @@
 class ICGIChannel;
 class TCGIRequest;
 class TCGIResponse;
+struct TWebModuleClass;
 
 // Builds the CGI request and response; installs the CGI exception hook when it
 // is created.
@@ -54,3 +56,26 @@ class TCGIApplication : public TWebApplication {
   ICGIChannel& FChannel;
   std::unique_ptr<TCGIFactory> FFactory;
 };
+
+// Where the application's requests come from: a CGI process has its one request
+// on the channel from the start; a FastCGI server binds the channel to each
+// request it accepts in turn.
+class IRequestSource {
+ public:
+  virtual ~IRequestSource() = default;
+  // Binds the channel to the next request; false when there is none left.
+  virtual bool Next() = 0;
+  // Ends the request Next bound.
+  virtual void Finish() = 0;
+};
+
+// The program's entry sequence, in both modes: initialises application, registers
+// moduleClass, then runs the application for each request of requests (Run
+// answers every failure of a request itself). A failure to start is answered to
+// the first request with the last-resort status-500 page, and gives 1; else 0.
+int RunApplication(TCGIApplication& application, const TWebModuleClass& moduleClass,
+                   IRequestSource& requests);
+
+// Serves the one CGI request of the process (environment and standard input)
+// with a module of moduleClass, every component destroyed on return.
+void RunCGI(const TWebModuleClass& moduleClass);

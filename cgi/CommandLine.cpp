@@ -1,8 +1,6 @@
 #include "cgi/CommandLine.h"
 
-#ifdef DORVANA_FASTCGI
 #include "cgi/FastCGIApp.h"
-#endif
 #include "platform/Platform.h"
 #include "runtime/Text.h"
 
@@ -11,11 +9,27 @@ bool HasCgiEnvironment() {
          !platform::GetEnv("GATEWAY_INTERFACE").empty();
 }
 
+const char kFastCGIOptionsHelp[] =
+    "  --fastcgi HOST:PORT|PATH [--processes N] [--socket-group NAME]\n"
+    "            [--request-read-timeout SECONDS]\n"
+    "                             serve FastCGI on that address (a PATH, any\n"
+    "                             address with \"/\", is a Unix socket, mode 0660,\n"
+    "                             group NAME) with N child processes (default 2);\n"
+    "                             a connection must deliver its request within\n"
+    "                             SECONDS (1 to 3600, default 30)\n";
+
 namespace {
 
 const std::string kAddressUsage =
     "--fastcgi needs an address HOST:PORT or the path of a Unix socket, as in --fastcgi "
     "127.0.0.1:9000 or --fastcgi /run/dorvana/dorvana.sock";
+
+TLaunchOptions ToolCommand(const std::vector<std::string>& args) {
+  TLaunchOptions options;
+  options.Mode = TLaunchMode::lmTool;
+  options.ToolArgs = args;
+  return options;
+}
 
 TLaunchOptions UsageError(const std::string& text) {
   TLaunchOptions options;
@@ -113,8 +127,7 @@ TLaunchOptions ParseLaunchOptions(const std::vector<std::string>& args, bool cgi
       options.Processes = count;
       processesGiven = true;
     } else {
-      options.Mode = TLaunchMode::lmOtherCommand;
-      return options;
+      return ToolCommand(args);
     }
   }
   if (!fastcgi && !listeningStdin) {
@@ -122,6 +135,7 @@ TLaunchOptions ParseLaunchOptions(const std::vector<std::string>& args, bool cgi
       return UsageError(std::string(processesGiven ? "--processes" : "--request-read-timeout") +
                         " applies to a FastCGI server: add --fastcgi HOST:PORT, or start the "
                         "program with a listening socket as its standard input");
+    // No option at all: a CGI request (a "--socket-group" alone is refused below).
     if (options.SocketGroup.empty()) return options;
   }
   if (!options.SocketGroup.empty() && options.Address.find('/') == std::string::npos)
@@ -131,7 +145,7 @@ TLaunchOptions ParseLaunchOptions(const std::vector<std::string>& args, bool cgi
   return options;
 }
 
-TLaunchOptions ReadLaunchOptions(int argc, char** argv) {
+TLaunchOptions ReadLaunchOptions(int argc, const char* const* argv) {
   const bool cgiEnvironment = HasCgiEnvironment();
   std::vector<std::string> args;
   if (!cgiEnvironment)
@@ -140,23 +154,11 @@ TLaunchOptions ReadLaunchOptions(int argc, char** argv) {
                             !cgiEnvironment && platform::StdinIsListeningSocket());
 }
 
-std::optional<int> RunPersistentMode(int argc, char** argv, const TWebModuleClass& moduleClass) {
-  const TLaunchOptions options = ReadLaunchOptions(argc, argv);
-  switch (options.Mode) {
-    case TLaunchMode::lmCGI:
-    case TLaunchMode::lmOtherCommand:
-      return std::nullopt;
-    case TLaunchMode::lmUsageError:
-      platform::WriteLogLine("-", "error: " + options.Error);
-      return kUsageExitCode;
-    case TLaunchMode::lmFastCGI:
-      break;
-  }
-#ifdef DORVANA_FASTCGI
-  return RunFastCGI(options, moduleClass);
-#else
-  (void)moduleClass;
+#ifndef DORVANA_FASTCGI
+// A build without libfcgi (Windows): the FastCGI options are still read, and
+// refused here.
+int RunFastCGI(const TLaunchOptions&, const TWebModuleClass&) {
   platform::WriteLogLine("-", "error: this build serves CGI only (no FastCGI)");
   return kUsageExitCode;
-#endif
 }
+#endif

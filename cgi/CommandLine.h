@@ -1,13 +1,12 @@
-// How the program was started: as a CGI program (the web server runs it once per
-// request) or as a FastCGI server that serves many requests in one process.
+// How the program was started, read once from the command line, the CGI variables
+// and the standard input: as a CGI program (the web server runs it once per
+// request), as a FastCGI server that serves many requests in one process, or by
+// hand as an operator's tool.
 #pragma once
 
 #include <cstddef>
-#include <optional>
 #include <string>
 #include <vector>
-
-struct TWebModuleClass;
 
 // True when a CGI variable (REQUEST_METHOD, GATEWAY_INTERFACE) is set: the program
 // is serving a CGI request, and its command line is none of its own (a web server
@@ -15,10 +14,10 @@ struct TWebModuleClass;
 bool HasCgiEnvironment();
 
 enum class TLaunchMode {
-  lmCGI,          // one request from the environment and standard input
-  lmFastCGI,      // requests on a listening socket
-  lmUsageError,   // a bad option: Error says which, nothing is served
-  lmOtherCommand  // an option this file does not know: left to the caller
+  lmCGI,         // one request from the environment and standard input
+  lmFastCGI,     // requests on a listening socket
+  lmUsageError,  // a bad FastCGI option: Error says which, nothing is served
+  lmTool         // run by hand with arguments: ToolArgs name the operator's tool
 };
 
 inline constexpr int kDefaultRequestReadTimeout = 30;
@@ -38,10 +37,13 @@ struct TLaunchOptions {
   // Seconds from its accept in which a connection must deliver its whole request.
   int RequestReadTimeout = kDefaultRequestReadTimeout;
   std::string Error;
+  // The whole command line after the program's name (lmTool only).
+  std::vector<std::string> ToolArgs;
 };
 
 // The exit code for a command line the program cannot take (a bad or unknown
-// option), for the FastCGI server's options and the operator's tools alike.
+// option), for the FastCGI server's options and the operator's tools alike: a
+// bad FastCGI option is reported on standard error ("error: ...") with it.
 inline constexpr int kUsageExitCode = 64;
 
 // The default number of children of "--fastcgi".
@@ -57,15 +59,14 @@ inline constexpr int kMaxProcesses = 256;
 // "--socket-group NAME" (a Unix socket's group), "--request-read-timeout
 // SECONDS" (1 to kMaxRequestReadTimeout, decimal digits; default
 // kDefaultRequestReadTimeout). A malformed address or a port outside 1..65535 is
-// a usage error.
+// a usage error. Any other argument makes the whole command line a tool's (whose
+// own check tells an unknown option), the server's options among it included.
 TLaunchOptions ParseLaunchOptions(const std::vector<std::string>& args, bool cgiEnvironment,
                                   bool listeningStdin);
 
 // The launch mode of this process.
-TLaunchOptions ReadLaunchOptions(int argc, char** argv);
+TLaunchOptions ReadLaunchOptions(int argc, const char* const* argv);
 
-// Serves as the command line and the standard input say: the process's exit code
-// once a FastCGI server has ended or a bad option was reported on standard error
-// (2); nullopt when the process is to serve one CGI request (or an option this
-// file does not know is left to the caller).
-std::optional<int> RunPersistentMode(int argc, char** argv, const TWebModuleClass& moduleClass);
+// The FastCGI server's lines of the program's general help ("dorvana --help"),
+// each ending in LF.
+extern const char kFastCGIOptionsHelp[];

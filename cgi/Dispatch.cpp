@@ -127,8 +127,30 @@ std::vector<IWebAutoDispatch*> TCustomWebDispatcher::AutoDispatchList() const {
 }
 
 bool TCustomWebDispatcher::RouteRequest(TWebRequest* request, TWebResponse* response) {
+  // The request and response are held only while routing runs, and for the
+  // failure page of an error routing raised (HandleError lets them go): a kept
+  // module must not point at a request that is gone.
   FRequest = request;
   FResponse = response;
+  try {
+    const bool result = Route(request, response);
+    Forget();
+    return result;
+  } catch (const Exception&) {
+    throw;
+  } catch (...) {
+    // No error page comes for this one (the application's own answers it).
+    Forget();
+    throw;
+  }
+}
+
+void TCustomWebDispatcher::Forget() {
+  FRequest = nullptr;
+  FResponse = nullptr;
+}
+
+bool TCustomWebDispatcher::Route(TWebRequest* request, TWebResponse* response) {
   TWebActionItem* defaultItem = nullptr;
   if (response->AlreadySent()) return true;
 
@@ -187,4 +209,5 @@ void TCustomWebDispatcher::HandleError(const Exception& e, bool& handled) {
     }
     handled = true;
   }
+  Forget();
 }

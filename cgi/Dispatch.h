@@ -161,7 +161,10 @@ class TCustomWebDispatcher : public TComponent, public IWebErrorHandler, public 
   bool HandleRequest(TWebRequest* request, TWebResponse* response) override;
 
  private:
+  bool Route(TWebRequest* request, TWebResponse* response);
+  void Forget();
   TWebActionItems FActions;
+  // The request being routed (or whose routing failed, until HandleError).
   TWebRequest* FRequest = nullptr;
   TWebResponse* FResponse = nullptr;
 };

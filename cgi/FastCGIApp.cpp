@@ -17,14 +17,14 @@ namespace {
 
 // One FastCGI request as a CGI channel: its parameters are the environment, its
 // input stream the body, its output stream the answer. The same channel serves
-// every request of the process; Accept binds it to the next one.
+// every request of the process; Next binds it to the next one.
 //
 // The program accepts connections itself and hands libfcgi a request only once
 // it has arrived whole (platform::WaitForRequest), so no read of libfcgi's waits
 // on a client: from the connection when the request came at once, else from a
 // memory file whose descriptor the connection takes over for the answer. libfcgi
 // gets no listening socket, so it never accepts by itself.
-class TFastCGIChannel : public ICGIChannel {
+class TFastCGIChannel : public ICGIChannel, public IRequestSource {
  public:
   TFastCGIChannel(int listenSocket, int readTimeoutSeconds)
       : FListenSocket(listenSocket),
@@ -37,31 +37,23 @@ class TFastCGIChannel : public ICGIChannel {
   TFastCGIChannel& operator=(const TFastCGIChannel&) = delete;
 
   // Waits for the next request whose parameters and body have arrived; false
-  // when the wait ended without one (the termination signal). Raises when the
-  // listening socket fails.
-  bool Accept() {
-    for (;;) {
-      platform::TWaitedRequest next;
-      if (!platform::WaitForRequest(FListenSocket, FAllowedAddresses, FReadTimeout,
-                                    kMaxRequestBytes, next))
-        return false;
-      FSocket = next.Socket;
-      FPeer = next.Peer;
-      FRequest.ipcFd = next.Content;
-      // FCGX_Accept_r first ends the previous request: it must not close this one.
-      FRequest.keepConnection = 1;
-      // A request libfcgi refuses is closed at once: a lingering close would read
-      // for as long as the client goes on sending (it was read whole already).
-      FRequest.detached = 1;
-      if (FCGX_Accept_r(&FRequest) >= 0) return true;
-      // libfcgi refused the records and closed its descriptor: the connection goes.
-      if (FSocket == next.Content) FSocket = -1;
-      CloseSocket();
+  // when the wait ended without one (the termination signal) or the listening
+  // socket failed (reported on standard error; Failed() tells).
+  bool Next() override {
+    try {
+      return Accept();
+    } catch (...) {
+      platform::WriteLogLine("-", "error: the FastCGI socket failed (" +
+                                      ExceptionMessage(std::current_exception()) +
+                                      "); the process ends");
+      FFailed = true;
+      return false;
     }
   }
+  bool Failed() const { return FFailed; }
   // Sends what is left of the answer and ends the request; a connection the web
   // server keeps open waits for its next request with the others.
-  void Finish() {
+  void Finish() override {
     UseSocket();
     // The request was read whole: closing needs no lingering for unread input
     // (which would last as long as a client goes on sending).
@@ -97,6 +89,27 @@ class TFastCGIChannel : public ICGIChannel {
   // The parameters, a body at the limit and the records around them.
   static constexpr int64_t kMaxRequestBytes = kMaxContentLength + (int64_t{2} << 20);
 
+  // Next's wait; raises when the listening socket fails.
+  bool Accept() {
+    for (;;) {
+      platform::TWaitedRequest next;
+      if (!platform::WaitForRequest(FListenSocket, FAllowedAddresses, FReadTimeout,
+                                    kMaxRequestBytes, next))
+        return false;
+      FSocket = next.Socket;
+      FPeer = next.Peer;
+      FRequest.ipcFd = next.Content;
+      // FCGX_Accept_r first ends the previous request: it must not close this one.
+      FRequest.keepConnection = 1;
+      // A request libfcgi refuses is closed at once: a lingering close would read
+      // for as long as the client goes on sending (it was read whole already).
+      FRequest.detached = 1;
+      if (FCGX_Accept_r(&FRequest) >= 0) return true;
+      // libfcgi refused the records and closed its descriptor: the connection goes.
+      if (FSocket == next.Content) FSocket = -1;
+      CloseSocket();
+    }
+  }
   // From the first byte of the answer on, libfcgi writes to the connection: it
   // takes the memory file's descriptor number.
   void UseSocket() {
@@ -118,54 +131,35 @@ class TFastCGIChannel : public ICGIChannel {
   std::string FAllowedAddresses;
   int FSocket = -1;
   std::string FPeer;
+  bool FFailed = false;
 };
 
-int ServeRequests(int listenSocket, const TLaunchOptions& options,
+int ServeRequests(const platform::TListeningSocket& listenSocket, const TLaunchOptions& options,
                   const TWebModuleClass& moduleClass) {
-  TFastCGIChannel channel(listenSocket, options.RequestReadTimeout);
+  TFastCGIChannel channel(listenSocket.Descriptor(), options.RequestReadTimeout);
+  int result = 0;
   {
+    // Served until the termination signal, and after it the requests that had
+    // begun to arrive.
     TCGIApplication application(channel);
-    try {
-      application.Initialize();
-      application.RegisterModuleClass(moduleClass);
-    } catch (...) {
-      platform::WriteLogLine("-", "error: " + ExceptionMessage(std::current_exception()));
-      return 1;
-    }
-    // After the termination signal, the requests that had begun to arrive.
-    for (;;) {
-      bool accepted = false;
-      try {
-        accepted = channel.Accept();
-      } catch (...) {
-        platform::WriteLogLine("-", "error: the FastCGI socket failed (" +
-                                        ExceptionMessage(std::current_exception()) +
-                                        "); the process ends");
-        return 1;
-      }
-      if (!accepted) break;
-      // Run answers every failure itself, as a CGI process would.
-      application.Run();
-      channel.Finish();
-    }
+    result = RunApplication(application, moduleClass, channel);
   }
-  return 0;
+  return channel.Failed() ? 1 : result;
 }
 
 }  // namespace
 
 int RunFastCGI(const TLaunchOptions& options, const TWebModuleClass& moduleClass) {
-  int listenSocket = 0;
   try {
     platform::CatchTerminationSignal();
     if (FCGX_Init() != 0) throw Exception("The FastCGI library failed to start");
-    if (!options.Address.empty())
-      listenSocket = platform::ListenOn(options.Address, options.SocketGroup);
+    // Without an address, the socket a process manager handed over: standard input.
+    const platform::TListeningSocket listenSocket =
+        options.Address.empty() ? platform::TListeningSocket()
+                                : platform::ListenOn(options.Address, options.SocketGroup);
     if (options.Processes == 0) return ServeRequests(listenSocket, options, moduleClass);
-    const int result = platform::RunChildren(
-        options.Processes, [&] { return ServeRequests(listenSocket, options, moduleClass); });
-    platform::RemoveSocketFile(options.Address);
-    return result;
+    return platform::RunChildren(options.Processes,
+                                 [&] { return ServeRequests(listenSocket, options, moduleClass); });
   } catch (...) {
     platform::WriteLogLine("-", "error: " + ExceptionMessage(std::current_exception()));
     return 1;

@@ -10,6 +10,8 @@ struct TWebModuleClass;
 
 // Serves FastCGI requests until the termination signal: the request in flight is
 // answered, the application (and with it the module and its connection) is
-// destroyed, and the result is 0. A socket that cannot be opened is reported on
-// standard error and gives 1. Never raises.
+// destroyed, and the result is 0. A socket that cannot be opened or fails is
+// reported on standard error and gives 1. Never raises. Each process runs the
+// application through the same entry sequence as a CGI process (cgi/CGIApp.h).
+// A build without FastCGI reports that on standard error and gives kUsageExitCode.
 int RunFastCGI(const TLaunchOptions& options, const TWebModuleClass& moduleClass);

@@ -37,9 +37,39 @@ bool StdinIsListeningSocket();
 // no process listens on (a dead server's) is replaced; one that a process
 // listens on, or a file of another kind, is an error. The socket does not block.
 // Raises EOSError naming the address when any of this fails.
-int ListenOn(const std::string& address, const std::string& group);
-// Removes the Unix socket file ListenOn made for address, if it is still that one.
-void RemoveSocketFile(const std::string& address);
+class TListeningSocket;
+TListeningSocket ListenOn(const std::string& address, const std::string& group);
+// A FastCGI server's listening socket. One that ListenOn opened is closed when its
+// owner goes, and its Unix socket file removed if it is still the one made (a
+// child process, which ends without destructors, leaves both to its parent); the
+// default one is standard input as a process manager handed it over, left open.
+class TListeningSocket {
+ public:
+  TListeningSocket() = default;
+  ~TListeningSocket() { Close(); }
+  TListeningSocket(TListeningSocket&& other) noexcept
+      : FDescriptor(std::exchange(other.FDescriptor, 0)), FAddress(std::move(other.FAddress)) {}
+  TListeningSocket& operator=(TListeningSocket&& other) noexcept {
+    if (this != &other) {
+      Close();
+      FDescriptor = std::exchange(other.FDescriptor, 0);
+      FAddress = std::move(other.FAddress);
+    }
+    return *this;
+  }
+  TListeningSocket(const TListeningSocket&) = delete;
+  TListeningSocket& operator=(const TListeningSocket&) = delete;
+  int Descriptor() const { return FDescriptor; }
+
+ private:
+  friend TListeningSocket ListenOn(const std::string& address, const std::string& group);
+  TListeningSocket(int descriptor, std::string address)
+      : FDescriptor(descriptor), FAddress(std::move(address)) {}
+  // Closes a socket ListenOn opened (standard input, descriptor 0, stays open).
+  void Close() noexcept;
+  int FDescriptor = 0;
+  std::string FAddress;
+};
 // A request that has arrived whole: Socket is its connection (blocking); Content
 // is where to read the request: Socket itself when it came at once, else a memory
 // file at its start that holds the request's bytes; Peer the client's address

@@ -378,18 +378,22 @@ void AcceptPending(int listenSocket, const std::string& allowedAddresses, int64_
 
 }  // namespace
 
-int ListenOn(const std::string& address, const std::string& group) {
-  const int fd = IsSocketPath(address) ? ListenUnix(address, group) : ListenTcp(address);
+TListeningSocket ListenOn(const std::string& address, const std::string& group) {
+  TListeningSocket socket(IsSocketPath(address) ? ListenUnix(address, group) : ListenTcp(address),
+                          address);
   // Children share the socket: one whose accept another won must not block.
-  SetBlocking(fd, false);
-  return fd;
+  SetBlocking(socket.FDescriptor, false);
+  return socket;
 }
 
-void RemoveSocketFile(const std::string& address) {
+void TListeningSocket::Close() noexcept {
+  if (FDescriptor <= 0) return;
+  close(FDescriptor);
+  FDescriptor = 0;
   struct stat st {};
-  if (IsSocketPath(address) && lstat(address.c_str(), &st) == 0 && S_ISSOCK(st.st_mode) &&
+  if (IsSocketPath(FAddress) && lstat(FAddress.c_str(), &st) == 0 && S_ISSOCK(st.st_mode) &&
       st.st_dev == madeDevice && st.st_ino == madeInode)
-    unlink(address.c_str());
+    unlink(FAddress.c_str());
 }
 
 bool WaitForRequest(int listenSocket, const std::string& allowedAddresses, int64_t readTimeoutMs,

@@ -166,10 +166,10 @@ void BlockTerminationSignal() {}
 
 // The Windows build serves CGI only: no FastCGI listener, no child processes.
 bool StdinIsListeningSocket() { return false; }
-int ListenOn(const std::string& address, const std::string&) {
+TListeningSocket ListenOn(const std::string& address, const std::string&) {
   throw EOSError("Cannot listen on \"" + address + "\": FastCGI is not available on Windows");
 }
-void RemoveSocketFile(const std::string&) {}
+void TListeningSocket::Close() noexcept {}
 bool WaitForRequest(int, const std::string&, int64_t, int64_t, TWaitedRequest&) {
   throw EOSError("FastCGI is not available on Windows");
 }

@@ -24,7 +24,9 @@ namespace service {
 
 namespace {
 
-const char kGeneralHelp[] =
+// The general help: the tools' lines, the FastCGI server's (beside its options
+// in cgi/CommandLine.cpp), then how to get one option's help.
+const char kToolsHelp[] =
     "Usage: dorvana OPTION [ARGUMENTS]   (run in the program's working folder)\n"
     "Without a CGI environment these options make the program an operator's tool;\n"
     "under a web server it always serves the request.\n"
@@ -34,15 +36,8 @@ const char kGeneralHelp[] =
     "  --replay GUID...           import the named archived orders that are missing\n"
     "  --replay --all-missing     import every archived order that is missing\n"
     "  --rotate [--older-than N]  move old copies into dated subfolders of the\n"
-    "                             archive; refused ones into Orders/refused\n"
-    "  --fastcgi HOST:PORT|PATH [--processes N] [--socket-group NAME]\n"
-    "            [--request-read-timeout SECONDS]\n"
-    "                             serve FastCGI on that address (a PATH, any\n"
-    "                             address with \"/\", is a Unix socket, mode 0660,\n"
-    "                             group NAME) with N child processes (default 2);\n"
-    "                             a connection must deliver its request within\n"
-    "                             SECONDS (1 to 3600, default 30)\n"
-    "  OPTION --help              that option's help\n";
+    "                             archive; refused ones into Orders/refused\n";
+const char kOptionHelpLine[] = "  OPTION --help              that option's help\n";
 
 const char kCheckHelp[] =
     "Usage: dorvana --check\n"
@@ -132,17 +127,11 @@ TToolOutput StandardToolOutput() {
           [](const std::string& line) { platform::WriteStderr(line + "\n"); }};
 }
 
-bool IsOperatorCommand(int argc, const char* const* /*argv*/) {
-  return argc >= 2 && !HasCgiEnvironment();
-}
-
-int RunOperatorCommand(int argc, const char* const* argv) {
-  return RunOperatorCommand(std::vector<std::string>(argv + 1, argv + argc), StandardToolOutput());
-}
-
 int RunOperatorCommand(const std::vector<std::string>& args, const TToolOutput& out) {
   if (args.empty() || args[0] == "--help") {
-    WriteHelp(out.Out, kGeneralHelp);
+    WriteHelp(out.Out, kToolsHelp);
+    WriteHelp(out.Out, kFastCGIOptionsHelp);
+    WriteHelp(out.Out, kOptionHelpLine);
     return args.empty() ? kToolUsage : kToolOk;
   }
   for (const TTool& tool : kTools) {

@@ -30,14 +30,10 @@ inline constexpr int kToolFailed = 1;              // a problem, or an order not
 inline constexpr int kToolWarnings = 2;            // --check: warnings but no problem
 inline constexpr int kToolUsage = kUsageExitCode;  // the command line itself is wrong
 
-// True when the process runs as a tool: it has arguments (other than the FastCGI
-// server's, which main.cpp takes first) and no CGI variable is set. A web server
-// may pass a query without "=" as arguments; a request is always served as a
-// request. An option no tool knows gets a usage line.
-bool IsOperatorCommand(int argc, const char* const* argv);
-// Runs the tool the arguments name (program name excluded); returns the exit code.
+// Runs the tool the arguments name (program name excluded): the command line of
+// a process run by hand (cgi/CommandLine.h reads it, main.cpp calls this).
+// Returns the exit code; an option no tool knows gets a usage line.
 int RunOperatorCommand(const std::vector<std::string>& args, const TToolOutput& out);
-int RunOperatorCommand(int argc, const char* const* argv);
 
 // The tools, each over a session built for it, run in the working folder.
 int RunCheck(TTerminalSession& session, const TToolOutput& out);

@@ -1,6 +1,7 @@
 #include "cgi/CommandLine.h"
 
 #include <gtest/gtest.h>
+#include <stdlib.h>
 
 #include <string>
 #include <vector>
@@ -24,7 +25,7 @@ std::string Describe(const TLaunchCase& c) {
 
 TEST(LaunchOptions, Modes) {
   const TLaunchMode cgi = TLaunchMode::lmCGI, fcgi = TLaunchMode::lmFastCGI,
-                    bad = TLaunchMode::lmUsageError, other = TLaunchMode::lmOtherCommand;
+                    bad = TLaunchMode::lmUsageError, tool = TLaunchMode::lmTool;
   const TLaunchCase kCases[] = {
       // No arguments: CGI, unless a manager handed over a listening socket.
       {{}, false, false, cgi, "", 0},
@@ -72,10 +73,13 @@ TEST(LaunchOptions, Modes) {
       {{"--fastcgi", "h:1", "--request-read-timeout", "3601"}, false, false, bad, "", 0},
       {{"--fastcgi", "h:1", "--request-read-timeout", "0x10"}, false, false, bad, "", 0},
       {{"--request-read-timeout", "5"}, false, false, bad, "", 0},
-      // Options of other modes are left to the caller; so is a near miss.
-      {{"--check"}, false, false, other, "", 0},
-      {{"--fastcgix", "h:1"}, false, false, other, "", 0},
-      {{"--fastcgi", "h:1", "--orders"}, false, false, other, "", 0},
+      // Any other command line is a tool's, whole (its own check refuses what no
+      // tool knows): a near miss, a server option among others, a query.
+      {{"--check"}, false, false, tool, "", 0},
+      {{"--fastcgix", "h:1"}, false, false, tool, "", 0},
+      {{"--fastcgi", "h:1", "--orders"}, false, false, tool, "", 0},
+      {{"--socket-group", "www-data"}, false, false, bad, "", 0},
+      {{"q=test"}, false, false, tool, "", 0},
   };
   for (const TLaunchCase& c : kCases) {
     const TLaunchOptions o = ParseLaunchOptions(c.args, c.cgiEnvironment, c.listeningStdin);
@@ -86,6 +90,45 @@ TEST(LaunchOptions, Modes) {
       EXPECT_EQ(c.address, o.Address) << Describe(c);
       EXPECT_EQ(c.processes, o.Processes) << Describe(c);
     }
+    EXPECT_EQ(c.mode == TLaunchMode::lmTool ? c.args : std::vector<std::string>(), o.ToolArgs)
+        << Describe(c);
+  }
+}
+
+// Sets (value) or removes (null) a variable of this process's environment.
+void SetVariable(const char* name, const char* value) {
+#ifdef _WIN32
+  _putenv_s(name, value ? value : "");
+#else
+  if (value)
+    setenv(name, value, 1);
+  else
+    unsetenv(name);
+#endif
+}
+
+// The process's own command line and CGI variables: a request is always served
+// as a request, whatever its arguments (a query without "=" arrives as one).
+TEST(LaunchOptions, ReadFromTheProcess) {
+  const struct {
+    std::vector<const char*> argv;
+    const char* cgiVariable;
+    TLaunchMode mode;
+  } kCases[] = {
+      {{"dorvana"}, nullptr, TLaunchMode::lmCGI},
+      {{"dorvana", "--orders", "--since", "2026-01-01"}, nullptr, TLaunchMode::lmTool},
+      {{"dorvana", "--help"}, nullptr, TLaunchMode::lmTool},
+      {{"dorvana", "--fastcgi", "h:1"}, nullptr, TLaunchMode::lmFastCGI},
+      {{"dorvana", "--check"}, "REQUEST_METHOD", TLaunchMode::lmCGI},
+      {{"dorvana", "--replay", "--all-missing"}, "GATEWAY_INTERFACE", TLaunchMode::lmCGI},
+  };
+  for (const auto& c : kCases) {
+    if (c.cgiVariable) SetVariable(c.cgiVariable, "GET");
+    const TLaunchOptions o = ReadLaunchOptions(static_cast<int>(c.argv.size()), c.argv.data());
+    if (c.cgiVariable) SetVariable(c.cgiVariable, nullptr);
+    EXPECT_EQ(c.mode, o.Mode) << c.argv.back();
+    const std::vector<std::string> args(c.argv.begin() + 1, c.argv.end());
+    EXPECT_EQ(c.mode == TLaunchMode::lmTool ? args : std::vector<std::string>(), o.ToolArgs);
   }
 }
 

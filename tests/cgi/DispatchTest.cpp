@@ -206,13 +206,34 @@ TEST(WebDispatchSettings, EmptyPathMeansTheOwnersName) {
   EXPECT_FALSE(d.Mask().Matches("/comp"));
 }
 
-class ErrorPageTest : public RouteTest {};
+// The error page answers the request whose routing raised.
+class ErrorPageTest : public RouteTest {
+ protected:
+  void FailRoute(const std::string& method, const std::string& path) {
+    def->SetOnAction(
+        [](TComponent*, TWebRequest*, TWebResponse*, bool&) { throw Exception("routing failed"); });
+    EXPECT_THROW(Route(method, path), Exception);
+  }
+};
+
+// A kept module holds no request once routing has ended: a later error finds
+// none to answer (the request and response may be gone).
+TEST_F(ErrorPageTest, NothingKeptAfterRouting) {
+  Route("GET", "/");
+  EXPECT_EQ(nullptr, module.Request());
+  FailRoute("GET", "/");
+  EXPECT_EQ(request.get(), module.Request());
+  bool handled = false;
+  module.HandleError(Exception("boom"), handled);
+  EXPECT_EQ(nullptr, module.Request());
+  EXPECT_EQ(nullptr, module.Response());
+  channel.Output.clear();
+  module.HandleError(Exception("later"), handled);
+  EXPECT_EQ("", channel.Output);
+}
 
 TEST_F(ErrorPageTest, EscapedMessageAndPathWithExactLength) {
-  channel.Env["PATH_INFO"] = "/<b>&";
-  request = std::make_unique<TCGIRequest>(channel);
-  response = std::make_unique<TCGIResponse>(request.get());
-  module.RouteRequest(request.get(), response.get());
+  FailRoute("GET", "/<b>&");
   channel.Output.clear();
   response->SetContentType("text/xml");
   bool handled = false;
@@ -227,7 +248,7 @@ TEST_F(ErrorPageTest, EscapedMessageAndPathWithExactLength) {
 }
 
 TEST_F(ErrorPageTest, PlainPageIs95BytesPlusMessage) {
-  Route("GET", "");
+  FailRoute("GET", "");
   bool handled = false;
   module.HandleError(Exception("boom"), handled);
   EXPECT_EQ(95u + 4u, response->Content().size());
@@ -237,7 +258,7 @@ TEST_F(ErrorPageTest, OnExceptionTakesOver) {
   module.OnException = [](TComponent*, const Exception& e, bool&) {
     EXPECT_EQ("boom", e.Message());
   };
-  Route("GET", "/");
+  FailRoute("GET", "/");
   channel.Output.clear();
   bool handled = false;
   module.HandleError(Exception("boom"), handled);

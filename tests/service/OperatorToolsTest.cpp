@@ -1,26 +1,13 @@
-// The operator tools' command line: what makes the program a tool, and wrong
-// arguments refused before anything is read or imported.
+// The operator tools' command line: wrong arguments refused before anything is
+// read or imported (what makes the program a tool: tests/cgi/CommandLineTest.cpp).
 #include "service/OperatorTools.h"
 
 #include <gtest/gtest.h>
-#include <stdlib.h>
 
 #include <string>
 #include <vector>
 
 namespace {
-
-// Sets (value) or removes (null) a variable of this process's environment.
-void SetVariable(const char* name, const char* value) {
-#ifdef _WIN32
-  _putenv_s(name, value ? value : "");
-#else
-  if (value)
-    setenv(name, value, 1);
-  else
-    unsetenv(name);
-#endif
-}
 
 // Runs the tool with args and keeps its lines.
 struct TRun {
@@ -31,34 +18,6 @@ struct TRun {
                                               [this](const std::string& l) { err.push_back(l); }});
   }
 };
-
-TEST(OperatorTools, OnlyAnOptionWithoutCgiVariablesMakesATool) {
-  const struct {
-    std::vector<const char*> argv;
-    const char* cgiVariable;
-    bool tool;
-  } kCases[] = {
-      {{"dorvana"}, nullptr, false},
-      {{"dorvana", "--check"}, nullptr, true},
-      {{"dorvana", "--orders", "--since", "2026-01-01"}, nullptr, true},
-      {{"dorvana", "--replay", "g"}, nullptr, true},
-      {{"dorvana", "--rotate"}, nullptr, true},
-      {{"dorvana", "--help"}, nullptr, true},
-      // By hand, any other argument gets the tools' "unknown option" line (the
-      // FastCGI server's options never reach here: main.cpp takes them first).
-      {{"dorvana", "--bogus"}, nullptr, true},
-      {{"dorvana", "q=test"}, nullptr, true},
-      {{"dorvana", "--check"}, "REQUEST_METHOD", false},
-      {{"dorvana", "--check"}, "GATEWAY_INTERFACE", false},
-      {{"dorvana", "--replay", "--all-missing"}, "GATEWAY_INTERFACE", false},
-  };
-  for (const auto& c : kCases) {
-    if (c.cgiVariable) SetVariable(c.cgiVariable, "GET");
-    EXPECT_EQ(c.tool, service::IsOperatorCommand(static_cast<int>(c.argv.size()), c.argv.data()))
-        << c.argv.size() << " " << c.argv.back() << " " << (c.cgiVariable ? c.cgiVariable : "");
-    if (c.cgiVariable) SetVariable(c.cgiVariable, nullptr);
-  }
-}
 
 TEST(OperatorTools, WrongArgumentsAreRefusedBeforeAnyWork) {
   const std::vector<std::vector<std::string>> kCases = {
