@@ -229,9 +229,7 @@ std::vector<std::pair<std::string, size_t>> TNewestCopies::All() const {
 }
 
 std::string OneLine(std::string_view text) {
-  std::string out(text);
-  for (char& c : out)
-    if (static_cast<unsigned char>(c) < 0x20 || c == 0x7F) c = ' ';
+  std::string out = BlankControls(text);
   while (!out.empty() && out.back() == ' ') out.pop_back();
   return out;
 }
