@@ -6,6 +6,7 @@
 #include "platform/Platform.h"
 #include "runtime/Exception.h"
 #include "runtime/Format.h"
+#include "runtime/Text.h"
 
 namespace {
 
@@ -18,13 +19,6 @@ class TOneRequest : public IRequestSource {
  private:
   bool FServed = false;
 };
-
-// The status line must stay one line whatever the message holds.
-std::string StatusLineText(std::string text) {
-  for (char& c : text)
-    if (static_cast<unsigned char>(c) < 0x20 || c == 0x7F) c = ' ';
-  return text;
-}
 
 }  // namespace
 
@@ -92,7 +86,7 @@ void TCGIApplication::WriteServerError(std::exception_ptr e) {
       {ExceptionClassName(e), message});
   const std::string head =
       Format("Status: 500 %s\r\nContent-Type: text/html\r\nContent-Length: %d\r\n\r\n",
-             {StatusLineText(message), page.size()});
+             {BlankControls(message), page.size()});
   FChannel.Write(head.data(), static_cast<long>(head.size()));
   FChannel.Write(page.data(), static_cast<long>(page.size()));
 }

@@ -60,7 +60,8 @@ bool ParseHTTPDate(const std::string& text, double& dateTime) {
   int mon = -1;
   for (int i = 0; i < 12; ++i)
     if (SameText(month, kMonthNames[i])) mon = i + 1;
-  if (mon < 0 || d < 1 || d > 31 || hh > 23 || mm > 59 || ss > 59) return false;
+  if (mon < 0 || !IsValidCivilDate(y, mon, d)) return false;
+  if (hh < 0 || hh > 23 || mm < 0 || mm > 59 || ss < 0 || ss > 59) return false;
   int64_t day =
       DayNumberFromUnixDays(DaysFromCivil(y, static_cast<unsigned>(mon), static_cast<unsigned>(d)));
   dateTime =

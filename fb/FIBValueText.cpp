@@ -97,9 +97,8 @@ bool FIBParseDateTime(std::string_view s, const std::string& datePattern, double
     if (order[k] == 'd') d = parts[k];
   }
   if (y < 100) y += y < 50 ? 2000 : 1900;
-  if (m < 1 || m > 12 || d < 1 || y > 9999) return false;
+  if (y > 9999 || !IsValidCivilDate(y, m, d)) return false;  // 31 February and the like
   const int64_t days = DaysFromCivil(y, static_cast<unsigned>(m), static_cast<unsigned>(d));
-  if (CivilFromDays(days).Day != d) return false;  // 31 February and the like
   double result = static_cast<double>(DayNumberFromUnixDays(days));
   if (parts.size() >= 5) {
     const int64_t h = parts[3], n = parts[4], sec = parts.size() > 5 ? parts[5] : 0;

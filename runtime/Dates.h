@@ -21,6 +21,16 @@ constexpr int64_t DaysFromCivil(int64_t year, unsigned month, unsigned day) {
   return era * 146097 + static_cast<int64_t>(dayOfEra) - 719468;
 }
 
+// True for a date of the calendar: month 1 to 12 and a day the month has (29
+// February only in a leap year; 31 February never). Every date read from text
+// passes here before it is counted.
+constexpr bool IsValidCivilDate(int64_t year, int64_t month, int64_t day) {
+  if (month < 1 || month > 12 || day < 1) return false;
+  const bool leap = year % 4 == 0 && (year % 100 != 0 || year % 400 == 0);
+  constexpr int kDays[] = {31, 28, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
+  return day <= kDays[month - 1] + (month == 2 && leap);
+}
+
 // The civil date that lies `days` days after 1970-01-01.
 constexpr TCivilDate CivilFromDays(int64_t days) {
   days += 719468;
@@ -47,3 +57,4 @@ constexpr int64_t UnixDaysFromDayNumber(int64_t dayNumber) { return dayNumber - 
 static_assert(DaysFromCivil(1970, 1, 1) == 0);
 static_assert(DaysFromCivil(1899, 12, 30) == -kUnixEpochDay);
 static_assert(CivilFromDays(-kUnixEpochDay).Year == 1899);
+static_assert(IsValidCivilDate(2000, 2, 29) && !IsValidCivilDate(1900, 2, 29));

@@ -7,10 +7,9 @@
 
 void AppendEscapedControls(std::string& out, std::string_view text) {
   for (const char c : text) {
-    const auto u = static_cast<unsigned char>(c);
-    if (u < 0x20 || u == 0x7F) {
+    if (IsControlByte(c)) {
       char hex[5];
-      std::snprintf(hex, sizeof hex, "\\x%02X", u);
+      std::snprintf(hex, sizeof hex, "\\x%02X", static_cast<unsigned char>(c));
       out += hex;
     } else {
       out += c;

@@ -75,6 +75,13 @@ std::string_view TrimView(std::string_view s) {
 
 std::string Trim(std::string_view s) { return std::string(TrimView(s)); }
 
+std::string BlankControls(std::string_view s) {
+  std::string out(s);
+  for (char& c : out)
+    if (IsControlByte(c)) c = ' ';
+  return out;
+}
+
 std::string IntToStr(int64_t value) { return std::to_string(value); }
 
 int DigitValue(char c, int base) {

@@ -26,6 +26,15 @@ std::string Trim(std::string_view s);
 std::string_view TrimView(std::string_view s);
 std::string TrimLeft(std::string_view s);
 
+// Control bytes, below 0x20 and 0x7F: what may not go raw into a status line, a
+// log line or a report line. Each of those cleans them here: as a blank
+// (BlankControls) or as "\xHH" (AppendEscapedControls in runtime/LogLine.h).
+constexpr bool IsControlByte(char c) {
+  const auto u = static_cast<unsigned char>(c);
+  return u < 0x20 || u == 0x7F;
+}
+std::string BlankControls(std::string_view s);
+
 std::string IntToStr(int64_t value);
 // Decimal, or hexadecimal after "$", "x", "X", "0x" or "0X"; optional leading
 // blanks and sign. False for anything else, including a trailing blank, and for a

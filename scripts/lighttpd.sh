@@ -99,7 +99,7 @@ server.breakagelog = "$dir/.lighttpd/error.log"
 # Request bodies up to 16 MiB (the size is in KiB).
 server.max-request-size = 16384
 # A request's process may wait long for the database (an order posted twice at
-# once waits for the first): give it 300 s of silence before giving up on it.
+# once waits for the first): give it longer than the request deadline.
 cgi.limits = ("read-timeout" => 300, "write-timeout" => 300)
 # Only the program's own path, matched whole (after lighttpd has decoded and
 # normalised it), runs the program: alias.url alone matches by prefix and would

@@ -123,6 +123,13 @@ void AddCopies(std::vector<TArchivedCopy>& copies, const std::string& sub,
 
 bool SortByPath(const TArchivedCopy& a, const TArchivedCopy& b) { return a.Path < b.Path; }
 
+// The number that `len` decimal digits from `pos` of `text` spell.
+int Digits(std::string_view text, size_t pos, size_t len) {
+  int value = 0;
+  for (size_t i = pos; i < pos + len; ++i) value = value * 10 + (text[i] - '0');
+  return value;
+}
+
 }  // namespace
 
 TOrderFacts ReadOrderFacts(std::string_view text) {
@@ -179,13 +186,8 @@ std::string DateFolderName(int64_t unixSeconds) { return FormatUtcTime(unixSecon
 
 std::optional<int64_t> ParseDate(std::string_view text) {
   if (!IsDateFolderName(text)) return std::nullopt;
-  const auto number = [&](size_t pos, size_t len) {
-    int value = 0;
-    for (size_t i = pos; i < pos + len; ++i) value = value * 10 + (text[i] - '0');
-    return value;
-  };
-  return DaysFromCivil(number(0, 4), static_cast<unsigned>(number(5, 2)),
-                       static_cast<unsigned>(number(8, 2))) *
+  return DaysFromCivil(Digits(text, 0, 4), static_cast<unsigned>(Digits(text, 5, 2)),
+                       static_cast<unsigned>(Digits(text, 8, 2))) *
          kSecondsPerDay;
 }
 
@@ -193,15 +195,7 @@ bool IsDateFolderName(std::string_view name) {
   if (name.size() != 10 || name[4] != '-' || name[7] != '-') return false;
   for (size_t i = 0; i < name.size(); ++i)
     if (i != 4 && i != 7 && (name[i] < '0' || name[i] > '9')) return false;
-  const int month = (name[5] - '0') * 10 + (name[6] - '0');
-  const int day = (name[8] - '0') * 10 + (name[9] - '0');
-  if (month < 1 || month > 12 || day < 1) return false;
-  // The day must survive the round trip through the day count.
-  const int year =
-      ((name[0] - '0') * 10 + (name[1] - '0')) * 100 + (name[2] - '0') * 10 + (name[3] - '0');
-  const TCivilDate back =
-      CivilFromDays(DaysFromCivil(year, static_cast<unsigned>(month), static_cast<unsigned>(day)));
-  return back.Day == static_cast<unsigned>(day) && back.Month == static_cast<unsigned>(month);
+  return IsValidCivilDate(Digits(name, 0, 4), Digits(name, 5, 2), Digits(name, 8, 2));
 }
 
 std::string GuidKey(std::string_view guid) {
@@ -235,9 +229,7 @@ std::vector<std::pair<std::string, size_t>> TNewestCopies::All() const {
 }
 
 std::string OneLine(std::string_view text) {
-  std::string out(text);
-  for (char& c : out)
-    if (static_cast<unsigned char>(c) < 0x20 || c == 0x7F) c = ' ';
+  std::string out = BlankControls(text);
   while (!out.empty() && out.back() == ' ') out.pop_back();
   return out;
 }

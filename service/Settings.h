@@ -41,8 +41,9 @@ std::optional<int> ConnectTimeoutSeconds(std::string_view value);
 
 // How long, in seconds from its start, a request that uses the database may take
 // when the settings file does not say; and the most it may say. At the deadline
-// the connection is cut off and the request answered with an error: below the
-// web servers' own 300 s, so that the answer still reaches the terminal.
+// the connection is cut off and the request answered with an error: below every
+// web server timeout (tests/e2e/limits_test.sh checks the configurations), so
+// that the answer still reaches the terminal.
 inline constexpr int kDefaultRequestTimeout = 240;
 inline constexpr int kMaxRequestTimeout = 280;
 // The seconds of a "REQUEST TIMEOUT=" value: decimal digits only, 1 to

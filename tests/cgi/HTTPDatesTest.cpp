@@ -17,4 +17,13 @@ TEST(HTTPDate, FormatAndParse) {
   EXPECT_FALSE(ParseHTTPDate("yesterday", d));
 }
 
+TEST(HTTPDate, RefusesDatesAndTimesTheCalendarLacks) {
+  double d = 0;
+  EXPECT_TRUE(ParseHTTPDate("Thu, 29 Feb 2024 00:00:00 GMT", d));
+  for (const char* text : {"Sat, 31 Feb 2026 08:49:37 GMT", "Sun, 29 Feb 1900 08:49:37 GMT",
+                           "Thu, 31-Apr-26 08:49:37 GMT", "Sun Feb 30 08:49:37 2026",
+                           "Sun, 06 Nov 1994 -1:49:37 GMT", "Sun, 06 Nov 1994 08:-4:37 GMT"})
+    EXPECT_FALSE(ParseHTTPDate(text, d)) << text;
+}
+
 }  // namespace

@@ -29,3 +29,18 @@ TEST(Dates, DayNumbersCountFrom18991230) {
   EXPECT_EQ(0, UnixDaysFromDayNumber(25569));
   EXPECT_EQ(-25569, UnixDaysFromDayNumber(0));
 }
+
+TEST(Dates, ValidCivilDatesHaveTheMonthsOwnDays) {
+  const struct {
+    int64_t year, month, day;
+    bool valid;
+  } kCases[] = {
+      {2026, 1, 31, true},  {2026, 2, 28, true},  {2026, 2, 29, false}, {2026, 2, 31, false},
+      {2024, 2, 29, true},  {2000, 2, 29, true},  {1900, 2, 29, false}, {2026, 4, 30, true},
+      {2026, 4, 31, false}, {2026, 12, 31, true}, {2026, 13, 1, false}, {2026, 0, 1, false},
+      {2026, 1, 0, false},  {2026, 1, -1, false}, {-4, 2, 29, true},    {-1, 2, 29, false},
+  };
+  for (const auto& c : kCases)
+    EXPECT_EQ(c.valid, IsValidCivilDate(c.year, c.month, c.day))
+        << c.year << "-" << c.month << "-" << c.day;
+}

@@ -18,6 +18,10 @@ TEST(Trim, RemovesControlBytesAndBlanksButNotHighBytes) {
   for (const auto& c : kCases) EXPECT_EQ(c.out, Trim(c.in)) << c.in;
 }
 
+TEST(BlankControls, BlanksBytesBelow0x20AndDelOnly) {
+  EXPECT_EQ("a b  c   ~\x80\xff ", BlankControls(std::string("a\tb\r\nc\0\x1f\x7f~\x80\xff ", 13)));
+}
+
 TEST(StrToInt, AcceptsDecimalAndHexForms) {
   const struct {
     const char* in;

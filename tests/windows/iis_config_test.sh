@@ -1,8 +1,7 @@
 #!/usr/bin/env bash
 # The IIS configuration in deploy/iis/ against the program's own limits, read
-# from the sources that define them: the request limit equals the largest body
-# (cgi/CGIHTTP.h), every IIS timeout lies above the largest request deadline
-# (service/Settings.h), and the pieces that keep the folder unserved and the
+# from the sources by scripts/limits: the request limit equals the largest body,
+# every IIS timeout lies above the largest request deadline, and the pieces that keep the folder unserved and the
 # clients listed are there. IIS itself cannot run here: this checks the files.
 #
 #   tests/windows/iis_config_test.sh [DEPLOY-IIS-DIR]
@@ -13,9 +12,9 @@ DIR=${1:-$ROOT/deploy/iis}
 FAILED=0
 fail() { echo "FAIL $1"; FAILED=1; }
 
-BODY=$(sed -n 's/.*kMaxContentLength = \([0-9]*\);.*/\1/p' "$ROOT/cgi/CGIHTTP.h")
-DEADLINE=$(sed -n 's/.*kMaxRequestTimeout = \([0-9]*\);.*/\1/p' "$ROOT/service/Settings.h")
-[ -n "$BODY" ] && [ -n "$DEADLINE" ] || { echo "FAIL the limits are not found in the sources"; exit 1; }
+eval "$("$ROOT/scripts/limits")" || { echo "FAIL the limits are not found in the sources"; exit 1; }
+BODY=$BODY_LIMIT
+DEADLINE=$MAX_REQUEST_TIMEOUT
 
 for file in "$DIR"/applicationHost.xml "$DIR"/cgi/web.config "$DIR"/fastcgi/web.config; do
   xmllint --noout "$file" || fail "$file: not well-formed XML"
