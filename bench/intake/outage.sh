@@ -18,31 +18,21 @@ DURATION=${2:-40}
 RATE=${3:-8}
 WORK=$(mktemp -d /tmp/dorvana-outage.XXXXXX)
 chmod 755 "$WORK"
-LISTENER=
 SAMPLER=
 SITE=
 cleanup() {
   # The listener goes first: its connections close, and every waiting process
   # ends with a connect failure.
-  if [ -n "$LISTENER" ]; then kill "$LISTENER" 2>/dev/null || true; wait "$LISTENER" 2>/dev/null || true; fi
+  silent_listener_stop
   if [ -n "$SITE" ]; then "$ROOT/scripts/lighttpd.sh" stop "$SITE" >/dev/null 2>&1 || true; fi
   wait 2>/dev/null || true
   rm -rf "$WORK"
 }
+source "$ROOT/tests/e2e/free_port.sh"
 trap cleanup EXIT
 
-source "$ROOT/tests/e2e/free_port.sh"
 SILENT_PORT=$(free_port)
-python3 -c '
-import socket, sys
-s = socket.socket(); s.setsockopt(socket.SOL_SOCKET, socket.SO_REUSEADDR, 1)
-s.bind(("127.0.0.1", int(sys.argv[1]))); s.listen(1024)
-held = []
-while True:
-    held.append(s.accept()[0])
-' "$SILENT_PORT" &
-LISTENER=$!
-for i in $(seq 1 100); do ss -ltn | grep -q ":$SILENT_PORT " && break; sleep 0.05; done
+silent_listener_start "$SILENT_PORT"
 
 SITE=$WORK/site
 mkdir -p "$SITE"

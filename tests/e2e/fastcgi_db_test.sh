@@ -113,9 +113,9 @@ check "before the signal: answered" "$(ask 'q=getsprstewards')" "$expected_stewa
 pid=$(pgrep -x -f "$PROGRAM_PATH" | head -1)
 if [ -z "$pid" ]; then fail "termination: the program's process not found"; else
   kill -TERM "$pid"
-  for _ in $(seq 1 50); do kill -0 "$pid" 2>/dev/null || break; sleep 0.1; done
-  if kill -0 "$pid" 2>/dev/null; then fail "termination: the process still runs 5 s after the signal"; else
-    pass "termination: the process ended"; fi
+  ended() { ! kill -0 "$pid" 2>/dev/null; }
+  if wait_for 5 ended; then pass "termination: the process ended"; else
+    fail "termination: the process still runs 5 s after the signal"; fi
   check "termination: its connection closed" "$(attachments)" ""
 fi
 

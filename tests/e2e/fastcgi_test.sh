@@ -29,13 +29,13 @@ start_fcgi() {
   (cd "$E2E_DIR" && exec env -i PATH=/usr/bin:/bin "$E2E_PROGRAM" --fastcgi "127.0.0.1:$FCGI_PORT" "$@" \
     </dev/null 2>>"$E2E_OUT/fcgi.log") &
   FCGI_PID=$!
-  for _ in $(seq 1 100); do
-    if (exec 3<>"/dev/tcp/127.0.0.1/$FCGI_PORT") 2>/dev/null; then return 0; fi
-    sleep 0.05
-  done
+  wait_for 5 listening 127.0.0.1 "$FCGI_PORT" && return 0
   fail "the FastCGI server did not listen on $FCGI_PORT"
   finish
 }
+# one_child: the PID of the server's child, once it has one (at most 5 s).
+has_child() { pgrep -P "$FCGI_PID" >/dev/null; }
+one_child() { wait_for 5 has_child; pgrep -P "$FCGI_PID" | head -1; }
 
 # fcgi NAME [VAR=value ...] [< body]: one request through cgi-fcgi; the answer is
 # compared with golden/NAME, the CGI process's answer to the same request.
@@ -92,12 +92,14 @@ if [ -e "$E2E_DIR/Orders" ]; then fail "fastcgi: the refused order was archived"
 # replaced; the termination signal ends all and the supervisor exits with 0.
 stop_fcgi
 start_fcgi --processes 3
-sleep 0.3
 children() { pgrep -P "$FCGI_PID" | sort; }
+three_children() { [ "$(children | wc -l)" = 3 ]; }
+wait_for 5 three_children
 check "fastcgi: three children" "$(children | wc -l)" 3
 victim=$(children | head -1)
 kill -KILL "$victim"
-sleep 1.5
+replaced() { ! children | grep -qx "$victim" && three_children; }
+wait_for 10 replaced
 check "fastcgi: a dead child is replaced" "$(children | wc -l)" 3
 if children | grep -qx "$victim"; then fail "fastcgi: the killed child is still listed"; fi
 fcgi direct_test_get "${GET[@]}" 'QUERY_STRING=q=test&a=1' </dev/null
@@ -114,13 +116,14 @@ check "fastcgi: no child left after the termination signal" "$left" 0
 # A request in flight when the signal comes is answered first: a POST whose body
 # arrives after the signal.
 start_fcgi --processes 1
-sleep 0.2
-child=$(pgrep -P "$FCGI_PID" | head -1)
+child=$(one_child)
 (sleep 0.6; printf 'x=1\r\n\r\ny=2&z=%%41+b\nrest-not-read') |
   env -i SERVER_PROTOCOL=HTTP/1.1 REQUEST_METHOD=POST 'QUERY_STRING=Q=test' CONTENT_LENGTH=19 \
     cgi-fcgi -bind -connect "127.0.0.1:$FCGI_PORT" >"$E2E_OUT/inflight" &
 client=$!
-sleep 0.3
+# The child holds the connection (accepted, not only queued) before the signal.
+accepted() { ss -Htnp state established "( sport = :$FCGI_PORT )" | grep -q "pid=$child,"; }
+wait_for 5 accepted
 kill -TERM "$FCGI_PID"
 wait "$client" || true
 check_file "fastcgi: the request in flight at the termination signal is answered" \
@@ -175,8 +178,7 @@ if (exec 3<>"/dev/tcp/127.0.0.1/$port") 2>/dev/null; then fail "cgi: something l
 # 10,000 requests of every kind (a failing one, a refused body among them)
 # through one process: memory and descriptors stay where they were after 1,000.
 start_fcgi --processes 1
-sleep 0.2
-child=$(pgrep -P "$FCGI_PID" | head -1)
+child=$(one_child)
 if python3 "$E2E_ROOT/tests/e2e/fcgi_client.py" "127.0.0.1:$FCGI_PORT" 10000 "$child" 1000 10000 \
   >"$E2E_OUT/soak"; then
   read -r _ rss1 fds1 < <(sed -n 1p "$E2E_OUT/soak")
@@ -207,7 +209,7 @@ os.dup2(s.fileno(), 0)
 os.execv(sys.argv[2], [sys.argv[2]])' "$port" "$E2E_PROGRAM" 2>>"$E2E_OUT/fcgi.log") &
 FCGI_PID=$!
 FCGI_PORT=$port
-for _ in $(seq 1 60); do if (exec 3<>"/dev/tcp/127.0.0.1/$port") 2>/dev/null; then break; fi; sleep 0.05; done
+wait_for 3 listening 127.0.0.1 "$port"
 fcgi direct_test_get "${GET[@]}" 'QUERY_STRING=q=test&a=1' </dev/null
 fcgi direct_test_post SERVER_PROTOCOL=HTTP/1.1 REQUEST_METHOD=POST 'QUERY_STRING=Q=test' \
   CONTENT_LENGTH=19 < <(printf 'x=1\r\n\r\ny=2&z=%%41+b\nrest-not-read')
@@ -244,7 +246,9 @@ os.dup2(s.fileno(), 0); os.execv(sys.argv[2], [sys.argv[2]])' "$port" "$E2E_PROG
       --processes 1 </dev/null 2>>"$E2E_OUT/fcgi.log") &
   fi
   FCGI_PID=$!
-  sleep 0.5
+  local where=${5/PORT/$port}
+  where=${where%:*}
+  wait_for 5 listening "${where//[][]/}" "$port"
   check "FCGI_WEB_SERVER_ADDRS $1 ($2)" \
     "$(timeout 5 python3 "$E2E_ROOT/tests/e2e/fcgi_client.py" ask "${5/PORT/$port}")" "$3"
   stop_fcgi
@@ -269,11 +273,8 @@ start_unix() {
   FCGI_PID=$!
   # Up to 30 s: a loaded machine (the sanitizer pass beside other tests) starts
   # the program slowly.
-  for _ in $(seq 1 600); do
-    python3 -c 'import socket, sys; socket.socket(socket.AF_UNIX).connect(sys.argv[1])' "$sock" \
-      2>/dev/null && break
-    sleep 0.05
-  done
+  wait_for 30 python3 -c 'import socket, sys; socket.socket(socket.AF_UNIX).connect(sys.argv[1])' "$sock" \
+    2>/dev/null
 }
 as_client() {  # as_client GROUP: q=test through the socket as nobody with that group
   env -i "${GET[@]}" QUERY_STRING=q=test setpriv --reuid=nobody --regid="$1" --clear-groups \

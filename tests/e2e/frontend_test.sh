@@ -52,8 +52,11 @@ for query in "--fastcgi+127.0.0.1:$opt_port" "--fastcgi+127.0.0.1:$opt_port+--pr
   code=$(fetch "$E2E_URL?$query" --max-time 20) || true
   check "options in the query $query: answered as CGI" "$code|$(cat "$E2E_OUT/body"; echo x)" "200|$expected"
 done
-sleep 0.3
-if (exec 3<>"/dev/tcp/127.0.0.1/$opt_port") 2>/dev/null; then fail "options in the query: something listens on $opt_port"; else
+# Every program process given the address has ended (a listener started by one
+# would keep it on its command line) before nothing listens counts.
+unstarted() { ! pgrep -f -- "127.0.0.1:$opt_port" >/dev/null; }
+wait_for 10 unstarted || fail "options in the query: a process with the address still runs"
+if listening 127.0.0.1 "$opt_port"; then fail "options in the query: something listens on $opt_port"; else
   pass "options in the query: nothing listens"; fi
 
 # Nothing in the working folder but the program's own path is reachable: not

@@ -12,6 +12,14 @@
 #   check_golden NAME FILE      compares a file with golden/NAME.
 #   finish                      prints the summary and exits 1 if a check failed.
 #
+# Waiting (never a fixed sleep before a check):
+#   wait_for SECONDS COMMAND... runs COMMAND every 0.05 s until it succeeds;
+#                               fails (status 1) when SECONDS pass first.
+#   listening HOST PORT         succeeds when HOST:PORT accepts a connection.
+#   silent_listener_start PORT / silent_listener_stop
+#                               a host that accepts connections and never
+#                               answers (free_port.sh; stopped at the exit).
+#
 # Running the program:
 #   direct NAME [VAR=value ...] [< body]
 #       runs the program with only the given CGI variables (and the body on
@@ -148,6 +156,15 @@ finish() {
   exit 1
 }
 
+wait_for() {  # wait_for SECONDS COMMAND...
+  local end=$((SECONDS + $1))
+  shift
+  until "$@"; do
+    [ "$SECONDS" -lt "$end" ] || return 1
+    sleep 0.05
+  done
+}
+
 direct() {
   local name=$1 rc=0
   shift
@@ -165,6 +182,7 @@ direct() {
 
 # shellcheck source=free_port.sh
 source "$E2E_ROOT/tests/e2e/free_port.sh"
+e2e_at_exit silent_listener_stop
 
 start_web() {  # start_web DIR: prints the port
   local dir=$1 port tries

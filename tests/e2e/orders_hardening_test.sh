@@ -7,17 +7,6 @@
 . "$(dirname "$0")/service_env.sh" "$1"
 
 ORDER=$E2E_ROOT/bench/intake/order.sh
-LISTENER=
-stop_listener() {
-  if [ -n "$LISTENER" ]; then kill "$LISTENER" 2>/dev/null || true; wait "$LISTENER" 2>/dev/null || true; fi
-  LISTENER=
-}
-e2e_at_exit stop_listener
-
-imported() { sql "select count(*) from Restaurant_ImportedOrders where guid = '$1';"; }
-rows_of() { sql "select count(*) from Restaurant_ImportedOrderRows where guidOrder = '$1';"; }
-placed() { sql "select count(*) from RESTAURANT_ORDERS where ImportedGuid = '$1';"; }
-
 # posts N GUID-FILE TAG: N posts of one order at the same moment; the replies in
 # $WORK/TAG.1 ... $WORK/TAG.N, the status codes in $WORK/TAG.status.
 posts() {
@@ -98,16 +87,7 @@ n=$(imported big-2)
 
 # ---- a database host that accepts and never answers --------------------------------------
 SILENT_PORT=$(free_port)
-python3 -c '
-import socket, sys, time
-s = socket.socket(); s.setsockopt(socket.SOL_SOCKET, socket.SO_REUSEADDR, 1)
-s.bind(("127.0.0.1", int(sys.argv[1]))); s.listen(64)
-held = []
-while True:
-    held.append(s.accept()[0])
-' "$SILENT_PORT" &
-LISTENER=$!
-for i in $(seq 1 100); do ss -ltn | grep -q ":$SILENT_PORT " && break; sleep 0.05; done
+silent_listener_start "$SILENT_PORT"
 new_site silent "$(settings_for "127.0.0.1/$SILENT_PORT:/srv/db/none.fdb")"
 new_site silent2 "$(settings_for "127.0.0.1/$SILENT_PORT:/srv/db/none.fdb")CONNECT TIMEOUT=2"$'\r\n'
 "$ORDER" silent-1 3 > "$WORK/silent.xml"

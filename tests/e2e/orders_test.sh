@@ -25,9 +25,6 @@ post() {  # post FILE [URL]: prints the status; the reply is in $E2E_OUT/body
 }
 reply() { cat "$E2E_OUT/body"; }
 archived() { find "$ORDERS" -name 'order *.xml' 2>/dev/null | wc -l; }
-imported() { sql "select count(*) from Restaurant_ImportedOrders where guid = '$1';"; }
-rows_of() { sql "select count(*) from Restaurant_ImportedOrderRows where guidOrder = '$1';"; }
-placed() { sql "select count(*) from RESTAURANT_ORDERS where ImportedGuid = '$1';"; }
 
 # ---- a plain order, then the same once more -------------------------------------
 order o-1 5 "301 2 0 no" "1401 1 0 yes" "1101 1 500 N" > "$WORK/o1.xml"

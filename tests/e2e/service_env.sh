@@ -56,6 +56,12 @@ sql() {
     isql-fb -q -user "$DB_USER" -password "$DB_PASSWORD" | sed -e 's/^[[:space:]]*//' -e 's/[[:space:]]*$//' -e 's/  */ /g' -e '/^$/d'
 }
 
+# What the database holds of order GUID: its header rows (imported), its food
+# rows (rows_of) and the orders the import procedure placed from it (placed).
+imported() { sql "select count(*) from Restaurant_ImportedOrders where guid = '$1';"; }
+rows_of() { sql "select count(*) from Restaurant_ImportedOrderRows where guidOrder = '$1';"; }
+placed() { sql "select count(*) from RESTAURANT_ORDERS where ImportedGuid = '$1';"; }
+
 # A TCP relay to the Firebird server that a test cuts (relay_stop: the relay and
 # every connection it carries) and brings back (relay_start), never touching the
 # shared server: name the database "127.0.0.1/$RELAY_PORT:FILE".
@@ -65,12 +71,7 @@ relay_start() {
   command -v socat >/dev/null || { echo "socat is not installed"; exit 1; }
   setsid socat "TCP-LISTEN:$RELAY_PORT,bind=127.0.0.1,reuseaddr,fork" TCP:127.0.0.1:3050 &
   RELAY=$!
-  local i
-  for i in $(seq 1 100); do
-    ss -ltn | grep -q ":$RELAY_PORT " && return
-    sleep 0.05
-  done
-  echo "the relay did not start"; exit 1
+  wait_for 5 listening 127.0.0.1 "$RELAY_PORT" || { echo "the relay did not start"; exit 1; }
 }
 relay_stop() {
   if [ -n "$RELAY" ]; then kill -TERM -- "-$RELAY" 2>/dev/null || true; wait "$RELAY" 2>/dev/null || true; fi

@@ -53,13 +53,28 @@ E2E_FAILED=$((E2E_FAILED + $(grep -c '^FAIL' "$E2E_OUT/php")))
 [ "$rc" = 0 ] || grep -q '^FAIL' "$E2E_OUT/php" || fail "php exit code $rc"
 
 # A second, independent client: the npm package "soap", installed beside the
-# program on first use. Without the npm registry this part is skipped.
-NODE_DIR=$(dirname "$E2E_PROGRAM")/e2e-node
-if [ ! -d "$NODE_DIR/node_modules/soap" ] && command -v npm >/dev/null; then
-  npm install --prefix "$NODE_DIR" --no-audit --no-fund --no-save soap@1.13.0 >"$E2E_OUT/npm" 2>&1 ||
-    cat "$E2E_OUT/npm"
+# program on first use. Without the npm registry this part is skipped. Tests
+# started at once (ctest -j in a new build folder) install it once: under a
+# lock, into a folder of its own that takes its final name only when complete,
+# so that no test loads a half-written one.
+NODE_DIR=$(dirname "$E2E_PROGRAM")/e2e-node-soap-1.13.0
+if [ ! -d "$NODE_DIR" ] && command -v npm >/dev/null; then
+  (
+    flock 9
+    if [ ! -d "$NODE_DIR" ]; then
+      part=$(mktemp -d "$NODE_DIR.part.XXXXXX")
+      if npm install --prefix "$part" --no-audit --no-fund --no-save soap@1.13.0 >"$E2E_OUT/npm" 2>&1 &&
+        [ -f "$part/node_modules/soap/package.json" ]; then
+        chmod 755 "$part"
+        mv "$part" "$NODE_DIR"
+      else
+        cat "$E2E_OUT/npm"
+        rm -rf "$part"
+      fi
+    fi
+  ) 9>"$NODE_DIR.lock"
 fi
-if [ -d "$NODE_DIR/node_modules/soap" ]; then
+if [ -d "$NODE_DIR" ]; then
   NODE_PATH=$NODE_DIR/node_modules node "$(dirname "$0")/soap_client.js" "$E2E_URL/wsdl/ISoapTest" \
     >"$E2E_OUT/node" 2>&1
   rc=$?

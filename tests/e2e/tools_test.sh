@@ -31,7 +31,6 @@ post() {  # post GUID TABLE [PIN]: prints the reply
   fetch "$URL_good?q=addorder" --data-binary "@$WORK/post.xml" >/dev/null
   cat "$E2E_OUT/body"
 }
-imported() { sql "select count(*) from Restaurant_ImportedOrders where guid = '$1';"; }
 table_of() { sql "select TABLENUMBER from Restaurant_ImportedOrders where guid = '$1';"; }
 copy_of() { grep -l "<GUID>$1</GUID>" "$ORDERS"/*.xml | head -1; }
 state_of() { awk -F'\t' -v g="$1" '$3 == g { print $1 }' "$E2E_OUT/out" | sort -u | tr '\n' ' '; }

@@ -1,5 +1,6 @@
 #include "service/Archive.h"
 
+#include <errno.h>
 #include <gtest/gtest.h>
 #include <signal.h>
 #include <sys/resource.h>
@@ -9,6 +10,7 @@
 #include <fstream>
 #include <set>
 
+#include "platform/Platform.h"
 #include "tests/support/ExpectThrow.h"
 
 TEST(ArchiveNumbers, FollowTheGenerator) {
@@ -52,6 +54,14 @@ class Archive : public ::testing::Test {
     std::ifstream in(path, std::ios::binary);
     return {std::istreambuf_iterator<char>(in), {}};
   }
+  // The archive's name of a copy, with the system's own separator.
+  static std::string InOrders(const std::string& name) {
+    return "Orders" + platform::PathDelimiter() + name;
+  }
+  // The full path of a copy as a failure names it.
+  std::string FullPath(const std::string& name) const {
+    return FDir.string() + platform::PathDelimiter() + InOrders(name);
+  }
   static size_t FileCount() {
     size_t n = 0;
     for (const auto& e : std::filesystem::directory_iterator("Orders")) n += e.is_regular_file();
@@ -63,14 +73,14 @@ class Archive : public ::testing::Test {
 TEST_F(Archive, CreatesTheFolderAndKeepsTheBytes) {
   const std::string text("<ORDER>\r\n<GUID>\xC0\x01</GUID>\r\n\0tail\r\n", 34);
   const std::string path = service::ArchiveOrder(text, 0);
-  EXPECT_EQ("Orders/order 0.xml", path);  // seed 0 draws 0 first
+  EXPECT_EQ(InOrders("order 0.xml"), path);  // seed 0 draws 0 first
   EXPECT_EQ(text, Read(path));
 }
 
 TEST_F(Archive, ATakenNameDrawsAgain) {
   std::filesystem::create_directory("Orders");
   std::ofstream("Orders/order 0.xml") << "older order";
-  EXPECT_EQ("Orders/order 3137.xml", service::ArchiveOrder("new", 0));
+  EXPECT_EQ(InOrders("order 3137.xml"), service::ArchiveOrder("new", 0));
   EXPECT_EQ("older order", Read("Orders/order 0.xml"));
   EXPECT_EQ("new", Read("Orders/order 3137.xml"));
 }
@@ -81,7 +91,7 @@ TEST_F(Archive, ACrowdedRangeDrawsFromTheWiderOne) {
   std::filesystem::create_directory("Orders");
   for (const char* n : {"0", "3137", "86104", "20258", "27292", "67165", "31869", "16179"})
     std::ofstream(std::string("Orders/order ") + n + ".xml") << "kept";
-  EXPECT_EQ("Orders/order 37223835.xml", service::ArchiveOrder("new", 0));
+  EXPECT_EQ(InOrders("order 37223835.xml"), service::ArchiveOrder("new", 0));
   EXPECT_EQ("new", Read("Orders/order 37223835.xml"));
   EXPECT_EQ(37223835u, service::ArchiveNameNumber("order 37223835.xml"));
   for (const char* name : {"order 00.xml", "order .xml", "order 123456789.xml", "order 1.XML",
@@ -102,17 +112,23 @@ TEST_F(Archive, GivesUpWhenEveryDrawIsTaken) {
     service::ArchiveOrder("new", 5);
     FAIL() << "no error";
   } catch (const EFCreateError& e) {
-    EXPECT_EQ(0u, e.Message().find("Cannot create file \"" + FDir.string() + "/Orders/order "))
-        << e.Message();
+    EXPECT_EQ(0u, e.Message().find("Cannot create file \"" + FullPath("order "))) << e.Message();
   }
   EXPECT_EQ(before, FileCount());
 }
 
 TEST_F(Archive, NoFolderMeansCannotCreate) {
   std::ofstream("Orders") << "a file where the folder belongs";
+  // The system's own words for a path through a file.
+#ifdef _WIN32
+  const int kThroughAFile = 3;  // ERROR_PATH_NOT_FOUND
+#else
+  const int kThroughAFile = ENOTDIR;
+#endif
   EXPECT_TRUE(ThrowsExactly<EFCreateError>([] { service::ArchiveOrder("new", 0); },
-                                           "EFCreateError: Cannot create file \"" + FDir.string() +
-                                               "/Orders/order 0.xml\". Not a directory"));
+                                           "EFCreateError: Cannot create file \"" +
+                                               FullPath("order 0.xml") + "\". " +
+                                               platform::SysErrorMessage(kThroughAFile)));
 }
 
 // A write cut short by the file size limit must leave no partial copy behind.
