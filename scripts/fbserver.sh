@@ -124,7 +124,13 @@ start() {
     done
     port_answers || { echo "fbserver.sh: the server does not answer on $HOST:$PORT" >&2; return 1; }
   fi
-  ensure_account
+  # One at a time on this machine: tests run in parallel (from any checkout) each
+  # start the server, and two changes of one account at once fail with "modify
+  # record error".
+  (
+    flock 9
+    ensure_account
+  ) 9>/tmp/dorvana-fbserver-account.lock
 }
 
 stop() {

@@ -287,10 +287,19 @@ if [ "$(id -u)" = 0 ]; then
   check "unix socket: a client in the group is served" "$(as_client daemon)" "Status: 200 OK"
   slowest=$(python3 "$E2E_ROOT/tests/e2e/fcgi_client.py" slow "$sock" 8 3) || slowest=99
   check "unix socket: q=test among slow clients within 3 s" "$(awk -v s="$slowest" 'BEGIN { print (s < 3) }')" 1
-  kill -KILL "$FCGI_PID" $(pgrep -P "$FCGI_PID")
+  # The supervisor stopped first, so that it starts no child between the look
+  # for its children and the kill; then every one of them is gone.
+  kill -STOP "$FCGI_PID"
+  children=$(pgrep -P "$FCGI_PID" || true)
+  # shellcheck disable=SC2086
+  kill -KILL "$FCGI_PID" $children
   wait "$FCGI_PID" 2>/dev/null || true
+  # shellcheck disable=SC2086
+  wait_for 10 sh -c "! kill -0 ${children:-0} 2>/dev/null" || true
   start_unix --processes 1
-  check "unix socket: a dead server's file is replaced" "$(as_client root)" "Status: 200 OK"
+  answer=$(as_client root)
+  check "unix socket: a dead server's file is replaced" "$answer" "Status: 200 OK"
+  [ -n "$answer" ] || tail -5 "$E2E_OUT/fcgi.log"
   rc=0
   (cd "$E2E_DIR" && timeout 5 env -i "$E2E_PROGRAM" --fastcgi "$sock" </dev/null 2>"$E2E_OUT/live.err") || rc=$?
   check "unix socket: a live server's socket: exit code" "$rc" 1

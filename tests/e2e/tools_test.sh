@@ -168,7 +168,7 @@ ln -s "$WORK/outside/secret.xml" "$ORDERS/order 77.xml"
 order t-link 2 >"$ORDERS/order 78.xml"
 (cd "$SITE" && env -i PATH="$PATH" "$E2E_PROGRAM" --replay t-link >/dev/null)
 touch -d '2026-01-14 12:00:00 UTC' "$ORDERS/order 78.xml"
-check "orders: a link is not listed" "$(tool "$SITE" --orders; grep -c -e t-secret -e 'order 77' "$E2E_OUT/out")" "0|0"
+check "orders: a link is not listed" "$(tool "$SITE" --orders; grep -c -F -e t-secret -e 'order 77.xml' "$E2E_OUT/out")" "0|0"
 check "rotate: a linked dated folder is refused" "$(tool "$SITE" --rotate; grep -c 'Orders/2026-01-14 is not a folder' "$E2E_OUT/err")" "1|1"
 check "rotate: nothing went through the link" "$(ls "$WORK/outside")|$(test -L "$ORDERS/order 77.xml" && echo link)" "secret.xml|link"
 rm "$ORDERS/2026-01-14" "$ORDERS/order 77.xml"
