@@ -20,7 +20,7 @@ constexpr int64_t kDefaultRotateDays = 7;
 constexpr int64_t kDefaultRefusedMiB = 1024;
 constexpr int64_t kMaxRefusedMiB = 100000000;  // 100 TB: any disk
 // A copy this young may be one a request is writing at this moment: no request
-// outlives the web servers' timeouts (README: Database connection), well below this.
+// outlives the web servers' timeouts (docs/settings.md, the request deadline), well below this.
 constexpr int64_t kInFlightSeconds = 600;
 constexpr int64_t kMiB = 1024 * 1024;
 

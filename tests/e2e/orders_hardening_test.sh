@@ -57,7 +57,7 @@ check "30 posts of a 5,000-row order at once: stored once" \
   "$(imported big-1)|$(rows_of big-1)|$(placed big-1)" "1|5000|1"
 
 # ---- the same without the uniqueness rule for the order identifier ---------------------------
-# Exactly once rests on that rule (README, Deployment). A restaurant's database
+# Exactly once rests on that rule (docs/settings.md). A restaurant's database
 # without it, whose import procedure keeps no uniqueness of its own either (here:
 # one that does nothing, and a header trigger that takes a second, so that every
 # post meets the others between its duplicate check and its commit): the posts
