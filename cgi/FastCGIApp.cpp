@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <exception>
 #include <string>
+#include <utility>
 
 #include "cgi/CGIApp.h"
 #include "cgi/CGIHTTP.h"
@@ -59,10 +60,9 @@ class TFastCGIChannel : public ICGIChannel, public IRequestSource {
     // (which would last as long as a client goes on sending).
     FRequest.detached = 1;
     FCGX_Finish_r(&FRequest);
-    if (FRequest.ipcFd >= 0) {
-      platform::WaitAgain(FRequest.ipcFd, FPeer, FReadTimeout, kMaxRequestBytes);
-      FRequest.ipcFd = -1;
-    }
+    if (FRequest.ipcFd >= 0)
+      platform::WaitAgain(platform::TDescriptor(std::exchange(FRequest.ipcFd, -1)), FPeer,
+                          FReadTimeout, kMaxRequestBytes);
   }
 
   std::string GetEnv(const std::string& name) override {
@@ -96,9 +96,15 @@ class TFastCGIChannel : public ICGIChannel, public IRequestSource {
       if (!platform::WaitForRequest(FListenSocket, FAllowedAddresses, FReadTimeout,
                                     kMaxRequestBytes, next))
         return false;
-      FSocket = next.Socket;
-      FPeer = next.Peer;
-      FRequest.ipcFd = next.Content;
+      FPeer = std::move(next.Peer);
+      // libfcgi reads from the memory file, or from the connection itself when
+      // the request came at once; it owns that descriptor until Finish.
+      if (next.Content) {
+        FConnection = std::move(next.Socket);
+        FRequest.ipcFd = next.Content.Release();
+      } else {
+        FRequest.ipcFd = next.Socket.Release();
+      }
       // FCGX_Accept_r first ends the previous request: it must not close this one.
       FRequest.keepConnection = 1;
       // A request libfcgi refuses is closed at once: a lingering close would read
@@ -106,30 +112,25 @@ class TFastCGIChannel : public ICGIChannel, public IRequestSource {
       FRequest.detached = 1;
       if (FCGX_Accept_r(&FRequest) >= 0) return true;
       // libfcgi refused the records and closed its descriptor: the connection goes.
-      if (FSocket == next.Content) FSocket = -1;
-      CloseSocket();
+      FConnection.Reset();
     }
   }
   // From the first byte of the answer on, libfcgi writes to the connection: it
   // takes the memory file's descriptor number.
   void UseSocket() {
-    if (FSocket < 0) return;
+    if (!FConnection) return;
     if (FRequest.ipcFd >= 0)
-      platform::MoveDescriptor(FSocket, FRequest.ipcFd);
+      platform::MoveDescriptor(std::move(FConnection), FRequest.ipcFd);
     else
-      CloseSocket();
-    FSocket = -1;
-  }
-  void CloseSocket() {
-    if (FSocket >= 0) platform::CloseDescriptor(FSocket);
-    FSocket = -1;
+      FConnection.Reset();
   }
 
   FCGX_Request FRequest{};
   int FListenSocket;
   int64_t FReadTimeout;
   std::string FAllowedAddresses;
-  int FSocket = -1;
+  // The connection while libfcgi reads the request from its memory file.
+  platform::TDescriptor FConnection;
   std::string FPeer;
   bool FFailed = false;
 };

@@ -70,13 +70,38 @@ class TListeningSocket {
   int FDescriptor = 0;
   std::string FAddress;
 };
-// A request that has arrived whole: Socket is its connection (blocking); Content
-// is where to read the request: Socket itself when it came at once, else a memory
-// file at its start that holds the request's bytes; Peer the client's address
+// An open descriptor of an accepted connection or of a memory file: closed when
+// its owner goes, unless given up with Release (to a library that then owns it).
+class TDescriptor {
+ public:
+  TDescriptor() = default;
+  explicit TDescriptor(int descriptor) : FDescriptor(descriptor) {}
+  ~TDescriptor() { Reset(); }
+  TDescriptor(TDescriptor&& other) noexcept : FDescriptor(other.Release()) {}
+  TDescriptor& operator=(TDescriptor&& other) noexcept {
+    if (this != &other) {
+      Reset();
+      FDescriptor = other.Release();
+    }
+    return *this;
+  }
+  TDescriptor(const TDescriptor&) = delete;
+  TDescriptor& operator=(const TDescriptor&) = delete;
+  int Get() const { return FDescriptor; }
+  explicit operator bool() const { return FDescriptor >= 0; }
+  int Release() noexcept { return std::exchange(FDescriptor, -1); }
+  void Reset() noexcept;
+
+ private:
+  int FDescriptor = -1;
+};
+// A request that has arrived whole: Socket is its connection (blocking); Content,
+// when set, a memory file at its start that holds the request's bytes (else the
+// request is still in Socket, as it came at once); Peer the client's address
 // ("-" on a Unix socket).
 struct TWaitedRequest {
-  int Socket = -1;
-  int Content = -1;
+  TDescriptor Socket;
+  TDescriptor Content;
   std::string Peer;
 };
 // Waits until a connection on listenSocket has delivered one whole FastCGI
@@ -94,10 +119,10 @@ bool WaitForRequest(int listenSocket, const std::string& allowedAddresses, int64
                     int64_t maxRequestBytes, TWaitedRequest& request);
 // Puts back the connection of the last request (the web server keeps it open for
 // the next one) among those waited on, with a new read limit.
-void WaitAgain(int socket, const std::string& peer, int64_t readTimeoutMs, int64_t maxRequestBytes);
-// Makes descriptor to refer to what from refers to, and closes from.
-void MoveDescriptor(int from, int to);
-void CloseDescriptor(int descriptor);
+void WaitAgain(TDescriptor socket, const std::string& peer, int64_t readTimeoutMs,
+               int64_t maxRequestBytes);
+// Makes the descriptor number to refer to what from refers to, and closes from.
+void MoveDescriptor(TDescriptor from, int to);
 // From now on the termination signal sets a flag (TerminationRequested) instead of
 // ending the process, and a broken connection's signal is ignored. The signal stays
 // blocked; AllowTermination opens it only where waiting may be cut short.

@@ -257,8 +257,8 @@ class TRequestFramer {
 // come: the process waits on every connection at once, and the library later
 // reads the whole request from that file without waiting on the client.
 struct TPending {
-  int Socket = -1;
-  int Content = -1;
+  TDescriptor Socket;
+  TDescriptor Content;
   std::string Peer;
   int64_t Deadline = 0;
   int64_t Bytes = 0;
@@ -279,8 +279,6 @@ int leftoverSocket = -1;
 std::string leftover;
 
 void ClosePending(size_t i) {
-  close(pending[i].Socket);
-  if (pending[i].Content >= 0) close(pending[i].Content);
   pendingBytes -= pending[i].Bytes;
   pending.erase(pending.begin() + static_cast<std::ptrdiff_t>(i));
 }
@@ -300,13 +298,13 @@ bool WriteAll(int fd, const unsigned char* data, size_t size) {
 bool Feed(TPending& p, const unsigned char* data, size_t size, int64_t maxBytes) {
   const size_t used = p.Framer.Take(data, size);
   if (p.Bytes + static_cast<int64_t>(used) > maxBytes) return false;
-  if (p.Content < 0) {
+  if (!p.Content) {
     // Appending: what the library may write to it (an answer to a management
     // record) goes after the request, never over bytes it has yet to read.
-    p.Content = memfd_create("fastcgi-request", MFD_CLOEXEC);
-    if (p.Content >= 0) fcntl(p.Content, F_SETFL, O_APPEND);
+    p.Content = TDescriptor(memfd_create("fastcgi-request", MFD_CLOEXEC));
+    if (p.Content) fcntl(p.Content.Get(), F_SETFL, O_APPEND);
   }
-  if (p.Content < 0 || !WriteAll(p.Content, data, used)) return false;
+  if (!p.Content || !WriteAll(p.Content.Get(), data, used)) return false;
   p.Bytes += static_cast<int64_t>(used);
   pendingBytes += static_cast<int64_t>(used);
   if (p.Framer.Complete()) leftover.assign(reinterpret_cast<const char*>(data) + used, size - used);
@@ -320,7 +318,7 @@ bool ReadPending(TPending& p, int64_t maxBytes) {
   if (p.Bytes == 0) {
     // What came at once is looked at where it is; only a request that arrives in
     // parts is copied (so that the next wait sees only new bytes).
-    const ssize_t n = recv(p.Socket, buffer, sizeof buffer, MSG_PEEK | MSG_DONTWAIT);
+    const ssize_t n = recv(p.Socket.Get(), buffer, sizeof buffer, MSG_PEEK | MSG_DONTWAIT);
     if (n < 0) return errno == EAGAIN || errno == EWOULDBLOCK || errno == EINTR;
     if (n == 0) return false;
     TRequestFramer probe = p.Framer;
@@ -328,7 +326,7 @@ bool ReadPending(TPending& p, int64_t maxBytes) {
     if (probe.Complete()) return p.InPlace = true;
   }
   for (;;) {
-    const ssize_t n = recv(p.Socket, buffer, sizeof buffer, MSG_DONTWAIT);
+    const ssize_t n = recv(p.Socket.Get(), buffer, sizeof buffer, MSG_DONTWAIT);
     if (n < 0 && errno == EINTR) continue;
     if (n < 0) return errno == EAGAIN || errno == EWOULDBLOCK;
     if (n == 0 || !Feed(p, buffer, static_cast<size_t>(n), maxBytes)) return false;
@@ -336,9 +334,9 @@ bool ReadPending(TPending& p, int64_t maxBytes) {
   }
 }
 
-void AddPending(int socket, const std::string& peer, int64_t readTimeoutMs) {
+void AddPending(TDescriptor socket, const std::string& peer, int64_t readTimeoutMs) {
   TPending p;
-  p.Socket = socket;
+  p.Socket = std::move(socket);
   p.Peer = peer;
   p.Deadline = NowMs() + readTimeoutMs;
   pending.push_back(std::move(p));
@@ -349,26 +347,23 @@ void AcceptPending(int listenSocket, const std::string& allowedAddresses, int64_
   for (size_t tries = 0; tries < kMaxPending; ++tries) {
     sockaddr_storage address{};
     socklen_t size = sizeof address;
-    const int fd =
-        accept4(listenSocket, reinterpret_cast<sockaddr*>(&address), &size, SOCK_CLOEXEC);
-    if (fd < 0) {
+    TDescriptor fd(
+        accept4(listenSocket, reinterpret_cast<sockaddr*>(&address), &size, SOCK_CLOEXEC));
+    if (!fd) {
       if (errno == EAGAIN || errno == EWOULDBLOCK) return;  // none left, or another took it
       if (ConnectionError(errno)) continue;                 // it went away
       RaiseErrno("accept", errno);
     }
-    if (!ClientAllowed(address, allowedAddresses)) {
-      close(fd);
-      continue;
-    }
+    if (!ClientAllowed(address, allowedAddresses)) continue;
     // Full: the connection waiting longest makes room (a web server's request
     // comes whole at once, so many clients that never finish cannot keep it out).
     if (pending.size() >= kMaxPending) ClosePending(0);
     if (address.ss_family == AF_INET || address.ss_family == AF_INET6) {
       // Small records go out at once: nothing waits for a reply to them.
       const int on = 1;
-      setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &on, sizeof on);
+      setsockopt(fd.Get(), IPPROTO_TCP, TCP_NODELAY, &on, sizeof on);
     }
-    AddPending(fd, PeerText(address), readTimeoutMs);
+    AddPending(std::move(fd), PeerText(address), readTimeoutMs);
     if (!ReadPending(pending.back(), maxRequestBytes))
       ClosePending(pending.size() - 1);
     else if (pending.back().InPlace)
@@ -412,19 +407,19 @@ bool WaitForRequest(int listenSocket, const std::string& allowedAddresses, int64
   for (;;) {
     const int64_t now = NowMs();
     for (size_t i = 0; i < pending.size(); ++i) {
-      const TPending& p = pending[i];
+      TPending& p = pending[i];
       if (!p.InPlace && !p.Framer.Complete()) continue;
       if (p.InPlace) {
         // Every byte is there; should the library want more all the same, its
         // read fails at the deadline instead of waiting.
         const int64_t ms = std::max<int64_t>(p.Deadline - now, 1);
         timeval limit{static_cast<time_t>(ms / 1000), static_cast<suseconds_t>(ms % 1000 * 1000)};
-        setsockopt(p.Socket, SOL_SOCKET, SO_RCVTIMEO, &limit, sizeof limit);
+        setsockopt(p.Socket.Get(), SOL_SOCKET, SO_RCVTIMEO, &limit, sizeof limit);
       } else {
-        lseek(p.Content, 0, SEEK_SET);
+        lseek(p.Content.Get(), 0, SEEK_SET);
       }
-      request = {p.Socket, p.InPlace ? p.Socket : p.Content, p.Peer};
-      leftoverSocket = p.Socket;
+      leftoverSocket = p.Socket.Get();
+      request = {std::move(p.Socket), std::move(p.Content), p.Peer};
       pendingBytes -= p.Bytes;
       pending.erase(pending.begin() + static_cast<std::ptrdiff_t>(i));
       return true;
@@ -456,7 +451,7 @@ bool WaitForRequest(int listenSocket, const std::string& allowedAddresses, int64
     waits.clear();
     int64_t wake = -1;
     for (size_t i = 0; i < pending.size(); ++i) {
-      if (i < polled) waits.push_back({pending[i].Socket, POLLIN, 0});
+      if (i < polled) waits.push_back({pending[i].Socket.Get(), POLLIN, 0});
       wake = wake < 0 ? pending[i].Deadline : std::min(wake, pending[i].Deadline);
     }
     if (accepting) waits.push_back({listenSocket, POLLIN, 0});
@@ -477,10 +472,11 @@ bool WaitForRequest(int listenSocket, const std::string& allowedAddresses, int64
   }
 }
 
-void WaitAgain(int socket, const std::string& peer, int64_t readTimeoutMs,
+void WaitAgain(TDescriptor socket, const std::string& peer, int64_t readTimeoutMs,
                int64_t maxRequestBytes) {
-  AddPending(socket, peer, readTimeoutMs);
-  const std::string bytes = socket == leftoverSocket ? std::move(leftover) : std::string();
+  const int number = socket.Get();
+  AddPending(std::move(socket), peer, readTimeoutMs);
+  const std::string bytes = number == leftoverSocket ? std::move(leftover) : std::string();
   leftover.clear();
   leftoverSocket = -1;
   if (!bytes.empty() && !Feed(pending.back(), reinterpret_cast<const unsigned char*>(bytes.data()),
@@ -488,12 +484,16 @@ void WaitAgain(int socket, const std::string& peer, int64_t readTimeoutMs,
     ClosePending(pending.size() - 1);
 }
 
-void MoveDescriptor(int from, int to) {
-  if (from == to) return;
-  dup2(from, to);
-  close(from);
+void MoveDescriptor(TDescriptor from, int to) {
+  if (from.Get() == to) {
+    from.Release();
+    return;
+  }
+  dup2(from.Get(), to);
 }
 
-void CloseDescriptor(int descriptor) { close(descriptor); }
+void TDescriptor::Reset() noexcept {
+  if (FDescriptor >= 0) close(std::exchange(FDescriptor, -1));
+}
 
 }  // namespace platform

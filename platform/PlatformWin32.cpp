@@ -173,9 +173,9 @@ void TListeningSocket::Close() noexcept {}
 bool WaitForRequest(int, const std::string&, int64_t, int64_t, TWaitedRequest&) {
   throw EOSError("FastCGI is not available on Windows");
 }
-void WaitAgain(int, const std::string&, int64_t, int64_t) {}
-void MoveDescriptor(int, int) {}
-void CloseDescriptor(int) {}
+void WaitAgain(TDescriptor, const std::string&, int64_t, int64_t) {}
+void MoveDescriptor(TDescriptor, int) {}
+void TDescriptor::Reset() noexcept { FDescriptor = -1; }
 void CatchTerminationSignal() {}
 void AllowTermination(bool) {}
 bool TerminationRequested() { return false; }
