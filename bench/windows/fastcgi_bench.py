@@ -30,7 +30,7 @@ def order_body(prefix):
 
 
 COMMANDS = {
-    "q=test": ("GET", "q=test&a=1", None, b"<"),
+    "q=test": ("GET", "q=test&a=1", None, b"param_count=2"),
     "getsprstewards": ("GET", "q=getsprstewards", None, b"<steward>"),
     "addorder": ("POST", "q=addorder", order_body, b"\r\n\r\nok"),
 }
