@@ -11,6 +11,7 @@
 #include <tlhelp32.h>
 
 #include <algorithm>
+#include <atomic>
 #include <cstdlib>
 #include <cstring>
 #include <limits>
@@ -20,6 +21,7 @@
 
 #include "platform/FastCGIFramer.h"
 #include "platform/Platform.h"
+#include "platform/PlatformWin32Sockets.h"
 #include "runtime/Exception.h"
 
 namespace platform {
@@ -40,6 +42,11 @@ constexpr size_t kMaxPending = MAXIMUM_WAIT_OBJECTS - 4;
 
 // Set by a console's Ctrl+C, Ctrl+Break or close.
 HANDLE gConsoleStop = nullptr;
+
+// A pipe handle made without overlapped I/O blocks in ConnectNamedPipe and
+// ReadFile: set around those calls, so that the stop can cut them short
+// (CancelSynchronousIo; see TServerState::Watch).
+std::atomic<bool> gInPipeCall{false};
 
 BOOL WINAPI OnConsoleEvent(DWORD) {
   SetEvent(gConsoleStop);
@@ -82,8 +89,11 @@ struct TConnection {
     ResetEvent(Ov.hEvent);
     const DWORD size = static_cast<DWORD>(Buffer.size());
     if (IsPipe()) {
-      if (!ReadFile(Pipe, Buffer.data(), size, nullptr, &Ov) && GetLastError() != ERROR_IO_PENDING)
-        return false;
+      gInPipeCall = true;
+      const BOOL done = ReadFile(Pipe, Buffer.data(), size, nullptr, &Ov);
+      gInPipeCall = false;
+      if (!done && GetLastError() != ERROR_IO_PENDING) return false;
+      if (done) SetEvent(Ov.hEvent);  // a synchronous handle's read is over
     } else {
       WSABUF buffer{size, Buffer.data()};
       DWORD flags = 0;
@@ -145,48 +155,6 @@ struct TConnection {
   }
 };
 
-std::string PeerText(const sockaddr_storage& peer) {
-  char text[INET6_ADDRSTRLEN] = "-";
-  if (peer.ss_family == AF_INET)
-    inet_ntop(AF_INET, &reinterpret_cast<const sockaddr_in&>(peer).sin_addr, text, sizeof text);
-  else if (peer.ss_family == AF_INET6)
-    inet_ntop(AF_INET6, &reinterpret_cast<const sockaddr_in6&>(peer).sin6_addr, text, sizeof text);
-  return text;
-}
-
-// FCGI_WEB_SERVER_ADDRS as on Linux: comma-separated IPv4 or IPv6 addresses; an
-// IPv4 client reached over IPv6 is compared as IPv4; empty: every client.
-bool ClientAllowed(const sockaddr_storage& peer, const std::string& allowed) {
-  if (allowed.empty()) return true;
-  in_addr v4{};
-  in6_addr v6{};
-  bool isV4 = peer.ss_family == AF_INET;
-  if (isV4) v4 = reinterpret_cast<const sockaddr_in&>(peer).sin_addr;
-  if (peer.ss_family == AF_INET6) {
-    v6 = reinterpret_cast<const sockaddr_in6&>(peer).sin6_addr;
-    if (IN6_IS_ADDR_V4MAPPED(&v6)) {
-      std::memcpy(&v4, v6.s6_addr + 12, sizeof v4);
-      isV4 = true;
-    }
-  }
-  size_t start = 0;
-  while (start <= allowed.size()) {
-    size_t end = allowed.find(',', start);
-    if (end == std::string::npos) end = allowed.size();
-    std::string entry = allowed.substr(start, end - start);
-    entry.erase(0, entry.find_first_not_of(' '));
-    entry.erase(entry.find_last_not_of(' ') + 1);
-    in_addr a4{};
-    in6_addr a6{};
-    if (isV4 && inet_pton(AF_INET, entry.c_str(), &a4) == 1 && a4.s_addr == v4.s_addr) return true;
-    if (!isV4 && inet_pton(AF_INET6, entry.c_str(), &a6) == 1 &&
-        std::memcmp(&a6, &v6, sizeof a6) == 0)
-      return true;
-    start = end + 1;
-  }
-  return false;
-}
-
 // The process that started this one, to wait on; nullptr when not found.
 HANDLE ParentProcess() {
   const HANDLE snapshot = CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0);
@@ -198,44 +166,6 @@ HANDLE ParentProcess() {
     if (entry.th32ProcessID == GetCurrentProcessId()) parent = entry.th32ParentProcessID;
   CloseHandle(snapshot);
   return parent ? OpenProcess(SYNCHRONIZE, FALSE, parent) : nullptr;
-}
-
-SOCKET ListenTcp(const std::string& hostPort) {
-  const std::string what = "Cannot listen on \"" + hostPort + "\"";
-  const size_t colon = hostPort.rfind(':');
-  if (hostPort.find('/') != std::string::npos || colon == std::string::npos)
-    throw EOSError(what + ": expected HOST:PORT (no Unix socket on Windows)");
-  std::string host = hostPort.substr(0, colon);
-  if (host.size() >= 2 && host.front() == '[' && host.back() == ']')
-    host = host.substr(1, host.size() - 2);
-  addrinfo hints{};
-  hints.ai_family = AF_UNSPEC;
-  hints.ai_socktype = SOCK_STREAM;
-  hints.ai_flags = AI_PASSIVE | AI_NUMERICSERV;
-  addrinfo* found = nullptr;
-  const int rc = getaddrinfo(host.empty() ? nullptr : host.c_str(),
-                             hostPort.substr(colon + 1).c_str(), &hints, &found);
-  if (rc != 0) RaiseWin(what, static_cast<DWORD>(rc));
-  DWORD lastError = 0;
-  for (addrinfo* a = found; a; a = a->ai_next) {
-    const SOCKET s = socket(a->ai_family, a->ai_socktype, a->ai_protocol);
-    if (s == INVALID_SOCKET) {
-      lastError = static_cast<DWORD>(WSAGetLastError());
-      continue;
-    }
-    // Exclusive: on Windows the reuse option would let a second process take the port.
-    const BOOL on = TRUE;
-    setsockopt(s, SOL_SOCKET, SO_EXCLUSIVEADDRUSE, reinterpret_cast<const char*>(&on), sizeof on);
-    SetHandleInformation(reinterpret_cast<HANDLE>(s), HANDLE_FLAG_INHERIT, 0);
-    if (bind(s, a->ai_addr, static_cast<int>(a->ai_addrlen)) == 0 && listen(s, SOMAXCONN) == 0) {
-      freeaddrinfo(found);
-      return s;
-    }
-    lastError = static_cast<DWORD>(WSAGetLastError());
-    closesocket(s);
-  }
-  freeaddrinfo(found);
-  RaiseWin(what, lastError);
 }
 
 // What a TFastCGIServer holds: the listener, the connections and the request in
@@ -254,6 +184,9 @@ struct TServerState {
   bool WinsockStarted = false;
   HANDLE ShutdownEvent = nullptr;  // the web server's (not owned)
   HANDLE Parent = nullptr;
+  HANDLE MainThread = nullptr;   // the one that waits, for the watcher
+  HANDLE WatcherQuit = nullptr;  // ends the watcher
+  HANDLE Watcher = nullptr;
   bool Stopping = false;
   std::vector<std::unique_ptr<TConnection>> Pending;
   // The request libfcgi works on.
@@ -274,7 +207,13 @@ struct TServerState {
     if (ConnectOv.hEvent) CloseHandle(ConnectOv.hEvent);
     if (Listen != INVALID_SOCKET) closesocket(Listen);
     if (AcceptEvent) WSACloseEvent(AcceptEvent);
-    if (Parent) CloseHandle(Parent);
+    if (Watcher) {
+      SetEvent(WatcherQuit);
+      WaitForSingleObject(Watcher, INFINITE);
+      CloseHandle(Watcher);
+    }
+    for (const HANDLE h : {WatcherQuit, MainThread, Parent})
+      if (h) CloseHandle(h);
     if (WinsockStarted) WSACleanup();
   }
 
@@ -312,8 +251,12 @@ struct TServerState {
   }
   void StartConnect() {
     ResetEvent(ConnectOv.hEvent);
-    if (ConnectNamedPipe(Pipe, &ConnectOv)) return PipeConnected();
-    switch (const DWORD e = GetLastError()) {
+    gInPipeCall = true;
+    const BOOL connected = ConnectNamedPipe(Pipe, &ConnectOv);
+    const DWORD e = GetLastError();
+    gInPipeCall = false;
+    if (connected) return PipeConnected();
+    switch (e) {
       case ERROR_PIPE_CONNECTED:
         return PipeConnected();
       case ERROR_IO_PENDING:
@@ -321,6 +264,8 @@ struct TServerState {
         return;
       case ERROR_NO_DATA:  // the client came and went before it was taken
         DisconnectNamedPipe(Pipe);
+        return;
+      case ERROR_OPERATION_ABORTED:  // the stop cut a synchronous wait short
         return;
       default:
         RaiseWin("ConnectNamedPipe", e);
@@ -352,6 +297,20 @@ struct TServerState {
       c->Peer = PeerText(address);
       AddConnection(std::move(c));
     }
+  }
+  // The watcher thread: once a stop has come, a synchronous pipe call of the
+  // main thread is cancelled (checked every 50 ms, as one may begin just after).
+  static DWORD WINAPI Watch(void* state) {
+    TServerState& s = *static_cast<TServerState*>(state);
+    std::vector<HANDLE> waits{s.WatcherQuit};
+    for (const HANDLE h : {gConsoleStop, s.ShutdownEvent, s.Parent})
+      if (h) waits.push_back(h);
+    if (WaitForMultipleObjects(static_cast<DWORD>(waits.size()), waits.data(), FALSE, INFINITE) ==
+        WAIT_OBJECT_0)
+      return 0;
+    while (WaitForSingleObject(s.WatcherQuit, 50) == WAIT_TIMEOUT)
+      if (gInPipeCall) CancelSynchronousIo(s.MainThread);
+    return 0;
   }
   // Takes what a finished read brought; false when the connection goes.
   bool TakeRead(TConnection& c) {
@@ -392,6 +351,11 @@ TFastCGIServer::TFastCGIServer(const std::string& address, const std::string& al
     s.Pipe = GetStdHandle(STD_INPUT_HANDLE);
     s.ConnectOv.hEvent = CreateEventA(nullptr, TRUE, FALSE, nullptr);
     s.Parent = ParentProcess();
+    // The stop cuts a blocking pipe call short: the watcher waits for it.
+    DuplicateHandle(GetCurrentProcess(), GetCurrentThread(), GetCurrentProcess(), &s.MainThread, 0,
+                    FALSE, DUPLICATE_SAME_ACCESS);
+    s.WatcherQuit = CreateEventA(nullptr, TRUE, FALSE, nullptr);
+    s.Watcher = CreateThread(nullptr, 0, TServerState::Watch, &s, 0, nullptr);
   } else {
     s.Listen = ListenTcp(address);
     s.AcceptEvent = WSACreateEvent();

@@ -132,6 +132,21 @@ fastcgi_cases() {
     grep -v '^ok' "$SCRATCH/fcgi-golden.log" | head -40
   fi
 
+  # ---- a pipe without overlapped I/O (its calls block): served, and the stop ----
+  # cuts the blocked wait for the next connection short.
+  LAUNCHER_SYNC_PIPE=1 fcgi_start "$SCRATCH"
+  printf '%s\0' SERVER_PROTOCOL=HTTP/1.1 REQUEST_METHOD=GET 'QUERY_STRING=q=test&a=1' >"$SCRATCH/sync.env"
+  : >"$SCRATCH/sync.body"
+  fcgi "L 20 Z:$SCRATCH/sync.env Z:$SCRATCH/sync.body"
+  local sync_reply=$FCGI_REPLY
+  fcgi K
+  if [[ "$sync_reply" == "ok 20 20 "* ]] && [ "$FCGI_REPLY" = "ok exit 0" ]; then
+    ok "FastCGI on a synchronous pipe: 20 requests, the shutdown event when idle: exit code 0"
+  else
+    fail "FastCGI on a synchronous pipe (launcher: $sync_reply; $FCGI_REPLY)"
+  fi
+  fcgi_end
+
   # ---- TCP: one process listening on HOST:PORT, and the allow-list -------------
   local port rc=0 expected
   port=$(free_port)

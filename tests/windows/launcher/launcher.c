@@ -252,7 +252,10 @@ static int compareMs(const void* a, const void* b) {
 static void startProgram(int argc, char** argv) {
   SECURITY_ATTRIBUTES inherit = {sizeof inherit, NULL, TRUE};
   snprintf(pipeName, sizeof pipeName, "\\\\.\\pipe\\dorvana-launcher-%lu", GetCurrentProcessId());
-  HANDLE listen = CreateNamedPipeA(pipeName, PIPE_ACCESS_DUPLEX | FILE_FLAG_OVERLAPPED,
+  /* LAUNCHER_SYNC_PIPE=1: a pipe without overlapped I/O, which blocks its calls. */
+  const char* sync = getenv("LAUNCHER_SYNC_PIPE");
+  const DWORD overlapped = sync && *sync == '1' ? 0 : FILE_FLAG_OVERLAPPED;
+  HANDLE listen = CreateNamedPipeA(pipeName, PIPE_ACCESS_DUPLEX | overlapped,
                                    PIPE_TYPE_BYTE | PIPE_READMODE_BYTE | PIPE_WAIT, 1, 65536, 65536,
                                    0, &inherit);
   if (listen == INVALID_HANDLE_VALUE) die("CreateNamedPipe");
