@@ -125,7 +125,7 @@ TLaunchOptions ParseLaunchOptions(const std::vector<std::string>& args, bool cgi
           !TryStrToInt(value, count) || count < 1 || count > kMaxProcesses)
         return UsageError("--processes needs a number from 1 to " + IntToStr(kMaxProcesses));
       options.Processes = count;
-      processesGiven = true;
+      options.ProcessesGiven = processesGiven = true;
     } else {
       return ToolCommand(args);
     }

@@ -32,6 +32,8 @@ struct TLaunchOptions {
   std::string Address;
   // Child processes serving the socket; 0: this process serves it alone.
   int Processes = 0;
+  // "--processes" was given (Windows refuses it: a listener there is one process).
+  bool ProcessesGiven = false;
   // The group of a Unix socket's file; empty: the process's own.
   std::string SocketGroup;
   // Seconds from its accept in which a connection must deliver its whole request.

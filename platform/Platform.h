@@ -297,4 +297,40 @@ class TWatchdog {
   std::unique_ptr<TState> FState;
 };
 
+// ---- Persistent mode on Windows ------------------------------------------------
+// A Windows FastCGI server, one process: the named pipe IIS hands over as standard
+// input (StdinIsListeningSocket tells it there), or a TCP address of its own. As on
+// Linux the process reads every request whole itself before libfcgi sees it, so
+// that a slow connection holds nothing; this object is also libfcgi's OS side
+// there (its OS_* functions), which reads the request from memory and writes the
+// answer to its connection. One per process.
+class TFastCGIServer {
+ public:
+  // address empty: standard input's pipe; else HOST:PORT. Requests must arrive
+  // within readTimeoutMs of their connection (on a pipe the web server keeps
+  // open: of their first byte) and hold at most maxRequestBytes; a TCP client
+  // not in allowedAddresses (as for WaitForRequest) is closed at once. The stop:
+  // the event named by _FCGI_SHUTDOWN_EVENT_, Ctrl+C, Ctrl+Break or the closing
+  // of the console, and on a pipe the end of the process that started this one
+  // (the web server gone). Raises EOSError when the address cannot be listened on.
+  TFastCGIServer(const std::string& address, const std::string& allowedAddresses,
+                 int64_t readTimeoutMs, int64_t maxRequestBytes);
+  ~TFastCGIServer();
+  TFastCGIServer(const TFastCGIServer&) = delete;
+  TFastCGIServer& operator=(const TFastCGIServer&) = delete;
+  // Waits until a connection has delivered a whole request and makes it the one
+  // libfcgi reads and writes: the number returned goes into FCGX_Request's
+  // ipcFd. After the stop no connection is taken, one that has begun to send is
+  // still waited for, and -1 comes once none is left. Raises EOSError when the
+  // pipe or the listening socket fails.
+  int WaitForRequest();
+  // After the answer: a connection libfcgi left open (the web server keeps it)
+  // waits for its next request among the others.
+  void EndRequest();
+
+ private:
+  struct TState;
+  std::unique_ptr<TState> FState;
+};
+
 }  // namespace platform

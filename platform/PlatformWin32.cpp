@@ -164,8 +164,9 @@ thread_local std::string gLastLoadError;
 // again, whose identifier check then decides whether it is imported.
 void BlockTerminationSignal() {}
 
-// The Windows build serves CGI only: no FastCGI listener, no child processes.
-bool StdinIsListeningSocket() { return false; }
+// The Linux listener's calls: the Windows FastCGI server is TFastCGIServer
+// (PlatformWin32FastCGI.cpp, which also tells IIS's pipe on standard input), one
+// process with no children.
 TListeningSocket ListenOn(const std::string& address, const std::string&) {
   throw EOSError("Cannot listen on \"" + address + "\": FastCGI is not available on Windows");
 }

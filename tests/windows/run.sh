@@ -30,6 +30,9 @@
 #    when none runs): the lists, orders, connect failures and the operators'
 #    tools, the same bytes as the Linux program build/dorvana gives
 #    (tests/windows/db.sh).
+#    Then FastCGI (tests/windows/fastcgi.sh): the program started as IIS starts
+#    it, by tests/windows/launcher, through one process each: the golden answers
+#    twice, the lists and an order, a shutdown in flight, 10,000 requests.
 # 6. The package dorvana-VERSION-win64.zip made from the built program.
 #
 # The Wine prefix lives in BUILD-WIN-DIR/wineprefix (made on first use, ~10 s).
@@ -345,6 +348,15 @@ else
   cat "$SCRATCH/fwd.log"
 fi
 echo "database cases: $((SECONDS - DB_START)) s"
+
+# ---- 5b. FastCGI as IIS runs it ---------------------------------------------------
+# The program started by our launcher as IIS starts it (named pipe, shutdown
+# event): the golden answers twice, the database, a shutdown in flight, 10,000
+# requests with flat memory (tests/windows/fastcgi.sh).
+FCGI_START=$SECONDS
+# shellcheck source=fastcgi.sh
+source "$ROOT/tests/windows/fastcgi.sh"
+echo "FastCGI cases: $((SECONDS - FCGI_START)) s"
 
 # ---- 6. The package -------------------------------------------------------------------
 # deploy/windows/package.sh (what scripts/build-windows --package runs) from the
