@@ -19,16 +19,18 @@
 #              servers, GoogleTest, the fuzzer's compiler, the end-to-end
 #              tests' clients and tools, the FastCGI and formatting tools, and
 #              the windows and windows32 groups
-#   windows    the Windows build and its tests under wine (scripts/build-windows,
-#              scripts/test-windows): mingw-w64, wine, the tools to fetch and
+#   windows    the Windows build, 64- and 32-bit, and its tests under wine
+#              (scripts/build-windows, scripts/test-windows): mingw-w64,
+#              wine, the tools to fetch and
 #              unpack Debian's libxml2 source package, the client library's
 #              header, and winegcc with gcc and python3 for the forwarding
 #              client library (the database cases also need the run group)
-#   windows32  the 32-bit Windows build and its tests (scripts/build-windows
-#              --arch 32): mingw-w64 for i686, wine32, and the i386 client
-#              library with the 32-bit Winelib and gcc parts for its
-#              forwarding client library; ensure_packages adds the i386
-#              architecture to dpkg first (once)
+#   windows32  the 32-bit Windows pass's forwarding client library
+#              (scripts/test-windows, tests/windows/run32.sh): the i386 client
+#              library, 32-bit Winelib and gcc parts; ensure_packages adds the
+#              i386 architecture to dpkg first (once). Not wine32, which
+#              makes /usr/bin/wine the 32-bit loader: where the kernel runs no
+#              32-bit program, that breaks the 64-bit pass.
 #   bench      the benchmarks (bench/run)
 #   all        everything above
 #
@@ -62,12 +64,11 @@ package_group() {
       package_group windows32 ;;
     windows)
       printf '%s\n' cmake make mingw-w64 gcc-mingw-w64-x86-64-posix g++-mingw-w64-x86-64-posix wine wine64 \
-        dpkg-dev xz-utils googletest firebird-dev zip
+        dpkg-dev xz-utils googletest firebird-dev zip gcc-mingw-w64-i686-posix g++-mingw-w64-i686-posix
       # the forwarding client library of the database cases (tests/windows/fbforward)
       printf '%s\n' wine64-tools gcc python3 ;;
     windows32)
-      printf '%s\n' gcc-mingw-w64-i686-posix g++-mingw-w64-i686-posix libfbclient2:i386 \
-        libwine-dev:i386 gcc-multilib ;;
+      printf '%s\n' libfbclient2:i386 libwine-dev:i386 gcc-multilib ;;
     bench)
       package_group build
       package_group run
