@@ -244,8 +244,12 @@ std::string TFIBXSQLVAR::AsText() const {
       const ISC_TIMESTAMP ts = FIBRead<ISC_TIMESTAMP>(p);
       const TFIBFormatSettings& format = FormatSettings();
       std::string s = FIBServerDateText(ts.timestamp_date, format.ShortDateFormat);
-      if (ts.timestamp_time / 10 != 0)
-        s += " " + FIBServerTimeText(ts.timestamp_time, format.LongTimeFormat);
+      if (ts.timestamp_time / 10 != 0) {
+        // Appended in two steps: " " + text draws a false -Wrestrict from the
+        // 32-bit compiler.
+        s += ' ';
+        s += FIBServerTimeText(ts.timestamp_time, format.LongTimeFormat);
+      }
       return s;
     }
     case SQL_TYPE_DATE:

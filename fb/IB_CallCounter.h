@@ -37,10 +37,10 @@ class TIBCallCounter {
     static constexpr bool kCounts = false;
   };
   template <TIBEntry E, class R, class... A>
-  struct TStep<E, R (*)(A...)> {
+  struct TStep<E, R(DORVANA_IB_API*)(A...)> {
     static constexpr bool kCounts = true;
-    static inline R (*Next)(A...) = nullptr;
-    static R Call(A... a) {
+    static inline R(DORVANA_IB_API* Next)(A...) = nullptr;
+    static R DORVANA_IB_API Call(A... a) {
       ++Counts()[static_cast<int>(E)];
       return Next(a...);
     }

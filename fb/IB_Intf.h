@@ -18,14 +18,26 @@
 
 #include "runtime/Exception.h"
 
+// The client library's calling convention. On 32-bit Windows its entry points are
+// __stdcall (the header declares them so; the ones with a variable argument list
+// are __cdecl), and a call made the other way unbalances the stack: the types
+// spelled out here take it from this macro. Empty on 64-bit Windows and Linux.
+#if defined(_WIN32) && !defined(_WIN64)
+#define DORVANA_IB_API __stdcall
+#else
+#define DORVANA_IB_API
+#endif
+
 // Entry points of newer client libraries that the installed C header may not
 // declare. Optional: they are bound when present and never called by the system
 // (fb_cancel_operation, also optional, ends a request that ran past its deadline).
 extern "C" {
-typedef ISC_STATUS (*TIscDsqlBatchExecuteImmed)(ISC_STATUS*, isc_db_handle*, isc_tr_handle*,
-                                                unsigned short, long, const char**, long*);
-typedef ISC_STATUS (*TIscDsqlBatchExecute)(ISC_STATUS*, isc_tr_handle*, isc_stmt_handle*,
-                                           unsigned short, XSQLDA*, long, XSQLVAR**, long*);
+typedef ISC_STATUS(DORVANA_IB_API* TIscDsqlBatchExecuteImmed)(ISC_STATUS*, isc_db_handle*,
+                                                              isc_tr_handle*, unsigned short, long,
+                                                              const char**, long*);
+typedef ISC_STATUS(DORVANA_IB_API* TIscDsqlBatchExecute)(ISC_STATUS*, isc_tr_handle*,
+                                                         isc_stmt_handle*, unsigned short, XSQLDA*,
+                                                         long, XSQLVAR**, long*);
 }
 
 // Every entry point, in the order of binding:
@@ -118,7 +130,22 @@ typedef ISC_STATUS (*TIscDsqlBatchExecute)(ISC_STATUS*, isc_tr_handle*, isc_stmt
 
 // The header marks this one deprecated; its type is spelled out to keep the
 // build free of warnings.
-extern "C" typedef ISC_LONG (*TIscInterprete)(ISC_SCHAR*, ISC_STATUS**);
+extern "C" typedef ISC_LONG(DORVANA_IB_API* TIscInterprete)(ISC_SCHAR*, ISC_STATUS**);
+
+#if defined(_WIN32) && !defined(_WIN64)
+// Every entry of the table is declared with the library's convention: __stdcall,
+// or __cdecl with a variable argument list.
+template <class F>
+constexpr bool kIBLibraryConvention = false;
+template <class R, class... A>
+constexpr bool kIBLibraryConvention<R(__stdcall*)(A...)> = true;
+template <class R, class... A>
+constexpr bool kIBLibraryConvention<R (*)(A..., ...)> = true;
+#define DORVANA_IB_CONVENTION(n, t, ...) \
+  static_assert(kIBLibraryConvention<t>, #n " is not declared __stdcall");
+DORVANA_IB_ENTRIES(DORVANA_IB_CONVENTION)
+#undef DORVANA_IB_CONVENTION
+#endif
 
 enum class TIBGroup { Required, RollbackProbe, Version6, VersionProbe, VersionPart, LateOptional };
 enum class TIBCall { InCall, Free };

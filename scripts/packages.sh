@@ -18,12 +18,19 @@
 #   test       the test command: the build and run groups, all three web
 #              servers, GoogleTest, the fuzzer's compiler, the end-to-end
 #              tests' clients and tools, the FastCGI and formatting tools, and
-#              the windows group
-#   windows    the Windows build and its tests under wine (scripts/build-windows,
-#              scripts/test-windows): mingw-w64, wine, the tools to fetch and
+#              the windows and windows32 groups
+#   windows    the Windows build, 64- and 32-bit, and its tests under wine
+#              (scripts/build-windows, scripts/test-windows): mingw-w64,
+#              wine, the tools to fetch and
 #              unpack Debian's libxml2 source package, the client library's
 #              header, and winegcc with gcc and python3 for the forwarding
 #              client library (the database cases also need the run group)
+#   windows32  the 32-bit Windows pass's forwarding client library
+#              (scripts/test-windows, tests/windows/run32.sh): the i386 client
+#              library, 32-bit Winelib and gcc parts; ensure_packages adds the
+#              i386 architecture to dpkg first (once). Not wine32, which
+#              makes /usr/bin/wine the 32-bit loader: where the kernel runs no
+#              32-bit program, that breaks the 64-bit pass.
 #   bench      the benchmarks (bench/run)
 #   all        everything above
 #
@@ -53,12 +60,15 @@ package_group() {
       package_group nginx
       printf '%s\n' libgtest-dev clang-14 libclang-rt-14-dev clang-format-14 libfcgi-dev libfcgi-bin \
         python3 iproute2 socat libxml2-utils php8.2-cli php8.2-soap
-      package_group windows ;;
+      package_group windows
+      package_group windows32 ;;
     windows)
       printf '%s\n' cmake make mingw-w64 gcc-mingw-w64-x86-64-posix g++-mingw-w64-x86-64-posix wine wine64 \
-        dpkg-dev xz-utils googletest firebird-dev zip
+        dpkg-dev xz-utils googletest firebird-dev zip gcc-mingw-w64-i686-posix g++-mingw-w64-i686-posix
       # the forwarding client library of the database cases (tests/windows/fbforward)
       printf '%s\n' wine64-tools gcc python3 ;;
+    windows32)
+      printf '%s\n' libfbclient2:i386 libwine-dev:i386 gcc-multilib ;;
     bench)
       package_group build
       package_group run
@@ -113,6 +123,11 @@ ensure_packages() {
       made_policy=1
       printf '#!/bin/sh\nexit 101\n' | $sudo tee "$policy" >/dev/null
       $sudo chmod 755 "$policy"
+    fi
+    # The i386 packages (the windows32 group) need that architecture.
+    if printf '%s\n' "${missing[@]}" | grep -q ':i386$' &&
+      ! dpkg --print-foreign-architectures | grep -qx i386; then
+      $sudo dpkg --add-architecture i386
     fi
     $sudo env DEBIAN_FRONTEND=noninteractive apt-get update -q
     # A maintainer script that fails to start a service leaves its package

@@ -163,8 +163,8 @@ class TNativeXml {
   struct alignas(kChunkBytes) TNodeChunk {
     TNativeXml* Document;
     uint32_t Number;
-    uint32_t Unused;
-    TXmlNode Nodes[kChunkSlots - 1];
+    // The header fills slot 0 whatever a pointer's width.
+    alignas(sizeof(TXmlNode)) TXmlNode Nodes[kChunkSlots - 1];
   };
   // The last child reached by ChildAt, per parent, for the next one in order.
   struct TCursor {

@@ -2,12 +2,28 @@
  * one to one. Each "export: NAME" comment names one that this file defines as
  * fwd_NAME; gen.py leaves those names to it. Compiled with plain gcc for Linux: the
  * functions the Windows program calls take the Windows x64 calling
- * convention (ms_abi). */
+ * convention (ms_abi), or in the 32-bit module (gcc -m32) those of the 32-bit
+ * client for Windows: __stdcall, and __cdecl for a variable argument list, on a
+ * stack realigned for the Linux library. */
 #include <ibase.h>
+#include <stdarg.h>
 #include <string.h>
 #include <time.h>
 
+#ifdef __i386__
+#define FWD __attribute__((stdcall, force_align_arg_pointer, visibility("default")))
+#define FWD_VARARGS __attribute__((cdecl, force_align_arg_pointer, visibility("default")))
+/* The Windows and the Linux argument lists are the same on the 32-bit stack. */
+#define win_va_list va_list
+#define win_va_start va_start
+#define win_va_end va_end
+#else
 #define FWD __attribute__((ms_abi, visibility("default")))
+#define FWD_VARARGS FWD
+#define win_va_list __builtin_ms_va_list
+#define win_va_start __builtin_ms_va_start
+#define win_va_end __builtin_ms_va_end
+#endif
 
 /* struct tm is nine ints in the Windows runtime (36 bytes) and those nine
  * followed by tm_gmtoff and tm_zone in glibc: the dates go through a Linux one. */
@@ -63,7 +79,8 @@ ENCODE(isc_encode_timestamp, ISC_TIMESTAMP)
  * transaction over N databases is (handle pointer, TPB length, TPB) N times:
  * it starts through isc_start_multiple with that array. */
 /* export: isc_start_transaction */
-FWD ISC_STATUS fwd_isc_start_transaction(ISC_STATUS* status, isc_tr_handle* tr, short count, ...) {
+FWD_VARARGS ISC_STATUS fwd_isc_start_transaction(ISC_STATUS* status, isc_tr_handle* tr, short count,
+                                                 ...) {
   enum { kMax = 16 };
   struct {
     isc_db_handle* db;
@@ -71,14 +88,14 @@ FWD ISC_STATUS fwd_isc_start_transaction(ISC_STATUS* status, isc_tr_handle* tr, 
     const ISC_SCHAR* tpb;
   } teb[kMax];
   if (count < 0 || count > kMax) count = kMax + 1;
-  __builtin_ms_va_list ap;
-  __builtin_ms_va_start(ap, count);
+  win_va_list ap;
+  win_va_start(ap, count);
   for (int i = 0; i < count && i < kMax; ++i) {
     teb[i].db = __builtin_va_arg(ap, isc_db_handle*);
     teb[i].length = __builtin_va_arg(ap, int);
     teb[i].tpb = __builtin_va_arg(ap, const ISC_SCHAR*);
   }
-  __builtin_ms_va_end(ap);
+  win_va_end(ap);
   if (count > kMax) { /* more databases than a test needs: refused, not overrun */
     status[0] = isc_arg_gds, status[1] = isc_max_db_per_trans_allowed, status[2] = isc_arg_end;
     return status[1];
@@ -87,17 +104,17 @@ FWD ISC_STATUS fwd_isc_start_transaction(ISC_STATUS* status, isc_tr_handle* tr, 
 }
 
 /* export: isc_expand_dpb */
-FWD void fwd_isc_expand_dpb(ISC_SCHAR** dpb, short* length, ...) {
+FWD_VARARGS void fwd_isc_expand_dpb(ISC_SCHAR** dpb, short* length, ...) {
   /* (item, string) pairs up to a zero item, into the Linux call. */
   enum { kMax = 16 };
   int item[kMax];
   const char* text[kMax];
   int n = 0;
-  __builtin_ms_va_list ap;
-  __builtin_ms_va_start(ap, length);
+  win_va_list ap;
+  win_va_start(ap, length);
   while (n < kMax && (item[n] = __builtin_va_arg(ap, int)) != 0)
     text[n++] = __builtin_va_arg(ap, const char*);
-  __builtin_ms_va_end(ap);
+  win_va_end(ap);
   /* The Linux call takes its own argument list: the pairs are handed on one
    * at a time. */
   for (int i = 0; i < n; ++i) isc_expand_dpb(dpb, length, item[i], text[i], 0);
@@ -114,15 +131,16 @@ FWD ISC_STATUS fwd_isc_que_events(ISC_STATUS* status, isc_db_handle* db, ISC_LON
 }
 
 /* export: isc_event_block */
-FWD ISC_LONG fwd_isc_event_block(ISC_UCHAR** buffer, ISC_UCHAR** result, ISC_USHORT count, ...) {
+FWD_VARARGS ISC_LONG fwd_isc_event_block(ISC_UCHAR** buffer, ISC_UCHAR** result, ISC_USHORT count,
+                                         ...) {
   /* Up to 15 names, as the Linux library takes. The buffers it allocates are
    * freed with isc_free, which this library forwards. */
   const char* n[15] = {0};
-  __builtin_ms_va_list ap;
-  __builtin_ms_va_start(ap, count);
+  win_va_list ap;
+  win_va_start(ap, count);
   if (count > 15) count = 15;
   for (int i = 0; i < count; ++i) n[i] = __builtin_va_arg(ap, const char*);
-  __builtin_ms_va_end(ap);
+  win_va_end(ap);
   return isc_event_block(buffer, result, count, n[0], n[1], n[2], n[3], n[4], n[5], n[6], n[7],
                          n[8], n[9], n[10], n[11], n[12], n[13], n[14]);
 }
