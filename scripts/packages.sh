@@ -53,6 +53,8 @@ package_group() {
       package_group nginx
       printf '%s\n' libgtest-dev clang-14 libclang-rt-14-dev clang-format-14 libfcgi-dev libfcgi-bin \
         python3 iproute2 socat libxml2-utils php8.2-cli php8.2-soap
+      # the snippets' TLS test: a self-signed certificate
+      printf '%s\n' openssl
       package_group windows ;;
     windows)
       printf '%s\n' cmake make mingw-w64 gcc-mingw-w64-x86-64-posix g++-mingw-w64-x86-64-posix wine wine64 \

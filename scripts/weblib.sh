@@ -8,6 +8,9 @@
 #   web_wait NAME PID PORT LOG
 #                           wait until PORT answers; fails (stopping nothing)
 #                           when the process PID ends first or after 30 s
+#   web_snippet FILE DIR STATE
+#                           the snippet deploy/linux/FILE for a server over DIR
+#                           whose own files are in STATE (see below)
 #   web_stop_pid PIDFILE [group]
 #                           stop the process whose pid PIDFILE holds (with
 #                           "group": its whole process group and session, which
@@ -53,6 +56,29 @@ web_prepare() {
     return 1
   fi
 }
+
+# web_snippet FILE DIR STATE [SED-ARGS...]: the web server snippet
+# deploy/linux/FILE, which the package installs, as a server over the program
+# folder DIR uses it: DIR for /var/lib/dorvana, STATE/allow.conf for the
+# allow-list under /etc/dorvana, STATE/run/ for the sockets under /run, and
+# STATE/error.log for the program's log; SED-ARGS change more (the number of
+# processes).
+web_snippet() {
+  local file=$WEB_ROOT/deploy/linux/$1 dir state
+  dir=$(web_sed_text "$2")
+  state=$(web_sed_text "$3")
+  shift 3
+  [ -f "$file" ] || { echo "no snippet $file" >&2; return 1; }
+  # Each path through a mark first, so that no replacement acts on another's
+  # text.
+  sed -e 's|/etc/dorvana/[a-z]*-allow\.conf|@ALLOW@|g' -e 's|/run/lighttpd/|@RUN@|g' \
+    -e 's|unix:/run/|unix:@RUN@|g' -e 's|/var/log/lighttpd/dorvana\.log|@LOG@|g' \
+    -e 's|/var/lib/dorvana|@DIR@|g' "$@" -e "s|@ALLOW@|$state/allow.conf|g" \
+    -e "s|@RUN@|$state/run/|g" -e "s|@LOG@|$state/error.log|g" -e "s|@DIR@|$dir|g" "$file"
+}
+
+# web_sed_text TEXT: TEXT for the replacement side of a sed s|...|...| command.
+web_sed_text() { printf '%s' "$1" | sed -e 's/[\\|&]/\\&/g'; }
 
 web_wait() {
   local name=$1 pid=$2 port=$3 log=$4 i
