@@ -1,21 +1,14 @@
 #!/usr/bin/env bash
-# The installed web server snippets, each in a server of the test's own (its
-# main file includes the snippet; 127.0.0.1, a free port, pid and logs in a
-# temporary folder), for lighttpd, Apache and nginx as CGI and as FastCGI:
-# q=test, the menu, an order through the installed program from a database made
-# here; gzip only for a client that asks; the settings file refused by any
-# spelling; 403 outside the allow-list; both snippets at once refused; TLS
-# through nginx with a certificate made here. Exits 1 naming what failed.
-#
-#   snippets_test.sh                   the installed files (as root); the
-#                                      settings file, allow-lists and archive
-#                                      are put back as found
-#   snippets_test.sh --staged PROGRAM  the source tree's snippets and PROGRAM in
-#                                      a temporary root (paths rewritten)
-#
-# nginx needs the program on $DORVANA_FASTCGI_SOCKET (/run/dorvana.sock) and
-# fcgiwrap on $DORVANA_FCGIWRAP_SOCKET (/run/fcgiwrap.socket): when nothing
-# listens there, the test starts one (as www-data, in the program's folder).
+# Each installed web server snippet (lighttpd, Apache, nginx; CGI, FastCGI) in a
+# server of the test's own on 127.0.0.1: q=test, the menu and an order from a
+# database made here, gzip only when asked, the settings file refused by any
+# spelling, 403 outside the allow-list, both snippets at once refused, TLS
+# through nginx. Prints what failed; exits 1 then.
+#   snippets_test.sh                   the installed files (as root), put back
+#   snippets_test.sh --staged PROGRAM  the source tree's, in a temporary root
+# nginx's sockets: $DORVANA_FASTCGI_SOCKET (/run/dorvana.sock) and
+# $DORVANA_FCGIWRAP_SOCKET (/run/fcgiwrap.socket); when nothing listens there,
+# the test starts the program or fcgiwrap there as www-data.
 set -u
 ROOT=$(cd "$(dirname "${BASH_SOURCE[0]}")/../.." && pwd)
 P=
@@ -121,8 +114,8 @@ include "$5"
 CONF
       ;;
     apache)
-      # What Debian enables by default; the snippet loads the rest (but fcgid,
-      # whose folder is set here, as Debian's package does).
+      # What Debian enables by default, and fcgid with its folder here; the
+      # snippet loads the rest.
       mkdir -p "$dir/fcgid"
       [ -z "$WEB_USER" ] || chown "$WEB_USER" "$dir/fcgid"
       cat >"$dir/main.conf" <<CONF
@@ -137,18 +130,16 @@ Group $WEB_USER}
 LoadModule mpm_event_module $m/mod_mpm_event.so
 LoadModule authz_core_module $m/mod_authz_core.so
 LoadModule alias_module $m/mod_alias.so
-<IfDefine FASTCGI>
-  LoadModule fcgid_module $m/mod_fcgid.so
-  FcgidIPCDir "$dir/fcgid"
-  FcgidProcessTableFile "$dir/fcgid/shm"
-</IfDefine>
+LoadModule fcgid_module $m/mod_fcgid.so
+FcgidIPCDir "$dir/fcgid"
+FcgidProcessTableFile "$dir/fcgid/shm"
 DocumentRoot "$dir/htdocs"
 <Directory />
   Require all denied
 </Directory>
 Include "$5"
 CONF
-      [ "$2" = cgi ] || sed -i '1i Define FASTCGI' "$dir/main.conf" ;;
+      ;;
     nginx) cat >"$dir/main.conf" <<CONF
 ${WEB_USER:+user $WEB_USER;}
 daemon off;
