@@ -264,13 +264,13 @@ for server in lighttpd apache nginx; do
     "${said%% *} $(grep -c -E 'dorvana_snippet|both enabled|duplicate location' <<<"$said")" "refused 1"
 done
 
-# TLS through nginx: the snippet's marked block taken in (its commented
-# directives), with a certificate made here, on a port of the test's own.
+# TLS through nginx: the lines between the snippet's markers taken in, with a
+# certificate made here, on a port of the test's own.
 mkdir -p "$WORK/tls"
 openssl req -x509 -newkey rsa:2048 -nodes -days 2 -subj /CN=127.0.0.1 -addext subjectAltName=IP:127.0.0.1 \
   -keyout "$WORK/tls/dorvana.key" -out "$WORK/tls/dorvana.crt" >/dev/null 2>&1 || fail "TLS: no certificate made"
 tls_port=$(free_port)
-sed -e '/^# --- TLS: begin/,/^# --- TLS: end/ s/^#\([^ #-]\)/\1/' "$(snippet_of nginx cgi)" |
+sed -e '/^# --- TLS: begin/,/^# --- TLS: end/ { /^# --- TLS/! s/^#// }' "$(snippet_of nginx cgi)" |
   sed -e "s|listen 443 ssl;|listen 127.0.0.1:$tls_port ssl;|; /listen \[::\]:443/d; s|$P/etc/dorvana/tls/|$WORK/tls/|" \
     >"$WORK/nginx-tls.conf"
 check "TLS: the block's directives taken in" "$(grep -c -E '^(listen|ssl_certificate)' "$WORK/nginx-tls.conf")" 3
