@@ -40,7 +40,7 @@ usage() {
 }
 
 start() {
-  local dir port conf httpd pid user= state out
+  local dir port conf httpd pid state out
   # The client networks let in; a malformed list stops here.
   local allowed
   allowed=$(web_allow) || exit 2
@@ -51,10 +51,6 @@ start() {
   web_prepare "$dir"
   state=$dir/.apache
   mkdir -p "$state/htdocs"
-  if [ -n "$WEB_USER" ]; then
-    user="User $WEB_USER
-Group $WEB_USER"
-  fi
   conf=$state/httpd.conf
   # The terminals' networks (ALLOW), in the allow-list file's syntax.
   echo "Require ip ${allowed//$'\n'/ }" >"$state/allow.conf"
@@ -62,47 +58,20 @@ Group $WEB_USER"
   case ${MODE:-cgi} in
     cgi)
       snippet=dorvana-cgi.conf
-      modules="LoadModule cgid_module $MODULES/mod_cgid.so
-ScriptSock \"$state/cgid.sock\""
+      modules=cgid
       ;;
     fastcgi)
       [ -f "$MODULES/mod_fcgid.so" ] || { echo "mod_fcgid missing (apt-get install libapache2-mod-fcgid)" >&2; exit 1; }
       snippet=dorvana-fastcgi.conf
-      mkdir -p "$state/fcgid"
-      if [ -n "$WEB_USER" ]; then chown "$WEB_USER" "$state/fcgid"; fi
-      modules="LoadModule fcgid_module $MODULES/mod_fcgid.so
-FcgidIPCDir \"$state/fcgid\"
-FcgidProcessTableFile \"$state/fcgid/shm\""
+      modules=fcgid
       ;;
     *) echo "MODE=$MODE: expected cgi or fastcgi" >&2; exit 2 ;;
   esac
   # The package's snippet, with this folder's paths.
   web_snippet "apache/$snippet" "$dir" "$state" \
     -e "s|^FcgidMaxProcessesPerClass [0-9]*|FcgidMaxProcessesPerClass ${FCGI_PROCESSES:-4}|" >"$state/dorvana.conf"
-  cat >"$conf" <<CONF
-ServerRoot "$state"
-DefaultRuntimeDir "$state"
-PidFile "$state/httpd.pid"
-ErrorLog "$state/error.log"
-LogLevel warn
-Listen 127.0.0.1:$port
-ServerName 127.0.0.1
-$user
-LoadModule mpm_event_module $MODULES/mod_mpm_event.so
-LoadModule authz_core_module $MODULES/mod_authz_core.so
-LoadModule authz_host_module $MODULES/mod_authz_host.so
-LoadModule alias_module $MODULES/mod_alias.so
-LoadModule env_module $MODULES/mod_env.so
-LoadModule filter_module $MODULES/mod_filter.so
-LoadModule deflate_module $MODULES/mod_deflate.so
-$modules
-DocumentRoot "$state/htdocs"
-<Directory />
-  AllowOverride None
-  Require all denied
-</Directory>
-Include "$state/dorvana.conf"
-CONF
+  # The modules Debian enables, and the mode's.
+  web_main apache "$state" "$port" "$state/dorvana.conf" authz_host alias env filter deflate $modules >"$conf"
   if ! out=$("$httpd" -t -f "$conf" 2>&1); then echo "$out" >&2; exit 1; fi
   "$httpd" -f "$conf" -DFOREGROUND </dev/null >>"$state/error.log" 2>&1 &
   pid=$!

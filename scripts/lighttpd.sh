@@ -41,7 +41,7 @@ usage() {
 }
 
 start() {
-  local dir port conf lighttpd pid user=
+  local dir port conf lighttpd pid
   # The client networks let in; a malformed list stops here.
   local allowed
   allowed=$(web_allow) || exit 2
@@ -55,10 +55,6 @@ start() {
   # lighttpd opens its error log after it has switched to that user.
   touch "$dir/.lighttpd/error.log"
   if [ -n "$WEB_USER" ]; then chown "$WEB_USER" "$dir/.lighttpd/error.log"; fi
-  if [ -n "$WEB_USER" ]; then
-    user="server.username = \"$WEB_USER\"
-server.groupname = \"$WEB_USER\""
-  fi
   local state=$dir/.lighttpd snippet
   conf=$state/lighttpd.conf
   # The terminals' networks (ALLOW), in the allow-list file's syntax: one
@@ -86,19 +82,7 @@ $deny"
   # The package's snippet, with this folder's paths.
   web_snippet "lighttpd/$snippet" "$dir" "$state" \
     -e "s|\"max-procs\" => [0-9]*|\"max-procs\" => ${FCGI_PROCESSES:-2}|" >"$state/dorvana.conf"
-  cat >"$conf" <<CONF
-server.modules = ("mod_access")
-server.bind = "127.0.0.1"
-server.port = $port
-$user
-server.document-root = "$state/htdocs"
-server.errorlog = "$state/error.log"
-include "$state/dorvana.conf"
-# Nothing but the program is served here.
-\$HTTP["url"] !~ "^/dorvana(/|\$)" {
-  url.access-deny = ("")
-}
-CONF
+  web_main lighttpd "$state" "$port" "$state/dorvana.conf" >"$conf"
   "$lighttpd" -tt -f "$conf" >/dev/null
   # Kept in the foreground as a child of this script, so its pid is known from
   # the start: a server that is slow to answer can always be stopped again.

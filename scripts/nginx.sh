@@ -51,7 +51,7 @@ usage() {
 }
 
 start() {
-  local dir port conf nginx fcgiwrap pid user= state out
+  local dir port conf nginx fcgiwrap pid state out
   # The client networks let in; a malformed list stops here.
   local allowed
   allowed=$(web_allow) || exit 2
@@ -65,7 +65,6 @@ start() {
   mkdir -p "$state/htdocs" "$state/tmp" "$state/run"
   local as=()
   if [ -n "$WEB_USER" ]; then
-    user="user $WEB_USER;"
     chown "$WEB_USER" "$state/run"
     as=(setpriv --reuid="$WEB_USER" --regid="$WEB_USER" --init-groups)
   fi
@@ -76,31 +75,7 @@ start() {
   # The package's snippet, with this folder's paths (fcgiwrap's socket or the
   # program's in DIR/.nginx/run).
   web_snippet "nginx/dorvana-$MODE.conf" "$dir" "$state" >"$state/dorvana.conf"
-  cat >"$conf" <<CONF
-$user
-daemon off;
-pid $state/nginx.pid;
-error_log $state/error.log;
-worker_processes 1;
-events { worker_connections 256; }
-http {
-  access_log off;
-  client_body_temp_path $state/tmp/body;
-  fastcgi_temp_path $state/tmp/fastcgi;
-  proxy_temp_path $state/tmp/proxy;
-  uwsgi_temp_path $state/tmp/uwsgi;
-  scgi_temp_path $state/tmp/scgi;
-  server {
-    listen 127.0.0.1:$port;
-    root $state/htdocs;
-    include $state/dorvana.conf;
-    # Nothing but the program is served here.
-    location / {
-      deny all;
-    }
-  }
-}
-CONF
+  web_main nginx "$state" "$port" "$state/dorvana.conf" >"$conf"
   if ! out=$("$nginx" -t -q -p "$state" -e "$state/error.log" -c "$conf" 2>&1); then
     echo "$out" >&2
     exit 1

@@ -98,68 +98,6 @@ os.execvp(sys.argv[2], sys.argv[2:])' "$socket" "${AS[@]}" "$@") </dev/null >>"$
   wait_for 10 test -S "$socket" || fail "nothing listens on $socket"
 }
 
-# main_conf SERVER MODE DIR PORT SNIPPET: prints the path of the server's own
-# main file in DIR, which includes SNIPPET.
-main_conf() {
-  local dir=$3 m=/usr/lib/apache2/modules t
-  case $1 in
-    lighttpd) cat >"$dir/main.conf" <<CONF
-server.modules = ("mod_access")
-server.bind = "127.0.0.1"
-server.port = $4
-$([ -z "$WEB_USER" ] || printf 'server.username = "%s"\nserver.groupname = "%s"' "$WEB_USER" "$WEB_USER")
-server.document-root = "$dir/htdocs"
-server.errorlog = "$dir/error.log"
-include "$5"
-CONF
-      ;;
-    apache)
-      # What Debian enables by default, and fcgid with its folder here; the
-      # snippet loads the rest.
-      mkdir -p "$dir/fcgid"
-      [ -z "$WEB_USER" ] || chown "$WEB_USER" "$dir/fcgid"
-      cat >"$dir/main.conf" <<CONF
-ServerRoot "$dir"
-DefaultRuntimeDir "$dir"
-PidFile "$dir/httpd.pid"
-ErrorLog "$dir/error.log"
-Listen 127.0.0.1:$4
-ServerName 127.0.0.1
-${WEB_USER:+User $WEB_USER
-Group $WEB_USER}
-LoadModule mpm_event_module $m/mod_mpm_event.so
-LoadModule authz_core_module $m/mod_authz_core.so
-LoadModule alias_module $m/mod_alias.so
-LoadModule fcgid_module $m/mod_fcgid.so
-FcgidIPCDir "$dir/fcgid"
-FcgidProcessTableFile "$dir/fcgid/shm"
-DocumentRoot "$dir/htdocs"
-<Directory />
-  Require all denied
-</Directory>
-Include "$5"
-CONF
-      ;;
-    nginx) cat >"$dir/main.conf" <<CONF
-${WEB_USER:+user $WEB_USER;}
-daemon off;
-pid $dir/nginx.pid;
-error_log $dir/error.log;
-events { worker_connections 64; }
-http {
-  access_log off;
-$(for t in client_body fastcgi proxy uwsgi scgi; do echo "  ${t}_temp_path $dir/tmp/$t;"; done)
-  server {
-    listen 127.0.0.1:$4;
-    root $dir/htdocs;
-    include $5;
-  }
-}
-CONF
-      ;;
-  esac
-  echo "$dir/main.conf"
-}
 run_server() {  # run_server SERVER CONF: in the foreground
   case $1 in
     lighttpd) lighttpd -D -f "$2" ;;
@@ -176,7 +114,10 @@ start() {
   touch "$RUN/error.log"
   [ -z "$WEB_USER" ] || chown "$WEB_USER" "$RUN/error.log"
   port=$(free_port)
-  setsid bash -c "$(declare -f run_server); run_server $1 $(main_conf "$1" "$2" "$RUN" "$port" "$3")" \
+  # The main file the scripts use; Apache's with the fewest modules (mod_fcgid
+  # with its folder here, as Debian's package sets it): the snippet loads the rest.
+  web_main "$1" "$RUN" "$port" "$3" alias fcgid >"$RUN/main.conf"
+  setsid bash -c "$(declare -f run_server); run_server $1 $RUN/main.conf" \
     </dev/null >>"$RUN/error.log" 2>&1 &
   echo $! >"$RUN/server.pid"
   STARTED+=("$RUN/server.pid")
