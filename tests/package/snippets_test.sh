@@ -179,18 +179,17 @@ debian_test() {
   local server=$1 c=$WORK/debian-$1 s
   shift
   rm -rf "$c"
+  # Without the machine's own enabled snippets, if any.
+  cp -a "/etc/${server/apache/apache2}" "$c" && rm -f "$c"/conf-enabled/*dorvana*
   case $server in
     apache)
-      cp -a /etc/apache2 "$c"
       for s; do ln -s "$s" "$c/conf-enabled/"; done
       (set +u && source /etc/apache2/envvars && APACHE_RUN_DIR=$c APACHE_LOG_DIR=$c apache2 -d "$c" -t) ;;
     lighttpd)
-      cp -a /etc/lighttpd "$c"
       sed -i "s|/etc/lighttpd/|$c/|g" "$c/lighttpd.conf"
       for s; do ln -s "$s" "$c/conf-enabled/"; done
       lighttpd -tt -f "$c/lighttpd.conf" ;;
     nginx)
-      cp -a /etc/nginx "$c"
       sed -i "s|/etc/nginx/|$c/|g" "$c/nginx.conf"
       { echo "server { listen 127.0.0.1:1;"; printf 'include %s;\n' "$@"; echo "}"; } >"$c/conf.d/dorvana.conf"
       nginx -t -p "$c" -e "$c/error.log" -c "$c/nginx.conf" ;;
