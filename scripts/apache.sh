@@ -16,6 +16,10 @@
 # path info (/dorvana/soap/... -> /soap/...). httpd runs each request's process
 # with DIR as its working directory; started as root, as www-data.
 #
+# The configuration is the package's snippet deploy/linux/apache/dorvana-*.conf
+# with DIR's paths (see web_snippet in weblib.sh), included from a main file of
+# the script's own that loads the modules, as Debian's mods-enabled does.
+#
 # MODE=fastcgi: mod_fcgid (libapache2-mod-fcgid) starts the program with a
 # listening socket as its standard input, up to $FCGI_PROCESSES processes
 # (default 4), each serving request after request; stopping httpd stops them.
@@ -36,7 +40,7 @@ usage() {
 }
 
 start() {
-  local dir port conf httpd pid user= state out
+  local dir port conf httpd pid state out
   # The client networks let in; a malformed list stops here.
   local allowed
   allowed=$(web_allow) || exit 2
@@ -47,101 +51,27 @@ start() {
   web_prepare "$dir"
   state=$dir/.apache
   mkdir -p "$state/htdocs"
-  if [ -n "$WEB_USER" ]; then
-    user="User $WEB_USER
-Group $WEB_USER"
-  fi
   conf=$state/httpd.conf
-  # One line: the only grant of the program's path.
-  allowed=${allowed//$'\n'/ }
-  local handler
+  # The terminals' networks (ALLOW), in the allow-list file's syntax.
+  echo "Require ip ${allowed//$'\n'/ }" >"$state/allow.conf"
+  local modules snippet
   case ${MODE:-cgi} in
     cgi)
-      handler="LoadModule cgid_module $MODULES/mod_cgid.so
-ScriptSock \"$state/cgid.sock\"
-CGIDScriptTimeout 300
-# Only the program's own path, matched whole, runs the program; the rest of
-# the URL becomes its path info.
-ScriptAliasMatch \"^/dorvana(/.*)?\$\" \"$dir/dorvana\$1\"
-<Directory \"$dir\">
-  # The terminals' networks (ALLOW): anyone else gets 403, and the program
-  # never hears of the request.
-  Require ip $allowed
-</Directory>"
+      snippet=dorvana-cgi.conf
+      modules=cgid
       ;;
     fastcgi)
       [ -f "$MODULES/mod_fcgid.so" ] || { echo "mod_fcgid missing (apt-get install libapache2-mod-fcgid)" >&2; exit 1; }
-      mkdir -p "$state/fcgid"
-      if [ -n "$WEB_USER" ]; then chown "$WEB_USER" "$state/fcgid"; fi
-      handler="LoadModule fcgid_module $MODULES/mod_fcgid.so
-FcgidIPCDir \"$state/fcgid\"
-FcgidProcessTableFile \"$state/fcgid/shm\"
-FcgidMaxRequestLen 16777216
-FcgidIOTimeout 300
-FcgidMaxProcessesPerClass ${FCGI_PROCESSES:-4}
-FcgidMinProcessesPerClass 0
-# Only the program's own path, matched whole, runs the program (in DIR, the
-# folder of the program); the rest of the URL becomes its path info.
-AliasMatch \"^/dorvana(/.*)?\$\" \"$dir/dorvana\$1\"
-<Directory \"$dir\">
-  Require all denied
-  <Files \"dorvana\">
-    SetHandler fcgid-script
-    Options +ExecCGI
-    AcceptPathInfo On
-    # The terminals' networks (ALLOW): anyone else gets 403, and the program
-    # never hears of the request.
-    Require ip $allowed
-  </Files>
-</Directory>"
+      snippet=dorvana-fastcgi.conf
+      modules=fcgid
       ;;
     *) echo "MODE=$MODE: expected cgi or fastcgi" >&2; exit 2 ;;
   esac
-  cat >"$conf" <<CONF
-ServerRoot "$state"
-DefaultRuntimeDir "$state"
-PidFile "$state/httpd.pid"
-ErrorLog "$state/error.log"
-LogLevel warn
-Listen 127.0.0.1:$port
-ServerName 127.0.0.1
-$user
-LoadModule mpm_event_module $MODULES/mod_mpm_event.so
-LoadModule authz_core_module $MODULES/mod_authz_core.so
-LoadModule authz_host_module $MODULES/mod_authz_host.so
-LoadModule alias_module $MODULES/mod_alias.so
-# Request bodies up to 16 MiB; a request's process may wait long for the
-# database (an order posted twice at once waits for the first).
-LimitRequestBody 16777216
-# A declared length over it is refused before any handler runs: mod_fcgid
-# would otherwise run the program with an empty body (Apache drops the body
-# and signals 413 only in a way mod_fcgid passes over), and mod_cgid starts
-# the program before it answers 413.
-<If "req_novary('Content-Length') -gt 16777216">
-  Redirect 413
-</If>
-Timeout 300
-LoadModule env_module $MODULES/mod_env.so
-LoadModule filter_module $MODULES/mod_filter.so
-LoadModule deflate_module $MODULES/mod_deflate.so
-DocumentRoot "$state/htdocs"
-<Directory />
-  AllowOverride None
-  Require all denied
-</Directory>
-$handler
-# The answers (text/xml, text/html, text/plain) go gzip-compressed to a client
-# that asks for it, with "Vary: Accept-Encoding"; the body then goes without the
-# program's Content-Length. A client that does not ask gets the answer as the
-# program wrote it: no-gzip keeps mod_deflate from adding its Vary line there
-# (req_novary, so that the condition adds none either).
-<Directory "$dir">
-  AddOutputFilterByType DEFLATE text/xml text/html text/plain
-  <If "! req_novary('Accept-Encoding') =~ /gzip/i">
-    SetEnv no-gzip 1
-  </If>
-</Directory>
-CONF
+  # The package's snippet, with this folder's paths.
+  web_snippet "apache/$snippet" "$dir" "$state" \
+    -e "s|^FcgidMaxProcessesPerClass [0-9]*|FcgidMaxProcessesPerClass ${FCGI_PROCESSES:-4}|" >"$state/dorvana.conf"
+  # The modules Debian enables, and the mode's.
+  web_main apache "$state" "$port" "$state/dorvana.conf" authz_host alias env filter deflate $modules >"$conf"
   if ! out=$("$httpd" -t -f "$conf" 2>&1); then echo "$out" >&2; exit 1; fi
   "$httpd" -f "$conf" -DFOREGROUND </dev/null >>"$state/error.log" 2>&1 &
   pid=$!

@@ -18,8 +18,12 @@
 # lighttpd runs each request's process with DIR as its working directory;
 # started as root, it runs them as www-data (see weblib.sh).
 #
+# The configuration is the package's snippet deploy/linux/lighttpd/50-dorvana-*.conf
+# with DIR's paths (see web_snippet in weblib.sh), included from a main file of
+# the script's own.
+#
 # MODE=fastcgi: lighttpd's mod_fastcgi starts the program itself ("bin-path")
-# with a listening socket (DIR/.lighttpd/dorvana.sock) as its standard input, in
+# with a listening socket (DIR/.lighttpd/run/dorvana.sock) as its standard input, in
 # $FCGI_PROCESSES processes (default 2), each serving request after request with
 # a kept database connection; stopping lighttpd stops them. MODE=cgi (default):
 # one process per request.
@@ -37,7 +41,7 @@ usage() {
 }
 
 start() {
-  local dir port conf lighttpd pid user=
+  local dir port conf lighttpd pid
   # The client networks let in; a malformed list stops here.
   local allowed
   allowed=$(web_allow) || exit 2
@@ -51,13 +55,10 @@ start() {
   # lighttpd opens its error log after it has switched to that user.
   touch "$dir/.lighttpd/error.log"
   if [ -n "$WEB_USER" ]; then chown "$WEB_USER" "$dir/.lighttpd/error.log"; fi
-  if [ -n "$WEB_USER" ]; then
-    user="server.username = \"$WEB_USER\"
-server.groupname = \"$WEB_USER\""
-  fi
-  conf=$dir/.lighttpd/lighttpd.conf
-  # Denied unless the client is in one of the networks: one condition nested
-  # in the other, for each network.
+  local state=$dir/.lighttpd snippet
+  conf=$state/lighttpd.conf
+  # The terminals' networks (ALLOW), in the allow-list file's syntax: one
+  # condition nested in the other, for each network.
   local net deny="url.access-deny = (\"\")" close=
   for net in $allowed; do
     deny="\$HTTP[\"remoteip\"] != \"$net\" {
@@ -65,64 +66,23 @@ $deny"
     close="$close
 }"
   done
-  local handler
+  printf '%s%s\n' "$deny" "$close" >"$state/allow.conf"
   case ${MODE:-cgi} in
-    cgi)
-      handler="  alias.url = (\"/dorvana\" => \"$dir/dorvana\")
-  cgi.assign = (\"/dorvana\" => \"\")"
-      ;;
+    cgi) snippet=50-dorvana-cgi.conf ;;
     fastcgi)
-      # The program's processes run in DIR (the folder of bin-path); the path
-      # after /dorvana is the path info.
-      rm -f "$dir/.lighttpd/dorvana.sock"
-      handler="  fastcgi.server = (\"/dorvana\" => ((
-    \"socket\" => \"$dir/.lighttpd/dorvana.sock\",
-    \"bin-path\" => \"$dir/dorvana\",
-    \"max-procs\" => ${FCGI_PROCESSES:-2},
-    \"check-local\" => \"disable\",
-    \"read-timeout\" => 300,
-    \"write-timeout\" => 300
-  )))"
-      if [ -n "$WEB_USER" ]; then chown "$WEB_USER" "$dir/.lighttpd"; fi
+      snippet=50-dorvana-fastcgi.conf
+      # The program's processes run in DIR (the folder of bin-path) and listen
+      # on sockets in DIR/.lighttpd/run.
+      mkdir -p "$state/run"
+      rm -f "$state/run/dorvana.sock"*
+      if [ -n "$WEB_USER" ]; then chown "$WEB_USER" "$state/run"; fi
       ;;
     *) echo "MODE=$MODE: expected cgi or fastcgi" >&2; exit 2 ;;
   esac
-  cat >"$conf" <<CONF
-server.modules = ("mod_access", "mod_alias", "mod_cgi", "mod_fastcgi", "mod_deflate")
-server.bind = "127.0.0.1"
-server.port = $port
-$user
-server.document-root = "$dir/.lighttpd/htdocs"
-server.errorlog = "$dir/.lighttpd/error.log"
-# The program's standard error (one line for every failure it answers with).
-server.breakagelog = "$dir/.lighttpd/error.log"
-# Request bodies up to 16 MiB (the size is in KiB).
-server.max-request-size = 16384
-# A request's process may wait long for the database (an order posted twice at
-# once waits for the first): give it longer than the request deadline.
-cgi.limits = ("read-timeout" => 300, "write-timeout" => 300)
-# Only the program's own path, matched whole (after lighttpd has decoded and
-# normalised it), runs the program: alias.url alone matches by prefix and would
-# map /dorvana.def to the settings file beside the program.
-\$HTTP["url"] =~ "^/dorvana(/|\$)" {
-$handler
-  # The answers (text/xml, text/html, text/plain) go gzip-compressed to a
-  # client that asks for it, with "Vary: Accept-Encoding" and a Content-Length
-  # of the compressed bytes. A client that does not ask gets the answer as the
-  # program wrote it: mod_deflate would add its Vary line there too.
-  \$REQUEST_HEADER["Accept-Encoding"] =~ "gzip" {
-    deflate.mimetypes = ("text/xml", "text/html", "text/plain")
-    deflate.allowed-encodings = ("gzip")
-  } else {
-    deflate.mimetypes = ()
-  }
-} else {
-  url.access-deny = ("")
-}
-# The terminals' networks (ALLOW): a client outside them is refused with 403
-# before the program is started or asked.
-$deny$close
-CONF
+  # The package's snippet, with this folder's paths.
+  web_snippet "lighttpd/$snippet" "$dir" "$state" \
+    -e "s|\"max-procs\" => [0-9]*|\"max-procs\" => ${FCGI_PROCESSES:-2}|" >"$state/dorvana.conf"
+  web_main lighttpd "$state" "$port" "$state/dorvana.conf" >"$conf"
   "$lighttpd" -tt -f "$conf" >/dev/null
   # Kept in the foreground as a child of this script, so its pid is known from
   # the start: a server that is slow to answer can always be stopped again.

@@ -21,6 +21,10 @@
 # ALLOW="192.168.10.0/24 10.0.5.7": the client networks let in (see weblib.sh;
 # default loopback only); anyone else gets 403 and the program never runs.
 #
+# The configuration is the package's snippet deploy/linux/nginx/dorvana-*.conf
+# with DIR's paths (see web_snippet in weblib.sh), included in the server block
+# of a main file of the script's own.
+#
 # MODE=fastcgi: no fcgiwrap; the script starts the program itself as a FastCGI
 # server on a Unix socket (dorvana --fastcgi DIR/.nginx/run/dorvana.sock
 # --processes $FCGI_PROCESSES, default 2; mode 0660, the web server's group) in
@@ -47,14 +51,10 @@ usage() {
 }
 
 start() {
-  local dir port conf nginx fcgiwrap pid user= state out
+  local dir port conf nginx fcgiwrap pid state out
   # The client networks let in; a malformed list stops here.
   local allowed
   allowed=$(web_allow) || exit 2
-  # An allow line each, then deny all.
-  local net allow=
-  for net in $allowed; do allow="$allow
-      allow $net;"; done
   dir=$(mkdir -p "$1" && cd "$1" && pwd)
   port=$2
   nginx=$(web_find nginx nginx)
@@ -65,70 +65,17 @@ start() {
   mkdir -p "$state/htdocs" "$state/tmp" "$state/run"
   local as=()
   if [ -n "$WEB_USER" ]; then
-    user="user $WEB_USER;"
     chown "$WEB_USER" "$state/run"
     as=(setpriv --reuid="$WEB_USER" --regid="$WEB_USER" --init-groups)
   fi
   conf=$state/nginx.conf
-  local upstream=unix:$state/run/fcgiwrap.sock
-  if [ "$MODE" = fastcgi ]; then upstream=unix:$state/run/dorvana.sock; fi
-  cat >"$conf" <<CONF
-$user
-daemon off;
-pid $state/nginx.pid;
-error_log $state/error.log;
-worker_processes 1;
-events { worker_connections 256; }
-http {
-  access_log off;
-  client_body_temp_path $state/tmp/body;
-  fastcgi_temp_path $state/tmp/fastcgi;
-  proxy_temp_path $state/tmp/proxy;
-  uwsgi_temp_path $state/tmp/uwsgi;
-  scgi_temp_path $state/tmp/scgi;
-  # Request bodies up to 16 MiB; a request's process may wait long for the
-  # database (an order posted twice at once waits for the first).
-  client_max_body_size 16m;
-  server {
-    listen 127.0.0.1:$port;
-    root $state/htdocs;
-    # Only the program's own path, matched whole, runs the program.
-    location ~ ^/dorvana(/|\$) {
-      # The terminals' networks (ALLOW): anyone else gets 403, and the
-      # program never hears of the request.$allow
-      deny all;
-      # SCRIPT_NAME is /dorvana and PATH_INFO the rest (/soap/ISoapTest): the
-      # WSDL's address is built from them.
-      fastcgi_split_path_info ^(/dorvana)(.*)\$;
-      include /etc/nginx/fastcgi_params;
-      fastcgi_param SCRIPT_FILENAME $dir/dorvana;
-      fastcgi_param PATH_INFO \$fastcgi_path_info;
-      fastcgi_pass $upstream;
-      # The answers (text/html, which gzip_types always holds, text/xml,
-      # text/plain) of 256 bytes and more go gzip-compressed to a client that
-      # asks for it, also through a proxy, with "Vary: Accept-Encoding"; the
-      # program's Content-Length is dropped then. gzip is on only for such a
-      # client (off for the rest, whatever the http block says): gzip_vary
-      # would add its Vary line to the answers of a client that does not ask,
-      # which stay as the program wrote them.
-      gzip off;
-      gzip_types text/xml text/plain;
-      gzip_min_length 256;
-      gzip_proxied any;
-      gzip_vary on;
-      if (\$http_accept_encoding ~* gzip) {
-        gzip on;
-      }
-      fastcgi_read_timeout 300s;
-      fastcgi_send_timeout 300s;
-      send_timeout 300s;
-    }
-    location / {
-      deny all;
-    }
-  }
-}
-CONF
+  # The terminals' networks (ALLOW), in the allow-list file's syntax.
+  local net
+  for net in $allowed; do echo "allow $net;"; done >"$state/allow.conf"
+  # The package's snippet, with this folder's paths (fcgiwrap's socket or the
+  # program's in DIR/.nginx/run).
+  web_snippet "nginx/dorvana-$MODE.conf" "$dir" "$state" >"$state/dorvana.conf"
+  web_main nginx "$state" "$port" "$state/dorvana.conf" >"$conf"
   if ! out=$("$nginx" -t -q -p "$state" -e "$state/error.log" -c "$conf" 2>&1); then
     echo "$out" >&2
     exit 1
@@ -149,10 +96,10 @@ CONF
     # fcgiwrap leads a process group of its own (its preforked children with it),
     # so that stop ends them all.
     (cd "$dir" && exec setsid "${as[@]}" "$fcgiwrap" -c "$FCGI_PROCESSES" \
-      -s "unix:$state/run/fcgiwrap.sock") </dev/null >>"$state/error.log" 2>&1 &
+      -s "unix:$state/run/fcgiwrap.socket") </dev/null >>"$state/error.log" 2>&1 &
     echo $! >"$state/fcgiwrap.pid.started"
     for i in $(seq 1 200); do
-      [ -S "$state/run/fcgiwrap.sock" ] && break
+      [ -S "$state/run/fcgiwrap.socket" ] && break
       sleep 0.05
     done
   fi
@@ -171,7 +118,7 @@ stop() {
   web_stop_pid "$dir/.nginx/nginx.pid.started"
   web_stop_pid "$dir/.nginx/fcgiwrap.pid.started" group
   web_stop_pid "$dir/.nginx/dorvana.pid.started" group
-  rm -f "$dir/.nginx/run/fcgiwrap.sock"
+  rm -f "$dir/.nginx/run/fcgiwrap.socket"
 }
 
 case "${1:-}" in

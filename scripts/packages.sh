@@ -60,6 +60,9 @@ package_group() {
       package_group nginx
       printf '%s\n' libgtest-dev clang-14 libclang-rt-14-dev clang-format-14 libfcgi-dev libfcgi-bin \
         python3 iproute2 socat libxml2-utils php8.2-cli php8.2-soap
+      # the snippets' TLS test: a self-signed certificate
+      printf '%s
+' openssl
       package_group windows
       package_group windows32 ;;
     windows)

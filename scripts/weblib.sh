@@ -8,6 +8,11 @@
 #   web_wait NAME PID PORT LOG
 #                           wait until PORT answers; fails (stopping nothing)
 #                           when the process PID ends first or after 30 s
+#   web_snippet FILE DIR STATE
+#                           the snippet deploy/linux/FILE for a server over DIR
+#                           whose own files are in STATE (see below)
+#   web_main SERVER STATE PORT SNIPPET [MODULE...]
+#                           a main file that includes the snippet (see below)
 #   web_stop_pid PIDFILE [group]
 #                           stop the process whose pid PIDFILE holds (with
 #                           "group": its whole process group and session, which
@@ -53,6 +58,65 @@ web_prepare() {
     return 1
   fi
 }
+
+# web_snippet FILE DIR STATE [SED-ARGS...]: the web server snippet
+# deploy/linux/FILE, which the package installs, as a server over the program
+# folder DIR uses it: DIR for /var/lib/dorvana, STATE/allow.conf for the
+# allow-list under /etc/dorvana, STATE/run/ for the sockets under /run, and
+# STATE/error.log for the program's log; SED-ARGS change more (the number of
+# processes).
+web_snippet() {
+  local file=$WEB_ROOT/deploy/linux/$1 dir state
+  dir=$(web_sed_text "$2")
+  state=$(web_sed_text "$3")
+  shift 3
+  [ -f "$file" ] || { echo "no snippet $file" >&2; return 1; }
+  # Each path through a mark first, so that no replacement acts on another's
+  # text.
+  sed -e 's|/etc/dorvana/[a-z]*-allow\.conf|@ALLOW@|g' -e 's|/run/lighttpd/|@RUN@|g' \
+    -e 's|unix:/run/|unix:@RUN@|g' -e 's|/var/log/lighttpd/dorvana\.log|@LOG@|g' \
+    -e 's|/var/lib/dorvana|@DIR@|g' "$@" -e "s|@ALLOW@|$state/allow.conf|g" \
+    -e "s|@RUN@|$state/run/|g" -e "s|@LOG@|$state/error.log|g" -e "s|@DIR@|$dir|g" "$file"
+}
+
+# web_main SERVER STATE PORT SNIPPET [MODULE...]: a server's main file (printed),
+# which serves SNIPPET on 127.0.0.1:PORT and nothing else, with its pid, logs,
+# temporary files and empty document root (STATE/htdocs) in STATE; as
+# $WEB_USER when set. Apache loads the MODULEs (mod_fcgid with its folder
+# STATE/fcgid); the snippet loads any other it needs.
+web_main() {
+  local state=$2 port=$3 snippet=$4 m=/usr/lib/apache2/modules mod
+  case $1 in
+    lighttpd)
+      printf 'server.modules = ("mod_access")\nserver.bind = "127.0.0.1"\nserver.port = %s\n' "$port"
+      [ -z "$WEB_USER" ] || printf 'server.username = "%s"\nserver.groupname = "%s"\n' "$WEB_USER" "$WEB_USER"
+      printf 'server.document-root = "%s/htdocs"\nserver.errorlog = "%s/error.log"\n' "$state" "$state"
+      printf 'include "%s"\n$HTTP["url"] !~ "^/dorvana(/|$)" {\n  url.access-deny = ("")\n}\n' "$snippet" ;;
+    apache)
+      printf 'ServerRoot "%s"\nDefaultRuntimeDir "%s"\nPidFile "%s/httpd.pid"\n' "$state" "$state" "$state"
+      printf 'ErrorLog "%s/error.log"\nLogLevel warn\nListen 127.0.0.1:%s\nServerName 127.0.0.1\n' "$state" "$port"
+      [ -z "$WEB_USER" ] || printf 'User %s\nGroup %s\n' "$WEB_USER" "$WEB_USER"
+      shift 4
+      for mod in mpm_event authz_core "$@"; do echo "LoadModule ${mod}_module $m/mod_$mod.so"; done
+      if [[ " $* " == *" fcgid "* ]]; then
+        mkdir -p "$state/fcgid"
+        [ -z "$WEB_USER" ] || chown "$WEB_USER" "$state/fcgid"
+        printf 'FcgidIPCDir "%s/fcgid"\nFcgidProcessTableFile "%s/fcgid/shm"\n' "$state" "$state"
+      fi
+      printf 'DocumentRoot "%s/htdocs"\n<Directory />\n  AllowOverride None\n  Require all denied\n</Directory>\n' "$state"
+      printf 'Include "%s"\n' "$snippet" ;;
+    nginx)
+      [ -z "$WEB_USER" ] || echo "user $WEB_USER;"
+      printf 'daemon off;\npid %s/nginx.pid;\nerror_log %s/error.log;\nworker_processes 1;\n' "$state" "$state"
+      printf 'events { worker_connections 256; }\nhttp {\n  access_log off;\n'
+      for mod in client_body fastcgi proxy uwsgi scgi; do echo "  ${mod}_temp_path $state/tmp/$mod;"; done
+      printf '  server {\n    listen 127.0.0.1:%s;\n    root %s/htdocs;\n    include %s;\n' "$port" "$state" "$snippet"
+      printf '    location / {\n      deny all;\n    }\n  }\n}\n' ;;
+  esac
+}
+
+# web_sed_text TEXT: TEXT for the replacement side of a sed s|...|...| command.
+web_sed_text() { printf '%s' "$1" | sed -e 's/[\\|&]/\\&/g'; }
 
 web_wait() {
   local name=$1 pid=$2 port=$3 log=$4 i

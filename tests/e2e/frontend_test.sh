@@ -70,7 +70,7 @@ for path in /dorvana.def /dorvana%2edef /dorvana%2Edef /dorvana/../dorvana.def \
   /DORVANA.DEF /Dorvana.def /dorvana.DEF /dorvana.Def /./dorvana.def //dorvana.def \
   /Orders/ /Orders '/Orders/order%201.xml' '/dorvana/../Orders/order%201.xml' \
   /dorvanaOrders/ /dorvana.new /dorvana/.. /.lighttpd/lighttpd.conf /.apache/httpd.conf \
-  /.nginx/nginx.conf /.nginx/run/fcgiwrap.sock; do
+  /.nginx/nginx.conf /.nginx/run/fcgiwrap.socket /.lighttpd/dorvana.conf; do
   not_served "$path" "${SECRETS[@]}"
 done
 rm -f "$E2E_DIR/dorvana.def"
