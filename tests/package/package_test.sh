@@ -237,8 +237,9 @@ echo "# edited by the package test" >>"$LIB/dorvana.def"
 if [ "$SNIPPETS" = 1 ]; then
   echo "# edited by the package test" >>/etc/dorvana/nginx-allow.conf
 fi
-archive() { find "$LIB/Orders" -type f | sort | xargs md5sum; }
+archive() { (cd "$LIB/Orders" && find . -type f -print0 | sort -z | xargs -0 -r md5sum); }
 archive >"$T/archive-before"
+check "the archive holds the order's copy" "$(wc -l <"$T/archive-before")" 1
 kept() {
   check "$1: the settings file kept" "$(tail -1 "$LIB/dorvana.def") $(stat -c '%a %U %G' "$LIB/dorvana.def")" \
     "# edited by the package test 640 root www-data"
