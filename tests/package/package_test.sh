@@ -217,6 +217,8 @@ check "persistent: TERM ends it with 0" "$rc" 0
 
 if [ -f "$ROOT/tests/package/snippets_test.sh" ]; then
   step "the snippets (snippets_test.sh)"
+  # The activator leaves its socket file: the new one must get the rights.
+  rm -f "$sock"
   (cd "$LIB" && exec systemd-socket-activate -l "$sock" \
     setpriv --reuid=www-data --regid=www-data --init-groups "$LIB/dorvana" --processes 2 \
     </dev/null 2>>"$T/activate.log") &
