@@ -61,8 +61,8 @@ e2e_at_exit package_cleanup
 
 # dpkg waits for the lock (other installs on a shared machine) as apt does.
 dpkg_do() {
-  local try out rc
-  for try in $(seq 60); do
+  local out rc
+  for _ in $(seq 60); do
     rc=0
     out=$(dpkg "$@" </dev/null 2>&1) || rc=$?
     if [ "$rc" != 0 ] && grep -q 'frontend lock\|locked by another' <<<"$out"; then sleep 5; continue; fi
@@ -107,6 +107,9 @@ for f in "$LIB/dorvana" /usr/sbin/dorvana /usr/share/man/man8/dorvana.8.gz \
   /lib/systemd/system/dorvana-rotate.service /lib/systemd/system/dorvana-rotate.timer; do
   [ -e "$f" ] || fail "installed: $f"
 done
+check "first install: the socket and the timer enabled" \
+  "$(find /etc/systemd/system/sockets.target.wants/dorvana.socket \
+    /etc/systemd/system/timers.target.wants/dorvana-rotate.timer -type l 2>/dev/null | wc -l)" 2
 if [ "$SNIPPETS" = 1 ]; then
   while read -r _ target _; do
     [ -e "$target" ] || fail "installed: $target (deploy/linux/FILES)"
@@ -287,7 +290,8 @@ check "purge: the settings file removed, and says so" \
 check "purge: the archive kept, and says so" \
   "$(archive | wc -l) $(grep -c 'kept the archive' <<<"$out")" "$(wc -l <"$T/archive-before") 1"
 check "purge: nothing else left of the package" \
-  "$(find "$LIB" /etc/dorvana /usr/share/doc/dorvana -not -path "$LIB/Orders*" 2>/dev/null)" "$LIB"
+  "$(find "$LIB" /etc/dorvana /usr/share/doc/dorvana /etc/systemd /var/lib/systemd/deb-systemd-helper-enabled \
+    -not -path "$LIB/Orders*" \( -path "$LIB" -o -name '*dorvana*' \) 2>/dev/null)" "$LIB"
 for link in "${links[@]}"; do
   [ ! -L "$link" ] || fail "purge: $link left"
 done
