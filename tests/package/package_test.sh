@@ -119,9 +119,13 @@ if [ "$SNIPPETS" = 1 ]; then
 fi
 
 step "the operators' command and the units"
-# Root becomes www-data: the archive folder is writable to the tools.
 out=$(/usr/sbin/dorvana --help 2>&1)
 check "/usr/sbin/dorvana --help as root" "$(grep -c '^Usage: dorvana' <<<"$out")" 1
+# Root becomes www-data: an archive folder only root may write is a problem.
+chown root "$LIB/Orders"
+out=$(/usr/sbin/dorvana --check 2>&1)
+chown www-data "$LIB/Orders"
+check "/usr/sbin/dorvana as root runs as www-data" "$(grep -c '^problem: archive folder .* is not writable' <<<"$out")" 1
 rc=0
 out=$(setpriv --reuid=www-data --regid=www-data --init-groups /usr/sbin/dorvana --check 2>&1) || rc=$?
 check "dorvana --check as www-data reads the settings" "$(grep -c 'SERVER NAME=127.0.0.1:/srv/db/restaurant.fdb' <<<"$out")" 1
