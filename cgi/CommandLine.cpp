@@ -150,8 +150,11 @@ TLaunchOptions ReadLaunchOptions(int argc, const char* const* argv) {
   std::vector<std::string> args;
   if (!cgiEnvironment)
     for (int i = 1; i < argc; ++i) args.emplace_back(argv[i]);
-  return ParseLaunchOptions(args, cgiEnvironment,
-                            !cgiEnvironment && platform::StdinIsListeningSocket());
+  // A listening socket handed over: on standard input, or passed by a service
+  // manager (a systemd socket unit).
+  return ParseLaunchOptions(
+      args, cgiEnvironment,
+      !cgiEnvironment && (platform::StdinIsListeningSocket() || platform::ManagerPassedSocket()));
 }
 
 #ifndef DORVANA_FASTCGI

@@ -154,9 +154,10 @@ int RunFastCGI(const TLaunchOptions& options, const TWebModuleClass& moduleClass
   try {
     platform::CatchTerminationSignal();
     if (FCGX_Init() != 0) throw Exception("The FastCGI library failed to start");
-    // Without an address, the socket a process manager handed over: standard input.
+    // Without an address, the socket a process manager handed over: the one a
+    // service manager passed (systemd's protocol), else standard input.
     const platform::TListeningSocket listenSocket =
-        options.Address.empty() ? platform::TListeningSocket()
+        options.Address.empty() ? platform::TakeManagerSocket()
                                 : platform::ListenOn(options.Address, options.SocketGroup);
     if (options.Processes == 0) return ServeRequests(listenSocket, options, moduleClass);
     return platform::RunChildren(options.Processes,

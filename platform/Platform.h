@@ -39,6 +39,15 @@ bool StdinIsListeningSocket();
 // Raises EOSError naming the address when any of this fails.
 class TListeningSocket;
 TListeningSocket ListenOn(const std::string& address, const std::string& group);
+// True when a service manager passed this process a listening socket by systemd's
+// socket-passing protocol: LISTEN_PID names this process, LISTEN_FDS is at least
+// 1, and descriptor 3 listens.
+bool ManagerPassedSocket();
+// The listening socket a process manager handed over: the passed one (descriptor
+// 3; LISTEN_PID, LISTEN_FDS and LISTEN_FDNAMES are unset, so children started
+// later inherit the socket but never take the variables as meant for them), else
+// standard input.
+TListeningSocket TakeManagerSocket();
 // A FastCGI server's listening socket. One that ListenOn opened is closed when its
 // owner goes, and its Unix socket file removed if it is still the one made (a
 // child process, which ends without destructors, leaves both to its parent); the
@@ -63,6 +72,7 @@ class TListeningSocket {
 
  private:
   friend TListeningSocket ListenOn(const std::string& address, const std::string& group);
+  friend TListeningSocket TakeManagerSocket();
   TListeningSocket(int descriptor, std::string address)
       : FDescriptor(descriptor), FAddress(std::move(address)) {}
   // Closes a socket ListenOn opened (standard input, descriptor 0, stays open).

@@ -10,6 +10,7 @@
 #include <netinet/tcp.h>
 #include <poll.h>
 #include <signal.h>
+#include <stdlib.h>
 #include <sys/mman.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
@@ -379,6 +380,44 @@ TListeningSocket ListenOn(const std::string& address, const std::string& group) 
   // Children share the socket: one whose accept another won must not block.
   SetBlocking(socket.FDescriptor, false);
   return socket;
+}
+
+namespace {
+
+// The first descriptor a service manager passes (SD_LISTEN_FDS_START).
+constexpr int kFirstPassedDescriptor = 3;
+
+// A variable of the socket-passing protocol as a positive number; 0 when unset
+// or not one.
+long PassedNumber(const char* name) {
+  const char* text = getenv(name);
+  if (text == nullptr || *text == 0 || strlen(text) > 9) return 0;
+  long value = 0;
+  for (const char* c = text; *c != 0; ++c) {
+    if (*c < '0' || *c > '9') return 0;
+    value = value * 10 + (*c - '0');
+  }
+  return value;
+}
+
+}  // namespace
+
+bool ManagerPassedSocket() {
+  if (PassedNumber("LISTEN_PID") != static_cast<long>(getpid()) || PassedNumber("LISTEN_FDS") < 1)
+    return false;
+  int listening = 0;
+  socklen_t size = sizeof listening;
+  return getsockopt(kFirstPassedDescriptor, SOL_SOCKET, SO_ACCEPTCONN, &listening, &size) == 0 &&
+         listening != 0;
+}
+
+TListeningSocket TakeManagerSocket() {
+  if (!ManagerPassedSocket()) return TListeningSocket();
+  unsetenv("LISTEN_PID");
+  unsetenv("LISTEN_FDS");
+  unsetenv("LISTEN_FDNAMES");
+  fcntl(kFirstPassedDescriptor, F_SETFD, FD_CLOEXEC);
+  return TListeningSocket(kFirstPassedDescriptor, "");
 }
 
 void TListeningSocket::Close() noexcept {

@@ -170,6 +170,8 @@ void BlockTerminationSignal() {}
 TListeningSocket ListenOn(const std::string& address, const std::string&) {
   throw EOSError("Cannot listen on \"" + address + "\": FastCGI is not available on Windows");
 }
+bool ManagerPassedSocket() { return false; }
+TListeningSocket TakeManagerSocket() { return TListeningSocket(); }
 void TListeningSocket::Close() noexcept {}
 bool WaitForRequest(int, const std::string&, int64_t, int64_t, TWaitedRequest&) {
   throw EOSError("FastCGI is not available on Windows");

@@ -32,6 +32,9 @@
 #              makes /usr/bin/wine the 32-bit loader: where the kernel runs no
 #              32-bit program, that breaks the 64-bit pass.
 #   bench      the benchmarks (bench/run)
+#   package    the Debian package and its test (scripts/package-deb,
+#              tests/package/): dpkg-dev, lintian, git, ccache, systemd's tools,
+#              man-db, nginx
 #   all        everything above
 #
 # Installs as root directly or through sudo, with apt-get update first. While it
@@ -79,9 +82,14 @@ package_group() {
       printf '%s\n' libbenchmark-dev valgrind wrk gnuplot-nox hyperfine iproute2
       # bench/fastcgi/run: the persistent floor, its client and the PHP peer
       printf '%s\n' libfcgi-dev libfcgi-bin php8.2-cgi php8.2-interbase php8.2-xml ;;
+    package)
+      package_group build
+      package_group run
+      printf '%s\n' dpkg-dev lintian git ccache systemd man-db nginx python3 util-linux ;;
     all)
       package_group test
-      package_group bench ;;
+      package_group bench
+      package_group package ;;
     *)
       echo "packages.sh: no package group '$1'" >&2
       return 2 ;;
