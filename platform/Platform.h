@@ -27,7 +27,8 @@ void IgnoreFileSizeSignal();
 
 // ---- Persistent mode ----------------------------------------------------------
 // A FastCGI process serves requests on a listening socket until the termination
-// signal; on Windows these are stubs (the program is CGI only there).
+// signal. These are the POSIX listener's (on Windows the wait and the socket
+// owners are stubs: its listener is the section "Persistent mode on Windows").
 // True when standard input is a listening socket (a process manager started the
 // program); a connected socket, a pipe or a file is not.
 bool StdinIsListeningSocket();
