@@ -8,50 +8,39 @@
 #include <utility>
 
 #include "cgi/CGIApp.h"
-#include "cgi/CGIHTTP.h"
 #include "cgi/CommandLine.h"
+#include "cgi/FastCGIChannel.h"
 #include "cgi/WebReq.h"
 #include "platform/Platform.h"
 #include "runtime/Exception.h"
 
 namespace {
 
-// One FastCGI request as a CGI channel: its parameters are the environment, its
-// input stream the body, its output stream the answer. The same channel serves
-// every request of the process; Next binds it to the next one.
+// The request channel of a POSIX FastCGI process. The same channel serves every
+// request of the process; Next binds it to the next one.
 //
 // The program accepts connections itself and hands libfcgi a request only once
 // it has arrived whole (platform::WaitForRequest), so no read of libfcgi's waits
 // on a client: from the connection when the request came at once, else from a
 // memory file whose descriptor the connection takes over for the answer. libfcgi
 // gets no listening socket, so it never accepts by itself.
-class TFastCGIChannel : public ICGIChannel, public IRequestSource {
+class TFastCGIChannel : public TFastCGIChannelBase {
  public:
   TFastCGIChannel(int listenSocket, int readTimeoutSeconds)
       : FListenSocket(listenSocket),
         FReadTimeout(int64_t{readTimeoutSeconds} * 1000),
-        FAllowedAddresses(platform::GetEnv("FCGI_WEB_SERVER_ADDRS")) {
-    FCGX_InitRequest(&FRequest, -1, 0);
-  }
-  ~TFastCGIChannel() override { FCGX_Free(&FRequest, 1); }
-  TFastCGIChannel(const TFastCGIChannel&) = delete;
-  TFastCGIChannel& operator=(const TFastCGIChannel&) = delete;
+        FAllowedAddresses(platform::GetEnv("FCGI_WEB_SERVER_ADDRS")) {}
 
   // Waits for the next request whose parameters and body have arrived; false
   // when the wait ended without one (the termination signal) or the listening
-  // socket failed (reported on standard error; Failed() tells).
+  // socket failed.
   bool Next() override {
     try {
       return Accept();
     } catch (...) {
-      platform::WriteLogLine("-", "error: the FastCGI socket failed (" +
-                                      ExceptionMessage(std::current_exception()) +
-                                      "); the process ends");
-      FFailed = true;
-      return false;
+      return ListenerFailed("socket");
     }
   }
-  bool Failed() const { return FFailed; }
   // Sends what is left of the answer and ends the request; a connection the web
   // server keeps open waits for its next request with the others.
   void Finish() override {
@@ -62,39 +51,16 @@ class TFastCGIChannel : public ICGIChannel, public IRequestSource {
     FCGX_Finish_r(&FRequest);
     if (FRequest.ipcFd >= 0)
       platform::WaitAgain(platform::TDescriptor(std::exchange(FRequest.ipcFd, -1)), FPeer,
-                          FReadTimeout, kMaxRequestBytes);
-  }
-
-  std::string GetEnv(const std::string& name) override {
-    const char* value = FCGX_GetParam(name.c_str(), FRequest.envp);
-    return value ? std::string(value) : std::string();
-  }
-  long Read(void* buffer, long count) override {
-    if (count <= 0) return 0;
-    return FCGX_GetStr(static_cast<char*>(buffer), static_cast<int>(count), FRequest.in);
-  }
-  long Write(const void* buffer, long count) override {
-    if (count <= 0) return 0;
-    UseSocket();
-    return FCGX_PutStr(static_cast<const char*>(buffer), static_cast<int>(count), FRequest.out);
-  }
-  // The request's error stream: a line a request writes for the web server's log
-  // goes here in this mode (standard error in a CGI process).
-  void WriteErrorLine(const std::string& line) override {
-    UseSocket();
-    FCGX_PutStr(line.data(), static_cast<int>(line.size()), FRequest.err);
+                          FReadTimeout, kMaxFastCGIRequestBytes);
   }
 
  private:
-  // The parameters, a body at the limit and the records around them.
-  static constexpr int64_t kMaxRequestBytes = kMaxContentLength + (int64_t{2} << 20);
-
   // Next's wait; raises when the listening socket fails.
   bool Accept() {
     for (;;) {
       platform::TWaitedRequest next;
       if (!platform::WaitForRequest(FListenSocket, FAllowedAddresses, FReadTimeout,
-                                    kMaxRequestBytes, next))
+                                    kMaxFastCGIRequestBytes, next))
         return false;
       FPeer = std::move(next.Peer);
       // libfcgi reads from the memory file, or from the connection itself when
@@ -117,6 +83,7 @@ class TFastCGIChannel : public ICGIChannel, public IRequestSource {
   }
   // From the first byte of the answer on, libfcgi writes to the connection: it
   // takes the memory file's descriptor number.
+  void BeforeWrite() override { UseSocket(); }
   void UseSocket() {
     if (!FConnection) return;
     if (FRequest.ipcFd >= 0)
@@ -125,14 +92,12 @@ class TFastCGIChannel : public ICGIChannel, public IRequestSource {
       FConnection.Reset();
   }
 
-  FCGX_Request FRequest{};
   int FListenSocket;
   int64_t FReadTimeout;
   std::string FAllowedAddresses;
   // The connection while libfcgi reads the request from its memory file.
   platform::TDescriptor FConnection;
   std::string FPeer;
-  bool FFailed = false;
 };
 
 int ServeRequests(const platform::TListeningSocket& listenSocket, const TLaunchOptions& options,

@@ -9,31 +9,22 @@
 #include <string>
 
 #include "cgi/CGIApp.h"
-#include "cgi/CGIHTTP.h"
 #include "cgi/CommandLine.h"
 #include "cgi/FastCGIApp.h"
+#include "cgi/FastCGIChannel.h"
 #include "cgi/WebReq.h"
 #include "platform/Platform.h"
 #include "runtime/Exception.h"
 
 namespace {
 
-// The parameters, a body at the limit and the records around them.
-constexpr int64_t kMaxRequestBytes = kMaxContentLength + (int64_t{2} << 20);
-
 // One FastCGI request as a CGI channel, bound by Next to each request in turn.
-class TWindowsFastCGIChannel : public ICGIChannel, public IRequestSource {
+class TWindowsFastCGIChannel : public TFastCGIChannelBase {
  public:
-  explicit TWindowsFastCGIChannel(platform::TFastCGIServer& server) : FServer(server) {
-    // No listening socket: libfcgi never accepts by itself.
-    FCGX_InitRequest(&FRequest, -1, 0);
-  }
-  ~TWindowsFastCGIChannel() override { FCGX_Free(&FRequest, 1); }
-  TWindowsFastCGIChannel(const TWindowsFastCGIChannel&) = delete;
-  TWindowsFastCGIChannel& operator=(const TWindowsFastCGIChannel&) = delete;
+  explicit TWindowsFastCGIChannel(platform::TFastCGIServer& server) : FServer(server) {}
 
   // False at the stop (the request in flight was answered), or when the pipe or
-  // the socket failed (reported on standard error; Failed() tells).
+  // the socket failed.
   bool Next() override {
     try {
       for (;;) {
@@ -48,14 +39,9 @@ class TWindowsFastCGIChannel : public ICGIChannel, public IRequestSource {
         FRequest.ipcFd = -1;
       }
     } catch (...) {
-      platform::WriteLogLine("-", "error: the FastCGI connection failed (" +
-                                      ExceptionMessage(std::current_exception()) +
-                                      "); the process ends");
-      FFailed = true;
-      return false;
+      return ListenerFailed("connection");
     }
   }
-  bool Failed() const { return FFailed; }
   // Sends what is left of the answer and ends the request; a connection the web
   // server keeps open waits for its next request.
   void Finish() override {
@@ -66,27 +52,8 @@ class TWindowsFastCGIChannel : public ICGIChannel, public IRequestSource {
     FRequest.ipcFd = -1;
   }
 
-  std::string GetEnv(const std::string& name) override {
-    const char* value = FCGX_GetParam(name.c_str(), FRequest.envp);
-    return value ? std::string(value) : std::string();
-  }
-  long Read(void* buffer, long count) override {
-    if (count <= 0) return 0;
-    return FCGX_GetStr(static_cast<char*>(buffer), static_cast<int>(count), FRequest.in);
-  }
-  long Write(const void* buffer, long count) override {
-    if (count <= 0) return 0;
-    return FCGX_PutStr(static_cast<const char*>(buffer), static_cast<int>(count), FRequest.out);
-  }
-  // The request's error stream: the web server's log for this request.
-  void WriteErrorLine(const std::string& line) override {
-    FCGX_PutStr(line.data(), static_cast<int>(line.size()), FRequest.err);
-  }
-
  private:
   platform::TFastCGIServer& FServer;
-  FCGX_Request FRequest{};
-  bool FFailed = false;
 };
 
 }  // namespace
@@ -102,7 +69,8 @@ int RunFastCGI(const TLaunchOptions& options, const TWebModuleClass& moduleClass
   try {
     if (FCGX_Init() != 0) throw Exception("The FastCGI library failed to start");
     platform::TFastCGIServer server(options.Address, platform::GetEnv("FCGI_WEB_SERVER_ADDRS"),
-                                    int64_t{options.RequestReadTimeout} * 1000, kMaxRequestBytes);
+                                    int64_t{options.RequestReadTimeout} * 1000,
+                                    kMaxFastCGIRequestBytes);
     TWindowsFastCGIChannel channel(server);
     int result = 0;
     {

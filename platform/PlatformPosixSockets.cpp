@@ -25,6 +25,7 @@
 #include <string>
 #include <vector>
 
+#include "platform/ClientAddress.h"
 #include "platform/FastCGIFramer.h"
 #include "platform/Platform.h"
 #include "runtime/Exception.h"
@@ -134,54 +135,6 @@ int ListenUnix(const std::string& path, const std::string& group) {
   madeDevice = st.st_dev;
   madeInode = st.st_ino;
   return fd;
-}
-
-// FCGI_WEB_SERVER_ADDRS: comma-separated addresses, each read as inet_aton reads
-// it (libfcgi's own check, kept here for the connections the program accepts
-// itself) or as an IPv6 address. An IPv4 client reached over IPv6 is compared as
-// IPv4. Empty: every client.
-bool ClientAllowed(const sockaddr_storage& peer, const std::string& allowed) {
-  if (allowed.empty()) return true;
-  in_addr v4{};
-  const in6_addr* v6 = nullptr;
-  bool isV4 = false;
-  if (peer.ss_family == AF_INET) {
-    v4 = reinterpret_cast<const sockaddr_in&>(peer).sin_addr;
-    isV4 = true;
-  } else if (peer.ss_family == AF_INET6) {
-    v6 = &reinterpret_cast<const sockaddr_in6&>(peer).sin6_addr;
-    if (IN6_IS_ADDR_V4MAPPED(v6)) {
-      std::memcpy(&v4, v6->s6_addr + 12, sizeof v4);
-      isV4 = true;
-    }
-  } else {
-    return true;  // a Unix socket: its file's mode and group decide
-  }
-  size_t start = 0;
-  while (start <= allowed.size()) {
-    size_t end = allowed.find(',', start);
-    if (end == std::string::npos) end = allowed.size();
-    std::string entry = allowed.substr(start, end - start);
-    entry.erase(0, entry.find_first_not_of(' '));
-    entry.erase(entry.find_last_not_of(' ') + 1);
-    in_addr a4{};
-    in6_addr a6{};
-    if (isV4 && inet_aton(entry.c_str(), &a4) != 0 && a4.s_addr == v4.s_addr) return true;
-    if (!isV4 && inet_pton(AF_INET6, entry.c_str(), &a6) == 1 &&
-        std::memcmp(&a6, v6, sizeof a6) == 0)
-      return true;
-    start = end + 1;
-  }
-  return false;
-}
-
-std::string PeerText(const sockaddr_storage& peer) {
-  char text[INET6_ADDRSTRLEN] = "-";
-  if (peer.ss_family == AF_INET)
-    inet_ntop(AF_INET, &reinterpret_cast<const sockaddr_in&>(peer).sin_addr, text, sizeof text);
-  else if (peer.ss_family == AF_INET6)
-    inet_ntop(AF_INET6, &reinterpret_cast<const sockaddr_in6&>(peer).sin6_addr, text, sizeof text);
-  return text;
 }
 
 // Errors of accept that concern one connection (it went away before it was

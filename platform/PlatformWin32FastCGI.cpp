@@ -19,6 +19,7 @@
 #include <string>
 #include <vector>
 
+#include "platform/ClientAddress.h"
 #include "platform/FastCGIFramer.h"
 #include "platform/Platform.h"
 #include "platform/PlatformWin32Sockets.h"

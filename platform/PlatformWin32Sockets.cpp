@@ -19,46 +19,6 @@ namespace {
 
 }  // namespace
 
-std::string PeerText(const sockaddr_storage& peer) {
-  char text[INET6_ADDRSTRLEN] = "-";
-  if (peer.ss_family == AF_INET)
-    inet_ntop(AF_INET, &reinterpret_cast<const sockaddr_in&>(peer).sin_addr, text, sizeof text);
-  else if (peer.ss_family == AF_INET6)
-    inet_ntop(AF_INET6, &reinterpret_cast<const sockaddr_in6&>(peer).sin6_addr, text, sizeof text);
-  return text;
-}
-
-bool ClientAllowed(const sockaddr_storage& peer, const std::string& allowed) {
-  if (allowed.empty()) return true;
-  in_addr v4{};
-  in6_addr v6{};
-  bool isV4 = peer.ss_family == AF_INET;
-  if (isV4) v4 = reinterpret_cast<const sockaddr_in&>(peer).sin_addr;
-  if (peer.ss_family == AF_INET6) {
-    v6 = reinterpret_cast<const sockaddr_in6&>(peer).sin6_addr;
-    if (IN6_IS_ADDR_V4MAPPED(&v6)) {
-      std::memcpy(&v4, v6.s6_addr + 12, sizeof v4);
-      isV4 = true;
-    }
-  }
-  size_t start = 0;
-  while (start <= allowed.size()) {
-    size_t end = allowed.find(',', start);
-    if (end == std::string::npos) end = allowed.size();
-    std::string entry = allowed.substr(start, end - start);
-    entry.erase(0, entry.find_first_not_of(' '));
-    entry.erase(entry.find_last_not_of(' ') + 1);
-    in_addr a4{};
-    in6_addr a6{};
-    if (isV4 && inet_pton(AF_INET, entry.c_str(), &a4) == 1 && a4.s_addr == v4.s_addr) return true;
-    if (!isV4 && inet_pton(AF_INET6, entry.c_str(), &a6) == 1 &&
-        std::memcmp(&a6, &v6, sizeof a6) == 0)
-      return true;
-    start = end + 1;
-  }
-  return false;
-}
-
 SOCKET ListenTcp(const std::string& hostPort) {
   const std::string what = "Cannot listen on \"" + hostPort + "\"";
   const size_t colon = hostPort.rfind(':');

@@ -1,5 +1,5 @@
-// The sockets of the Windows FastCGI listener (PlatformWin32FastCGI.cpp): the
-// TCP listener, the allow-list and a client's address. Inside platform/ only.
+// The TCP listener of the Windows FastCGI listener (PlatformWin32FastCGI.cpp).
+// Inside platform/ only.
 #pragma once
 
 #include <winsock2.h>
@@ -8,11 +8,6 @@
 
 namespace platform {
 
-// A client's address as text ("-" when it is no IP address).
-std::string PeerText(const sockaddr_storage& peer);
-// FCGI_WEB_SERVER_ADDRS as on Linux: comma-separated IPv4 or IPv6 addresses; an
-// IPv4 client reached over IPv6 is compared as IPv4; empty: every client.
-bool ClientAllowed(const sockaddr_storage& peer, const std::string& allowed);
 // A listening socket on HOST:PORT (the port taken exclusively, not inherited);
 // raises EOSError naming the address.
 SOCKET ListenTcp(const std::string& hostPort);
