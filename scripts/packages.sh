@@ -71,8 +71,10 @@ package_group() {
     windows)
       printf '%s\n' cmake make mingw-w64 gcc-mingw-w64-x86-64-posix g++-mingw-w64-x86-64-posix wine wine64 \
         dpkg-dev xz-utils googletest firebird-dev zip gcc-mingw-w64-i686-posix g++-mingw-w64-i686-posix
-      # the forwarding client library of the database cases (tests/windows/fbforward)
-      printf '%s\n' wine64-tools gcc python3 ;;
+      # the forwarding client library of the database cases (tests/windows/fbforward);
+      # the 64-bit Winelib parts by name: libwine-dev:i386 (windows32) meets
+      # wine64-tools' dependency too, and apt then leaves the 64-bit ones out
+      printf '%s\n' wine64-tools libwine-dev:amd64 gcc python3 ;;
     windows32)
       printf '%s\n' libfbclient2:i386 libwine-dev:i386 gcc-multilib ;;
     bench)
