@@ -57,7 +57,7 @@ fi
 # ---- The 32-bit forwarding fbclient.dll -----------------------------------------------
 FWD=$OUT/tests/fbforward
 if "$ROOT/tests/windows/fbforward/build.sh" --i386 "$FWD" 2>"$SCRATCH/fwd.log"; then
-  # Every entry the Linux library has; each forwarder's ret against its spec line.
+  # Every entry the Linux library has; each forwarder's ret against its export line.
   names=$(sed -n 's/^ *X(\([a-zA-Z_]*\),.*/\1/p' "$ROOT/fb/IB_Intf.h" | grep -v '^isc_dsql_batch_execute')
   missing=$(for n in $names; do grep -q "^@ [a-z]* $n(" "$FWD/fbclient.spec" || echo "$n"; done)
   objdump -d --no-show-raw-insn "$FWD/fbclient.dll" | awk '/^[0-9a-f]+ </ { fn = $2; gsub(/[<>:]/, "", fn) }

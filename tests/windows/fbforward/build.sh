@@ -32,7 +32,7 @@ for src in "$OUT/forward.c" "$HERE/byhand.c"; do
   gcc "${M[@]}" -std=gnu11 -O1 -fPIC -Wall -Wno-deprecated-declarations -c "$src" -o "$OUT/$(basename "$src" .c).o"
 done
 if [ "${GEN[*]}" = --i386 ]; then
-  # The exports come from the spec file, with their conventions; the 32-bit
+  # The exports come from Wine's export file, with their conventions; the 32-bit
   # library is linked by its path (no development link for i386).
   winegcc -m32 -shared "$OUT/fbclient.spec" "$OUT/forward.o" "$OUT/byhand.o" -o "$OUT/fbclient.dll.so" "$LIB"
 else

@@ -10,7 +10,7 @@ the prototype IBASE_H gives, and a line NAME=fwd_NAME in the module definition
 file OUT_DIR/fbclient.def that exports it. With --i386 the module is a 32-bit
 one with the conventions of the 32-bit client for Windows: each function is
 __stdcall (the variadic ones, by hand, __cdecl), and its export is a line of
-the Wine spec file OUT_DIR/fbclient.spec naming the convention and the
+Wine's export file OUT_DIR/fbclient.spec naming the convention and the
 arguments ("@ stdcall NAME(ptr long) fwd_NAME", "@ varargs ..."). The entries
 BYHAND_C writes by hand (its "export: NAME" comments) are exported from there;
 an entry the Linux LIBRARY does not export, or IBASE_H does not declare, is left
